@@ -1,0 +1,83 @@
+#include "app/MotionTrackerSink.h"
+
+#include <cstring>
+
+std::atomic<CSensorDataHandler*> g_pSensorDataHandler{nullptr};
+
+namespace {
+constexpr DISPID kDispIdOnDataAvailable = 1;
+}
+
+CMotionTrackerSink::CMotionTrackerSink() { ComModuleLock(); }
+CMotionTrackerSink::~CMotionTrackerSink() { ComModuleUnlock(); }
+
+HRESULT CMotionTrackerSink::QueryInterface(REFIID iid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTrackerSink) {
+        *object = static_cast<IMotionTrackerSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT CMotionTrackerSink::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) {
+        return E_POINTER;
+    }
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT CMotionTrackerSink::GetTypeInfo(UINT, DWORD, void** typeInfo) {
+    if (typeInfo != nullptr) {
+        *typeInfo = nullptr;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT CMotionTrackerSink::GetIDsOfNames(REFIID, const char** names, UINT count, DWORD,
+                                          DISPID* ids) {
+    if (names == nullptr || ids == nullptr) {
+        return E_POINTER;
+    }
+    HRESULT hr = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        if (names[i] != nullptr && std::strcmp(names[i], "OnDataAvailable") == 0) {
+            ids[i] = kDispIdOnDataAvailable;
+        } else {
+            ids[i] = -1;
+            hr = static_cast<HRESULT>(0x80020006);  // DISP_E_UNKNOWNNAME
+        }
+    }
+    return hr;
+}
+
+HRESULT CMotionTrackerSink::Invoke(DISPID id, REFIID, DWORD, WORD, void*, void*, void*, UINT*) {
+    if (id == kDispIdOnDataAvailable) {
+        return OnDataAvailable();
+    }
+    return static_cast<HRESULT>(0x80020003);  // DISP_E_MEMBERNOTFOUND
+}
+
+HRESULT CMotionTrackerSink::OnDataAvailable() {
+    if (CSensorDataHandler* handler = g_pSensorDataHandler.load()) {
+        handler->OnDataAvailable();
+    }
+    return S_OK;
+}
+
+HRESULT CMotionTrackerSink::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (outer != nullptr) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    CComPtr<IUnknown> sink(static_cast<IMotionTrackerSink*>(new CMotionTrackerSink));
+    return sink->QueryInterface(iid, object);
+}

@@ -1,0 +1,44 @@
+// The application object: decides from the command line whether the process registers
+// or unregisters its COM server and ends, only serves COM objects, or shows the main
+// dialog modally and ends when it closes.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ServerModule.h"
+#include "interfaces/ErrorLog.h"
+#include "utilon/CommandLineInfoEx.h"
+
+class CTavimoApp {
+public:
+    // argv as the process got it; argv[0] names the executable.
+    explicit CTavimoApp(std::vector<std::string> argv);
+    ~CTavimoApp();
+
+    // The start-up sequence. FALSE ends the process after ExitInstance; TRUE keeps it in
+    // the message loop (serving COM objects only).
+    BOOL InitInstance();
+    int ExitInstance();
+
+    const CCommandLineInfoEx& CommandLine() const { return m_cmdInfo; }
+    CErrorLog& Log() { return m_log; }
+    // The exit status the main dialog asked for (non-zero when it quit on a lost sensor).
+    void SetExitCode(int code) { m_exitCode = code; }
+
+    static CTavimoApp* Instance();
+    // The executable's absolute path.
+    static std::string ModulePath(const std::string& argv0);
+
+private:
+    // The server-module set-up; FALSE ends the process.
+    BOOL InitATL();
+
+    CCommandLineInfoEx m_cmdInfo;
+    CErrorLog m_log;
+    BOOL m_bATLInited = FALSE;
+    std::vector<std::string> m_argv;
+    std::unique_ptr<CTavimoServerModule> m_module;
+    int m_exitCode = 0;
+};

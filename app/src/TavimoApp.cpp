@@ -1,0 +1,104 @@
+#include "app/TavimoApp.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/TavimoDlg.h"
+#include "platform/CommandLine.h"
+
+namespace {
+CTavimoApp* g_app = nullptr;
+}
+
+CTavimoApp::CTavimoApp(std::vector<std::string> argv) : m_argv(std::move(argv)) {
+    g_app = this;
+    m_log.SetModuleName("Tavimo");
+    m_log.SetObjectName("CTavimoApp");
+    m_log.EnableTrace(false);
+}
+
+CTavimoApp::~CTavimoApp() { g_app = nullptr; }
+
+CTavimoApp* CTavimoApp::Instance() { return g_app; }
+
+std::string CTavimoApp::ModulePath(const std::string& argv0) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        return self.string();
+    }
+    return std::filesystem::absolute(argv0, ec).string();
+}
+
+BOOL CTavimoApp::InitATL() {
+    m_bATLInited = TRUE;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        m_bATLInited = FALSE;
+        return FALSE;
+    }
+    m_module = std::make_unique<CTavimoServerModule>(ModulePath(m_argv.empty() ? "tavimo" : m_argv[0]));
+
+    switch (CTavimoServerModule::ScanCommandLine(platform::GetCommandLineA())) {
+        case CTavimoServerModule::Switch::UnregServer:
+            m_module->UnregisterServer();
+            m_module.reset();
+            m_bATLInited = FALSE;
+            CoUninitialize();
+            return FALSE;
+        case CTavimoServerModule::Switch::RegServer:
+            m_module->RegisterServer();  // the process ends whatever the outcome
+            m_module.reset();
+            m_bATLInited = FALSE;
+            CoUninitialize();
+            return FALSE;
+        case CTavimoServerModule::Switch::None:
+            break;
+    }
+    if (FAILED(m_module->RegisterClassObjects())) {
+        m_module.reset();
+        m_bATLInited = FALSE;
+        CoUninitialize();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CTavimoApp::InitInstance() {
+    m_log.Trace("InitInstance");
+    if (InitATL() == FALSE) {
+        return FALSE;
+    }
+    m_log.Trace("InitInstance", "Before Parse Command Line");
+    ParseCommandLine(m_cmdInfo, m_argv);
+    if (m_cmdInfo.m_bRunEmbedded != FALSE || m_cmdInfo.m_bRunAutomated != FALSE) {
+        // Serve the sink class only, until nothing holds the server any more.
+        auto* watch = new QTimer(qApp);
+        QObject::connect(watch, &QTimer::timeout, [] {
+            if (ComModuleLockCount() <= 0) {
+                QApplication::quit();
+            }
+        });
+        watch->start(1000);
+        return TRUE;
+    }
+    m_log.Trace("InitInstance", "After Parse Command Line");
+    {
+        CTavimoDlg dlg;
+        m_log.Trace("InitInstance", "before DoModal()");
+        dlg.exec();
+        m_log.Trace("InitInstance", "After DoModal()");
+    }
+    return FALSE;
+}
+
+int CTavimoApp::ExitInstance() {
+    if (m_bATLInited != FALSE) {
+        m_module.reset();  // revokes the class objects
+        CoUninitialize();
+        m_bATLInited = FALSE;
+    }
+    return m_exitCode;
+}

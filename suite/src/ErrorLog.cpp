@@ -1,0 +1,173 @@
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "interfaces/ErrorLog.h"
+
+namespace {
+std::mutex g_mutex;
+std::function<void(const faultbook::TraceRecord&)> g_sink;
+std::shared_ptr<spdlog::logger> g_logger;
+bool g_fileFailed = false;
+std::atomic<int> g_traceAll{-1};  // TAVIMO_TRACE: -1 not read yet
+std::string g_applicationName = "Tavimo";
+
+bool TraceAll() {
+    int v = g_traceAll.load(std::memory_order_relaxed);
+    if (v < 0) {
+        const char* env = std::getenv("TAVIMO_TRACE");
+        v = (env != nullptr && std::strcmp(env, "1") == 0) ? 1 : 0;
+        g_traceAll.store(v, std::memory_order_relaxed);
+    }
+    return v == 1;
+}
+
+std::string StateFolder() {
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg != '\0') {
+        return std::string(xdg) + "/tavimo";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.local/state/tavimo";
+    }
+    return "/tmp/tavimo";
+}
+
+spdlog::logger* Logger() {
+    if (g_logger || g_fileFailed) {
+        return g_logger.get();
+    }
+    const std::string path = faultbook::TraceFilePath();
+    try {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path, 5 * 1024 * 1024, 3);
+        g_logger = std::make_shared<spdlog::logger>("tavimo-trace", sink);
+        g_logger->set_pattern("%Y-%m-%d %H:%M:%S.%e %v");
+        g_logger->flush_on(spdlog::level::info);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tavimo: cannot write the trace log %s: %s\n", path.c_str(), e.what());
+        g_fileFailed = true;
+    }
+    return g_logger.get();
+}
+
+std::string Format(const char* format, va_list args) {
+    if (format == nullptr) {
+        return {};
+    }
+    char buffer[1024];
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(buffer, sizeof(buffer), format, copy);
+    va_end(copy);
+    if (n < 0) {
+        return {};
+    }
+    if (static_cast<std::size_t>(n) < sizeof(buffer)) {
+        return std::string(buffer, static_cast<std::size_t>(n));
+    }
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+std::string HResultText(HRESULT hr) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof(buffer), "HRESULT 0x%08X", static_cast<unsigned>(hr));
+    return buffer;
+}
+}  // namespace
+
+void CErrorLog::SetModuleName(const char* module) { m_module = module != nullptr ? module : ""; }
+void CErrorLog::SetObjectName(const char* object) { m_object = object != nullptr ? object : ""; }
+
+bool CErrorLog::IsTraceEnabled() const { return m_enabled || TraceAll(); }
+
+void CErrorLog::Write(const char* context, const std::string& text) {
+    if (!IsTraceEnabled()) {
+        return;
+    }
+    faultbook::TraceRecord record{m_module, m_object, context != nullptr ? context : "", text};
+    // Trailing line ends of printf-style texts would split the file's lines.
+    while (!record.text.empty() && (record.text.back() == '\n' || record.text.back() == '\r')) {
+        record.text.pop_back();
+    }
+    std::lock_guard lock(g_mutex);
+    if (spdlog::logger* logger = Logger()) {
+        logger->info("{} {} {} {}", record.module, record.object, record.context, record.text);
+    }
+    if (g_sink) {
+        g_sink(record);
+    }
+}
+
+void CErrorLog::Trace(const char* context) { Write(context, ""); }
+
+void CErrorLog::Trace(const char* context, const char* format, ...) {
+    if (!IsTraceEnabled()) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    std::string text = Format(format, args);
+    va_end(args);
+    Write(context, text);
+}
+
+void CErrorLog::TraceNow(const char* context, const char* format, ...) {
+    if (!IsTraceEnabled()) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    std::string text = Format(format, args);
+    va_end(args);
+    Write(context, text);
+}
+
+void CErrorLog::SetApplicationName(const char* name) {
+    std::lock_guard lock(g_mutex);
+    g_applicationName = name != nullptr ? name : "";
+}
+
+void CErrorLog::LogException(const std::exception& e, const char* context) {
+    Write(context, std::string("Exception: ") + e.what());
+}
+
+void CErrorLog::LogError(HRESULT hr, const char* context, const char* text) {
+    Write(context, HResultText(hr) + ": " + (text != nullptr ? text : ""));
+}
+
+void CErrorLog::LogError(HRESULT hr, const char* context) { Write(context, HResultText(hr)); }
+
+void CErrorLog::LogSystemError(int errorNumber, const char* context) {
+    Write(context, std::string("System error ") + std::to_string(errorNumber) + ": " +
+                       std::strerror(errorNumber));
+}
+
+void CErrorLog::LogComError(HRESULT hr, const char* context, const char* text) {
+    Write(context, "COM " + HResultText(hr) + ": " + (text != nullptr ? text : ""));
+}
+
+namespace faultbook {
+void SetTraceSink(std::function<void(const TraceRecord&)> sink) {
+    std::lock_guard lock(g_mutex);
+    g_sink = std::move(sink);
+}
+
+void RefreshTraceSettings() {
+    std::lock_guard lock(g_mutex);
+    g_traceAll.store(-1);
+    g_logger.reset();
+    g_fileFailed = false;
+}
+
+std::string TraceFilePath() { return StateFolder() + "/Tavimo.log"; }
+}  // namespace faultbook

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "ProcessRunner.h"
+#include "TestSupport.h"
+#include "platform/Registry.h"
+
+namespace {
+bool SinkRegistered() {
+    platform::RegistryClose();  // see what the other process wrote
+    CRegKey key;
+    return key.Open(HKEY_CLASSES_ROOT, "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}\\LocalServer32") ==
+           ERROR_SUCCESS;
+}
+
+std::string TraceFile() {
+    std::ifstream in(std::string(std::getenv("XDG_STATE_HOME")) + "/tavimo/Tavimo.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+}  // namespace
+
+TEST(StartupTest, RegServerAndUnregServerEndWithoutAWindow) {
+    ProcessRunner reg(TAVIMO_BINARY, {"-RegServer"});
+    ASSERT_TRUE(reg.Start());
+    EXPECT_EQ(reg.Wait(30000), 0);
+    ASSERT_TRUE(SinkRegistered());
+    CRegKey key;
+    ASSERT_EQ(key.Open(HKEY_CLASSES_ROOT, "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}\\LocalServer32"),
+              ERROR_SUCCESS);
+    EXPECT_EQ(key.QueryString(""), std::string(TAVIMO_BINARY));
+    // The type library beside the executable was registered too.
+    EXPECT_EQ(key.Open(HKEY_CLASSES_ROOT, "TypeLib\\{0E0200D9-579E-45DB-A8A4-7A0F9B7B007E}\\1.0"),
+              ERROR_SUCCESS);
+    key.Close();
+
+    ProcessRunner unreg(TAVIMO_BINARY, {"/unregserver"});  // any case
+    ASSERT_TRUE(unreg.Start());
+    EXPECT_EQ(unreg.Wait(30000), 0);
+    EXPECT_FALSE(SinkRegistered());
+    platform::RegistryClose();
+    EXPECT_NE(key.Open(HKEY_CLASSES_ROOT, "TypeLib\\{0E0200D9-579E-45DB-A8A4-7A0F9B7B007E}\\1.0"),
+              ERROR_SUCCESS);
+}
+
+TEST(StartupTest, RegServerFollowedByAnotherSwitchShowsTheWindowInstead) {
+    ProcessRunner run(TAVIMO_BINARY, {"-RegServer", "-Embedded"}, {{"TAVIMO_TRACE", "1"}});
+    ASSERT_TRUE(run.Start());
+    EXPECT_FALSE(run.Wait(3000).has_value());  // the modal dialog keeps it running
+    run.Terminate();
+    EXPECT_FALSE(SinkRegistered());
+    const std::string trace = TraceFile();
+    EXPECT_NE(trace.find("Tavimo CTavimoApp InitInstance Before Parse Command Line"), std::string::npos);
+    EXPECT_NE(trace.find("Tavimo CTavimoApp InitInstance before DoModal()"), std::string::npos);
+}
+
+TEST(StartupTest, EmbeddingServesOnlyAndEndsWhenNothingHoldsTheServer) {
+    ProcessRunner run(TAVIMO_BINARY, {"-Embedding"}, {{"TAVIMO_TRACE", "1"}});
+    ASSERT_TRUE(run.Start());
+    EXPECT_EQ(run.Wait(30000), 0);
+    const std::string trace = TraceFile();
+    EXPECT_NE(trace.find("Before Parse Command Line"), std::string::npos);
+    EXPECT_EQ(trace.find("After Parse Command Line"), std::string::npos);
+}
+
+TEST(StartupTest, CorruptRegistryStillStartsAndSaysWhy) {
+    const std::string path = tavimo_test::TempRoot() + "/broken.sqlite3";
+    std::ofstream(path) << std::string(4096, 'z');
+    ProcessRunner run(TAVIMO_BINARY, {"-RegServer"}, {{"TAVIMO_REGISTRY", path}});
+    ASSERT_TRUE(run.Start());
+    EXPECT_EQ(run.Wait(30000), 0);  // registration failures are not reported by the exit
+    EXPECT_NE(run.Output().find("registry database"), std::string::npos);
+}

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/BaseThread.h"
+#include "platform/Sync.h"
+
+namespace {
+// Collects the life-cycle events ("Started", ...) of every worker in order.
+class TraceCollector {
+public:
+    TraceCollector() {
+        platform::SetThreadTraceHook([this](const std::string& line) {
+            std::lock_guard lock(m_mutex);
+            m_lines.push_back(line);
+        });
+    }
+    ~TraceCollector() { platform::SetThreadTraceHook(nullptr); }
+    std::vector<std::string> Events() {
+        std::lock_guard lock(m_mutex);
+        std::vector<std::string> events;
+        for (const std::string& line : m_lines) {
+            const auto colon = line.find("): ");
+            events.push_back(line.substr(colon + 3, line.size() - colon - 4));
+        }
+        return events;
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+class Worker : public CBaseThread {
+public:
+    explicit Worker(const char* name = "") { std::strncpy(m_szName, name, sizeof(m_szName) - 1); }
+    void OnStopRequest() override { ++stopRequests; }
+    bool ProcessData() override {
+        const int n = ++calls;
+        if (throwOnCall == n) {
+            throw std::runtime_error("boom");
+        }
+        if (blockUntil != nullptr) {
+            blockUntil->Wait(INFINITE);
+        }
+        if (n >= endAfter) {
+            return false;
+        }
+        tick.Set();
+        return true;
+    }
+    void OnThreadStartup() override { ++startups; }
+    void OnThreadShutdown() override {
+        ++shutdowns;
+        shutDown.Set();
+    }
+
+    std::atomic<int> calls{0};
+    std::atomic<int> stopRequests{0};
+    std::atomic<int> startups{0};
+    std::atomic<int> shutdowns{0};
+    int endAfter = 1 << 30;
+    int throwOnCall = -1;
+    CEvent* blockUntil = nullptr;
+    CEvent tick;
+    CEvent shutDown{true, false};
+};
+}  // namespace
+
+TEST(CBaseThreadTest, StopOnNeverStartedObjectSaysItHasQuit) {
+    TraceCollector trace;
+    Worker worker;
+    worker.StopThread();
+    worker.StopThread();
+    EXPECT_EQ(trace.Events(), (std::vector<std::string>{"Has QUIT already (OK)", "Has QUIT already (OK)"}));
+    EXPECT_EQ(worker.stopRequests.load(), 0);
+}
+
+TEST(CBaseThreadTest, ExternalStopRunsTheWholeLifeCycleInOrder) {
+    TraceCollector trace;
+    Worker worker("XsensMT9::TelegramWorkerThread");
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.tick.Wait(10000));
+    worker.StopThread();
+    EXPECT_EQ(trace.Events(),
+              (std::vector<std::string>{"Started", "Stopping...",
+                                        "Ended externally (Stop Thread called successfully)",
+                                        "Was signalled: (OK)"}));
+    EXPECT_EQ(worker.stopRequests.load(), 1);
+    EXPECT_EQ(worker.startups.load(), 1);
+    EXPECT_EQ(worker.shutdowns.load(), 1);
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_FALSE(worker.HasThreadHandle());
+    char expected[64];
+    std::snprintf(expected, sizeof(expected), "CBaseThread 0x%X (XsensMT9::TelegramWorkerThread): Started\n",
+                  worker.GetThreadId());
+    EXPECT_EQ(trace.Lines().front(), expected);
+    worker.StopThread();  // a second stop: nothing left to stop
+    EXPECT_EQ(trace.Events().back(), "Has QUIT already (OK)");
+}
+
+TEST(CBaseThreadTest, ProcessDataReturningFalseEndsInternally) {
+    TraceCollector trace;
+    Worker worker;
+    worker.endAfter = 1;
+    worker.StartThread();
+    ASSERT_TRUE(worker.shutDown.Wait(10000));
+    // The handle is closed by the thread itself just after its last line.
+    for (int i = 0; i < 1000 && worker.HasThreadHandle(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    worker.StopThread();
+    EXPECT_EQ(trace.Events(),
+              (std::vector<std::string>{"Started", "Stopping...", "Ended internally (self destruction)",
+                                        "Has QUIT already (OK)"}));
+    EXPECT_EQ(trace.Lines().front().find("()"), trace.Lines().front().find(" (") + 1);  // empty name
+    EXPECT_EQ(worker.calls.load(), 1);
+}
+
+TEST(CBaseThreadTest, ExceptionEndsTheLoopAndLaterStopFindsItSignalled) {
+    TraceCollector trace;
+    Worker worker;
+    worker.throwOnCall = 2;
+    worker.StartThread();
+    ASSERT_TRUE(worker.shutDown.Wait(10000));
+    EXPECT_TRUE(worker.IsRunning());  // the flag keeps its value after an exception
+    worker.StopThread();
+    EXPECT_EQ(trace.Events(),
+              (std::vector<std::string>{"Started", "Stopping...",
+                                        "Ended externally (Stop Thread called successfully)",
+                                        "Was signalled: (OK)"}));
+}
+
+TEST(CBaseThreadTest, BlockedProcessDataIsAbandonedAfterTheStopTimeout) {
+    TraceCollector trace;
+    CEvent release(true, false);
+    Worker worker;
+    worker.blockUntil = &release;
+    worker.SetStopTimeout(50);
+    worker.StartThread();
+    while (worker.calls.load() == 0) {
+        std::this_thread::yield();
+    }
+    worker.StopThread();
+    EXPECT_EQ(trace.Events().back(), "Was NOT signalled: It timed out (Not OK)");
+    EXPECT_FALSE(worker.HasThreadHandle());
+    release.Set();  // the abandoned thread runs out by itself; the destructor waits for it
+}
+
+TEST(CBaseThreadTest, StoppedObjectStartsAgain) {
+    Worker worker;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(worker.StartThread());
+        ASSERT_TRUE(worker.tick.Wait(10000));
+        worker.StopThread();
+    }
+    EXPECT_EQ(worker.startups.load(), 3);
+}
+
+TEST(CBaseThreadTest, ShippedStopTimeoutIsTenSeconds) { EXPECT_EQ(CBaseThread::kStopTimeoutMs, 10000u); }
