@@ -152,7 +152,9 @@ TEST(CBaseThreadTest, BlockedProcessDataIsAbandonedAfterTheStopTimeout) {
     worker.StopThread();
     EXPECT_EQ(trace.Events().back(), "Was NOT signalled: It timed out (Not OK)");
     EXPECT_FALSE(worker.HasThreadHandle());
-    release.Set();  // the abandoned thread runs out by itself; the destructor waits for it
+    // The abandoned thread runs out by itself; its owner must keep the object until then.
+    release.Set();
+    EXPECT_TRUE(worker.shutDown.Wait(10000));
 }
 
 TEST(CBaseThreadTest, StoppedObjectStartsAgain) {

@@ -13,9 +13,10 @@
 class CBaseThread {
 public:
     CBaseThread();
-    // Does not stop the thread: owners call StopThread first. If a thread that was
-    // abandoned after a timed-out stop still runs, waits for it to end, so that it never
-    // runs on a destroyed object.
+    // Does not stop the thread: owners call StopThread first. A thread abandoned after a
+    // timed-out stop is waited for here, so its last lines never touch freed memory; the
+    // derived part is gone by then, so an owner that abandons a thread keeps the object
+    // until the thread has left ProcessData.
     virtual ~CBaseThread();
     CBaseThread(const CBaseThread&) = delete;
     CBaseThread& operator=(const CBaseThread&) = delete;
