@@ -30,7 +30,9 @@ void SetThreadTraceHook(std::function<void(const std::string&)> hook) {
 }
 }  // namespace platform
 
-CBaseThread::CBaseThread() { std::memset(m_szName, 0, sizeof(m_szName)); }
+CBaseThread::CBaseThread() {
+    std::memset(m_szName, 0, sizeof(m_szName));
+}
 
 CBaseThread::~CBaseThread() {
     std::shared_ptr<ThreadState> last;

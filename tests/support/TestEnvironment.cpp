@@ -47,7 +47,9 @@ private:
 namespace tavimo_test {
 std::string g_root;
 
-std::string TempRoot() { return g_root; }
+std::string TempRoot() {
+    return g_root;
+}
 
 std::string OutputDir() {
     const char* env = getenv("TAVIMO_TEST_OUTPUT");
