@@ -63,16 +63,16 @@ void Save(QWidget& widget, const QSize& size, const std::string& name) {
 }  // namespace
 
 TEST_F(AttitudeControlsTest, ControlsAreCreatedByClassOrProgIdOnlyWhileRegistered) {
-    CComPtr<IWidgetControl> control;
-    EXPECT_EQ(Create(attitude::CLSID_AttitudeCtrl, attitude::IID_IWidgetControl, control),
+    CComPtr<IControlWidget> control;
+    EXPECT_EQ(Create(attitude::CLSID_AttitudeCtrl, IID_IControlWidget, control),
               REGDB_E_CLASSNOTREG);
     attitude::CAttitudeControlsRegistration registration;
     ASSERT_TRUE(registration.IsRegistered());
     for (const char* progId : {attitude::kAttitudeCtrlProgId, attitude::kView3DCtrlProgId}) {
         CLSID clsid;
         ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK) << progId;
-        CComPtr<IWidgetControl> created;
-        ASSERT_EQ(Create(clsid, attitude::IID_IWidgetControl, created), S_OK) << progId;
+        CComPtr<IControlWidget> created;
+        ASSERT_EQ(Create(clsid, IID_IControlWidget, created), S_OK) << progId;
         ASSERT_NE(created->GetWidget(), nullptr);
     }
     CComPtr<IAttitudeCtrl> compass;
@@ -89,18 +89,17 @@ TEST_F(AttitudeControlsTest, ControlsAreCreatedByClassOrProgIdOnlyWhileRegistere
     CComClassRegistration view = attitude::RegisterView3DCtrl();
     partial.Revoke();
     registration.Revoke();
-    CComPtr<IWidgetControl> none;
-    EXPECT_EQ(Create(attitude::CLSID_AttitudeCtrl, attitude::IID_IWidgetControl, none),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(Create(attitude::CLSID_View3DCtrl, attitude::IID_IWidgetControl, none), S_OK);
+    CComPtr<IControlWidget> none;
+    EXPECT_EQ(Create(attitude::CLSID_AttitudeCtrl, IID_IControlWidget, none), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(Create(attitude::CLSID_View3DCtrl, IID_IControlWidget, none), S_OK);
 }
 
 TEST_F(AttitudeControlsTest, TheControlOwnsItsWidgetUntilItsWindowDestroysIt) {
     attitude::CAttitudeControlsRegistration registration;
     CComPtr<IAttitudeCtrl> compass;
     ASSERT_EQ(Create(attitude::CLSID_AttitudeCtrl, attitude::IID_IAttitudeCtrl, compass), S_OK);
-    CComPtr<IWidgetControl> host;
-    ASSERT_EQ(compass.QueryInterface(attitude::IID_IWidgetControl, &host), S_OK);
+    CComPtr<IControlWidget> host;
+    ASSERT_EQ(compass.QueryInterface(IID_IControlWidget, &host), S_OK);
     QPointer<QWidget> widget = host->GetWidget();
     ASSERT_TRUE(qobject_cast<CCompassAttitudeWidget*>(widget.data()));
 
@@ -120,8 +119,8 @@ TEST_F(AttitudeControlsTest, TheControlOwnsItsWidgetUntilItsWindowDestroysIt) {
     // Released first, the control deletes its widget (and takes it out of its window).
     CComPtr<IView3DCtrl> view;
     ASSERT_EQ(Create(attitude::CLSID_View3DCtrl, attitude::IID_IView3DCtrl, view), S_OK);
-    CComPtr<IWidgetControl> viewHost;
-    ASSERT_EQ(view.QueryInterface(attitude::IID_IWidgetControl, &viewHost), S_OK);
+    CComPtr<IControlWidget> viewHost;
+    ASSERT_EQ(view.QueryInterface(IID_IControlWidget, &viewHost), S_OK);
     QWidget window;
     QPointer<QWidget> viewWidget = viewHost->GetWidget();
     viewWidget->setParent(&window);

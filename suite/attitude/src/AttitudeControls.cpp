@@ -13,7 +13,7 @@ namespace {
 // What both controls share: reference counting, the interfaces every control answers and
 // the widget it owns. Interface is the control's own interface, answered for iid.
 template <class Widget, class Interface>
-class CWidgetControl : public Interface, public IWidgetControl {
+class CWidgetControl : public Interface, public IControlWidget {
 public:
     explicit CWidgetControl(const IID& iid) : m_iid(iid), m_widget(new Widget) {}
     ~CWidgetControl() override { delete m_widget.data(); }  // null when its window took it
@@ -30,8 +30,8 @@ public:
         if (object == nullptr) {
             return E_POINTER;
         }
-        if (iid == IID_IUnknown || iid == attitude::IID_IWidgetControl) {
-            *object = static_cast<IWidgetControl*>(this);
+        if (iid == IID_IUnknown || iid == IID_IControlWidget) {
+            *object = static_cast<IControlWidget*>(this);
         } else if (iid == m_iid) {
             *object = static_cast<Interface*>(this);
         } else {
@@ -61,7 +61,7 @@ HRESULT CreateControl(IUnknown* outer, REFIID iid, void** object) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         return E_UNEXPECTED;
     }
-    CComPtr<IWidgetControl> control(static_cast<IWidgetControl*>(new Control));
+    CComPtr<IControlWidget> control(static_cast<IControlWidget*>(new Control));
     return control->QueryInterface(iid, object);
 }
 

@@ -4,16 +4,15 @@
 // CoCreateInstance, so a control that is not registered gives REGDB_E_CLASSNOTREG and the
 // window shows its failure message.
 //
-// Getting the widget: every control answers IWidgetControl. After creating the control,
-// ask for IWidgetControl and call GetWidget(); put that widget into the window (a layout
-// or setParent). The control owns its widget: releasing the last reference deletes it,
-// taking it out of its window. A window destroyed first deletes the widget with it; the
-// control then answers E_UNEXPECTED and draws nothing. Use both on the GUI thread.
+// Getting the widget: every control answers IControlWidget (platform/ControlWidget.h).
+// After creating the control, ask for IControlWidget and call GetWidget(); put that widget
+// into the window (a layout or setParent). The control owns its widget: releasing the last
+// reference deletes it, taking it out of its window. A window destroyed first deletes the
+// widget with it; the control then answers E_UNEXPECTED. Use both on the GUI thread.
 #pragma once
 
 #include "platform/Com.h"
-
-class QWidget;
+#include "platform/ControlWidget.h"
 
 namespace attitude {
 // Class ids and ProgIDs of our own: the outside controls they stand in for name none.
@@ -22,17 +21,9 @@ inline const CLSID CLSID_View3DCtrl = MakeGuid("{3BA85A7F-6AD1-4007-A2D7-3F33103
 inline constexpr const char* kAttitudeCtrlProgId = "Attitude.AttitudeCtrl.1";
 inline constexpr const char* kView3DCtrlProgId = "Attitude.View3DCtrl.1";
 
-inline const IID IID_IWidgetControl = MakeGuid("{ADB2C19C-F721-4A35-A4CA-D16652932EFF}");
 inline const IID IID_IAttitudeCtrl = MakeGuid("{DBADA26F-780E-4514-A9BB-8F5F16F75389}");
 inline const IID IID_IView3DCtrl = MakeGuid("{6FF72730-9960-43B1-A032-C3938196DAD4}");
 }  // namespace attitude
-
-// The widget behind a control created through COM.
-class IWidgetControl : public IUnknown {
-public:
-    // The control's widget; null once its window has destroyed it.
-    virtual QWidget* GetWidget() = 0;
-};
 
 // The attitude control: what the main window's display refresh hands it.
 class IAttitudeCtrl : public IUnknown {
