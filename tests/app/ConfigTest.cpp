@@ -138,6 +138,13 @@ TEST_F(ConfigTest, BadFilesLoadNothingAndAreNeverOverwritten) {
         EXPECT_FALSE(config.Save(""));
         EXPECT_EQ(ReadAll(path), content);
     }
+    // Paths that are no regular file: a folder and a pipe nobody writes to.
+    const fs::path fifo = m_dir / "pipe.xml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const fs::path& path : {m_dir, fifo}) {
+        CConfig config;
+        EXPECT_FALSE(config.Load(path.string())) << path;
+    }
     CConfig missing;
     EXPECT_FALSE(missing.Load((m_dir / "none.xml").string()));
     EXPECT_FALSE(missing.Save(""));
@@ -219,4 +226,10 @@ TEST_F(ConfigTest, DefaultFileNameResolvesInTheCurrentFolder) {
     fs::current_path(before);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(Get(config, "SensorPort/Path"), "COM4");
+    ASSERT_TRUE(config.SetValue("SensorPort/Path", "COM5"));
+    fs::current_path(m_dir);
+    const bool saved = config.Save("");
+    fs::current_path(before);
+    EXPECT_TRUE(saved);
+    EXPECT_NE(ReadAll(m_dir / "Tavimo.xml").find("<Path>COM5</Path>"), std::string::npos);
 }

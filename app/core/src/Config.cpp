@@ -16,6 +16,8 @@
 #include <sstream>
 
 namespace {
+constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+
 // Parse and XPath errors of a bad file or key reach the caller as false results; libxml2
 // would print them to standard error as well.
 void IgnoreXmlError(void* /*context*/, xmlError* /*error*/) {}
@@ -84,6 +86,7 @@ void CConfig::DocDeleter::operator()(_xmlDoc* doc) const {
 }
 
 CConfig::CConfig() {
+    xmlInitParser();  // once per process; safe to repeat
     m_log.SetModuleName("Tavimo");
     m_log.SetObjectName("CConfig");
 }
@@ -95,6 +98,14 @@ bool CConfig::Load(const BSTR& fileName) {
         m_fileName = fileName;
     }
     m_doc.reset();
+    // Only a regular file of sensible size: a path naming a device, a pipe or a folder
+    // would block or never end.
+    struct stat info {};
+    if (::stat(m_fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size > kMaxFileSize) {
+        m_log.Trace("Load", "unable to read the configuration file %s", m_fileName.c_str());
+        return false;
+    }
     std::ifstream file(m_fileName.str(), std::ios::binary);
     std::ostringstream bytes;
     if (!(file && bytes << file.rdbuf())) {  // also false for an empty file
