@@ -20,21 +20,13 @@ namespace {
 // The UID counter and the map of live blocks; function-local so that a block constructed
 // during static initialisation finds them ready.
 struct UIDTable {
-    std::timed_mutex mutex;
+    tagbook::CTimedRecursiveMutex mutex;
     std::unordered_map<DWORD, CDataBlock*> blocks;
     DWORD next = 1;
 };
 UIDTable& UIDs() {
     static UIDTable table;
     return table;
-}
-
-bool TimedLock(std::timed_mutex& m, double timeout) {
-    if (timeout >= static_cast<double>(INFINITE)) {
-        m.lock();
-        return true;
-    }
-    return m.try_lock_for(std::chrono::duration<double, std::milli>(std::max(timeout, 0.0)));
 }
 
 std::string TrimChars(const std::string& text, const char* chars) {
@@ -214,14 +206,14 @@ bool CPropertySpec::Parse(const std::string& spec, CPropertySpec& out) {
 // Construction and identity
 
 CDataBlock::CDataBlock(CDataBlock* parent)
-    : CTreeObject(nullptr), m_pMutex(std::make_unique<std::recursive_timed_mutex>()) {
+    : CTreeObject(nullptr), m_pMutex(std::make_unique<tagbook::CTimedRecursiveMutex>()) {
     tagbook::RegisterResources();
     UIDTable& table = UIDs();
     // The UID must be unique whatever the wait: construction cannot fail, so it waits.
-    table.mutex.lock();
+    table.mutex.Lock(INFINITE);
     m_dwUID = table.next++;
     table.blocks[m_dwUID] = this;
-    table.mutex.unlock();
+    table.mutex.Unlock();
     // Joined only now, so the parent sees a whole block in its hooks.
     if (parent != nullptr) {
         parent->AddChild(this);
@@ -251,19 +243,19 @@ CDataBlock::~CDataBlock() {
         m_mapProperties.clear();
     }
     UIDTable& table = UIDs();
-    table.mutex.lock();
+    table.mutex.Lock(INFINITE);
     table.blocks.erase(m_dwUID);
-    table.mutex.unlock();
+    table.mutex.Unlock();
 }
 
 CDataBlock* CDataBlock::GetObjectA(DWORD uid) {
     UIDTable& table = UIDs();
-    if (!TimedLock(table.mutex, m_dDefaultTimeout)) {
+    if (!table.mutex.Lock(m_dDefaultTimeout)) {
         return nullptr;
     }
     const auto it = table.blocks.find(uid);
     CDataBlock* block = it != table.blocks.end() ? it->second : nullptr;
-    table.mutex.unlock();
+    table.mutex.Unlock();
     return block;
 }
 
@@ -377,16 +369,11 @@ void CDataBlock::DefinePropertyHandlers() {}
 // Locking
 
 bool CDataBlock::LockProperties(double timeout) const {
-    if (timeout >= static_cast<double>(INFINITE)) {
-        m_pMutex->lock();
-        return true;
-    }
-    return m_pMutex->try_lock_for(
-        std::chrono::duration<double, std::milli>(std::max(timeout, 0.0)));
+    return m_pMutex->Lock(timeout);
 }
 
 void CDataBlock::UnlockProperties() const {
-    m_pMutex->unlock();
+    m_pMutex->Unlock();
 }
 
 CPropItem* CDataBlock::FindItem(const std::string& name) const {

@@ -124,15 +124,12 @@ bool LeadingDouble(const std::string& text, double& value) {
 // ---------------------------------------------------------------------------------------
 // CPropItem
 
-CPropItem::CPropItem() : m_pLock(std::make_unique<std::recursive_timed_mutex>()) {}
+CPropItem::CPropItem() : m_pLock(std::make_unique<tagbook::CTimedRecursiveMutex>()) {}
 
 CPropItem::~CPropItem() {
     // A holder that forgot to unlock on this thread: release before the mutex goes.
-    if (m_lockOwner.load() == std::this_thread::get_id()) {
-        while (m_nLockCount.load() > 0) {
-            --m_nLockCount;
-            m_pLock->unlock();
-        }
+    while (m_pLock->HeldByMe() > 0) {
+        m_pLock->Unlock();
     }
 }
 
@@ -307,27 +304,19 @@ int CPropItem::SetFormatString(const std::string& format) {
 }
 
 int CPropItem::Lock(DWORD timeoutMs) {
-    const bool locked = timeoutMs == INFINITE
-                            ? (m_pLock->lock(), true)
-                            : m_pLock->try_lock_for(std::chrono::milliseconds(timeoutMs));
-    if (!locked) {
+    if (!m_pLock->Lock(static_cast<double>(timeoutMs))) {
         return 0;
     }
-    m_lockOwner.store(std::this_thread::get_id());
     ++m_nLockCount;
     return 1;
 }
 
 int CPropItem::Unlock() {
-    // Only the holder may release: a recursive mutex released by another thread would be
-    // undefined, not merely a failed call.
-    if (m_nLockCount.load() < 1 || m_lockOwner.load() != std::this_thread::get_id()) {
+    // Only the holder may release; another thread's Unlock fails and changes nothing.
+    if (m_nLockCount.load() < 1 || !m_pLock->Unlock()) {
         return 0;
     }
-    if (--m_nLockCount == 0) {
-        m_lockOwner.store(std::thread::id());
-    }
-    m_pLock->unlock();
+    --m_nLockCount;
     return 1;
 }
 

@@ -76,3 +76,24 @@ TEST(DataBlockThreadTest, LockTimeOutFailsCleanlyAndChangesNothing) {
     EXPECT_FALSE(block.IsProperty("Z"));
     EXPECT_EQ(holder.Count(TBN_PROPERTYCHANGED), 1);
 }
+
+TEST(PropItemThreadTest, LockCountsAndOnlyTheHolderUnlocks) {
+    CPropItem_CString item;
+    EXPECT_EQ(item.Unlock(), 0);
+    ASSERT_EQ(item.Lock(100), 1);
+    ASSERT_EQ(item.Lock(100), 1);
+    EXPECT_TRUE(item.IsLocked());
+    int otherLock = -1;
+    int otherUnlock = -1;
+    std::thread other([&] {
+        otherUnlock = item.Unlock();
+        otherLock = item.Lock(10);
+    });
+    other.join();
+    EXPECT_EQ(otherUnlock, 0);
+    EXPECT_EQ(otherLock, 0);
+    EXPECT_EQ(item.Unlock(), 1);
+    EXPECT_EQ(item.Unlock(), 1);
+    EXPECT_FALSE(item.IsLocked());
+    EXPECT_EQ(item.Unlock(), 0);
+}

@@ -230,24 +230,3 @@ TEST(PropItemTest, TimeStampTextRoundTrip) {
     EXPECT_EQ(item->Get(out), 0);
     EXPECT_EQ(out, "");
 }
-
-TEST(PropItemTest, LockCountsAndOnlyTheHolderUnlocks) {
-    CPropItem_CString item;
-    EXPECT_EQ(item.Unlock(), 0);
-    ASSERT_EQ(item.Lock(100), 1);
-    ASSERT_EQ(item.Lock(100), 1);
-    EXPECT_TRUE(item.IsLocked());
-    int otherLock = -1;
-    int otherUnlock = -1;
-    std::thread other([&] {
-        otherUnlock = item.Unlock();
-        otherLock = item.Lock(10);
-    });
-    other.join();
-    EXPECT_EQ(otherUnlock, 0);
-    EXPECT_EQ(otherLock, 0);
-    EXPECT_EQ(item.Unlock(), 1);
-    EXPECT_EQ(item.Unlock(), 1);
-    EXPECT_FALSE(item.IsLocked());
-    EXPECT_EQ(item.Unlock(), 0);
-}

@@ -20,6 +20,7 @@
 #include "platform/Types.h"
 #include "tagbook/NamedObject.h"
 #include "tagbook/PropItem.h"
+#include "tagbook/TimedMutex.h"
 #include "utilon/TreeObject.h"
 
 class CDataBlock;
@@ -392,7 +393,7 @@ private:
     CCmdTargetList m_listCommandTargets{CCmdTargetList::RouteToFirst};
     CCmdTargetList m_listNotifyTargets{CCmdTargetList::RouteToAll};
     std::atomic<UINT> m_nNotifyID{0};
-    std::unique_ptr<std::recursive_timed_mutex> m_pMutex;
+    std::unique_ptr<tagbook::CTimedRecursiveMutex> m_pMutex;
     std::atomic<DWORD> m_dwShortcutTarget{0};
     std::unordered_map<std::string, DWORD> m_mapChildren;
     mutable std::mutex m_mutexChildren;  // the children map alone; never held across calls

@@ -13,6 +13,7 @@
 #include "platform/OleDateTime.h"
 #include "platform/RuntimeClass.h"
 #include "platform/Types.h"
+#include "tagbook/TimedMutex.h"
 #include "utilon/Colour.h"
 #include "utilon/Points.h"
 
@@ -126,9 +127,8 @@ protected:
     std::string m_sUnitCategory;
     std::string m_sUnit;
     std::string m_sFormat;
-    std::unique_ptr<std::recursive_timed_mutex> m_pLock;
+    std::unique_ptr<tagbook::CTimedRecursiveMutex> m_pLock;
     std::atomic<int> m_nLockCount{0};
-    std::atomic<std::thread::id> m_lockOwner{};
 };
 
 class CPropItem_CString : public CPropItem {
