@@ -706,7 +706,9 @@ BOOL CDataBlock::AddClassProperty(const std::string& name, const std::string& cl
     }
     std::string childName;
     CDataBlock* owner = Lookup(name, &childName);
-    if (owner == nullptr || childName.empty()) {
+    // A second child of one name could never be reached by a path: refused, as a second
+    // property of one name is.
+    if (owner == nullptr || childName.empty() || owner->GetChildObject(childName) != nullptr) {
         return FALSE;
     }
     std::unique_ptr<CObject> object(cls->CreateObject());
@@ -1027,11 +1029,13 @@ BOOL CDataBlock::SetFormatStringByID(UINT id, const std::string& format) {
 }
 
 CTreeObject::POSITION CDataBlock::GetFirstPropertyNamePosition() const {
-    return m_listNames.empty() ? 0 : 1;
+    CBlockLock lock(*this, m_dDefaultTimeout);
+    return !lock.IsLocked() || m_listNames.empty() ? 0 : 1;
 }
 
 std::string CDataBlock::GetNextPropertyName(POSITION& pos) const {
-    if (pos == 0 || pos > m_listNames.size()) {
+    CBlockLock lock(*this, m_dDefaultTimeout);
+    if (!lock.IsLocked() || pos == 0 || pos > m_listNames.size()) {
         pos = 0;
         return {};
     }

@@ -111,6 +111,39 @@ bool FormatDouble(const std::string& format, double value, std::string& out) {
     return true;
 }
 
+// Day and month names are written in English whatever the process locale (the user
+// interface sets one), so the text the item writes always reads back.
+std::string EnglishNames(const std::string& format, const COleDateTime& value) {
+    static constexpr const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                            "Thursday", "Friday", "Saturday"};
+    static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                              "May",       "June",     "July",     "August",
+                                              "September", "October",  "November", "December"};
+    const std::string day = kDays[(value.GetDayOfWeek() + 6) % 7];
+    const std::string month = kMonths[(value.GetMonth() + 11) % 12];
+    std::string out;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 >= format.size()) {
+            out += format[i];
+            continue;
+        }
+        const char c = format[++i];
+        if (c == 'a') {
+            out += day.substr(0, 3);
+        } else if (c == 'A') {
+            out += day;
+        } else if (c == 'b' || c == 'h') {
+            out += month.substr(0, 3);
+        } else if (c == 'B') {
+            out += month;
+        } else {
+            out += '%';
+            out += c;
+        }
+    }
+    return out;
+}
+
 // The leading number of a text as atof reads it; false when the text holds no number at
 // all, so that "abc" is refused instead of being stored as 0.
 bool LeadingDouble(const std::string& text, double& value) {
@@ -796,6 +829,7 @@ int CPropItem_COleDateTime::Get(std::string& text) {
     if (m_value.GetStatus() != COleDateTime::valid) {
         return 0;
     }
-    text = m_value.Format(m_sFormat.empty() ? kDefaultFormat : m_sFormat.c_str());
+    text = m_value.Format(
+        EnglishNames(m_sFormat.empty() ? kDefaultFormat : m_sFormat, m_value).c_str());
     return 1;
 }

@@ -161,6 +161,9 @@ TEST(DataBlockTest, AddSetAndTypedForms) {
     block.SetModifiedFlag(TRUE);
     EXPECT_FALSE(block.IsModified());
     EXPECT_TRUE(block.IsModified("Mask"));
+    CTreeObject::POSITION pos = block.GetFirstPropertyNamePosition();
+    EXPECT_EQ(block.GetNextPropertyName(pos), "Speed");
+    EXPECT_EQ(block.GetNextPropertyName(pos), "Name");
     EXPECT_TRUE(block.DeleteProperty("Name"));
     EXPECT_FALSE(block.DeleteProperty("Name"));
     std::list<std::string> names;
@@ -522,6 +525,8 @@ TEST(DataBlockTest, ClassPropertiesMakeChildBlocks) {
     EXPECT_DOUBLE_EQ(inner, 4.0);
     EXPECT_TRUE(block.AddProperty("Second[ CSpecChildBlock : Tagbook(Debug)Tagbook(Release)]", 0));
     EXPECT_NE(block.GetChildObject("Second"), nullptr);
+    EXPECT_FALSE(block.AddProperty("Second[CSpecChildBlock]", 0));
+    EXPECT_EQ(block.GetChildCount(), 2);
     EXPECT_FALSE(block.AddProperty("Third[CNoSuchBlock]", 0));
     EXPECT_FALSE(block.AddProperty("Fourth[CTreeObject]", 0));
 }

@@ -222,6 +222,9 @@ TEST(PropItemTest, TimeStampTextRoundTrip) {
     EXPECT_EQ(Text(*item), text);
     item->SetFormatString("%Y-%m-%d");
     EXPECT_EQ(Text(*item), "2026-12-08");
+    // Names stay English under any process locale, so the text always reads back.
+    item->SetFormatString("%A %d %B %Y %%b");
+    EXPECT_EQ(Text(*item), "Tuesday 08 December 2026 %b");
     // A value that cannot be read gives an empty text and 0.
     COleDateTime bad;
     bad.SetStatus(COleDateTime::invalid);
