@@ -9,20 +9,18 @@
 
 namespace {
 
-// Name and log come before the tree node, so hooks that run while a node is being
-// built see them.
-struct Named {
-    std::string m_name;
-    std::vector<std::string>* m_log;
-};
+class Node;
+// A node's name; a node still being built (its parent's hook runs from the tree
+// node's constructor) is not a Node yet.
+std::string NameOf(CTreeObject* node);
 
 // A node that records its hooks and can run a test's action from inside one.
-class Node : public Named, public CTreeObject {
+class Node : public CTreeObject {
     DECLARE_DYNAMIC(Node)
 public:
     explicit Node(std::string name, CTreeObject* parent = nullptr,
                   std::vector<std::string>* log = nullptr)
-        : Named{std::move(name), log}, CTreeObject(parent) {}
+        : CTreeObject(parent), m_name(std::move(name)), m_log(log) {}
     // Leaves the tree while still a whole Node, so the hooks it sets off see one.
     ~Node() override {
         if (m_log)
@@ -33,20 +31,27 @@ public:
     }
     void OnAddChild(CTreeObject* child) override {
         if (m_log)
-            m_log->push_back(m_name + "+" + static_cast<Node*>(child)->m_name);
+            m_log->push_back(m_name + "+" + NameOf(child));
         if (onAdd)
             onAdd(child);
     }
     void OnDeleteChild(CTreeObject* child) override {
         if (m_log)
-            m_log->push_back(m_name + "-" + static_cast<Node*>(child)->m_name);
+            m_log->push_back(m_name + "-" + NameOf(child));
         if (onDelete)
             onDelete(child);
     }
+    std::string m_name;
+    std::vector<std::string>* m_log;
     std::function<void(CTreeObject*)> onAdd;
     std::function<void(CTreeObject*)> onDelete;
 };
 IMPLEMENT_DYNAMIC(Node, CTreeObject)
+
+std::string NameOf(CTreeObject* node) {
+    auto* n = dynamic_cast<Node*>(node);
+    return n != nullptr ? n->m_name : "(new)";
+}
 
 class Leaf : public Node {
     DECLARE_DYNAMIC(Leaf)
@@ -240,6 +245,17 @@ TEST(TreeObject, AHookThatDeletesTheChildBeingRemoved) {
     Node* b = new Node("b", &root);
     EXPECT_FALSE(other.AddChild(b));  // the old parent's hook deleted it on the way
     EXPECT_FALSE(other.HasChildren());
+}
+
+TEST(TreeObject, AHookThatAdoptsTheChildBeingMoved) {
+    Node root("r"), keeper("k"), other("o");
+    Node* a = new Node("a", &root);
+    root.onDelete = [&](CTreeObject* child) { keeper.AddChild(child); };
+    EXPECT_FALSE(other.AddChild(a));
+    EXPECT_EQ(a->GetParent(), &keeper);
+    EXPECT_EQ(Names(keeper), "a");
+    EXPECT_FALSE(other.HasChildren());
+    EXPECT_FALSE(root.HasChildren());
 }
 
 int ByName(CTreeObject* a, CTreeObject* b) {

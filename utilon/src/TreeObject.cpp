@@ -105,7 +105,8 @@ BOOL CTreeObject::SetParent(CTreeObject* parent) {
         old->Detach(m_pParent);
         old->RemoveFromChildren(this);
         old->OnDeleteChild(this);
-        if (self.expired()) {
+        // The hook may have deleted this node or already given it another parent.
+        if (self.expired() || m_pParent != nullptr) {
             return FALSE;
         }
     }
