@@ -143,6 +143,15 @@ TEST(DataBlockTest, AddSetAndTypedForms) {
     EXPECT_FALSE(block.Add("Speed", 9.0));
     block.Get("Speed", speed);
     EXPECT_DOUBLE_EQ(speed, 3.0);
+    // The path may come from the string table.
+    platform::RegisterString("DataBlockTest", 41300, "Speed");
+    EXPECT_TRUE(block.Set(41300u, 3.5));
+    EXPECT_TRUE(block.Get(41300u, speed));
+    EXPECT_DOUBLE_EQ(speed, 3.5);
+    EXPECT_TRUE(block.IsProperty(41300u));
+    EXPECT_FALSE(block.IsProperty(41301u));
+    EXPECT_EQ(CDataBlock::LoadName(41301), "");
+    block.Set("Speed", 3.0);
     // Wrong types fail both ways.
     int whole = 0;
     EXPECT_FALSE(block.Get("Speed", whole));

@@ -232,7 +232,7 @@ public:
         return Add(path, const_cast<T*>(&value), PropTypeOf<T>::code, timeout);
     }
     BOOL Add(const std::string& path, const char* text, double timeout = m_dDefaultTimeout) {
-        return Add(path, std::string(text), timeout);
+        return Add(path, std::string(text != nullptr ? text : ""), timeout);
     }
     template <class T>
     BOOL Set(const std::string& path, const T& value, int addIfMissing = 0,
@@ -241,7 +241,7 @@ public:
     }
     BOOL Set(const std::string& path, const char* text, int addIfMissing = 0,
              double timeout = m_dDefaultTimeout) {
-        return Set(path, std::string(text), addIfMissing, timeout);
+        return Set(path, std::string(text != nullptr ? text : ""), addIfMissing, timeout);
     }
     template <class T>
     BOOL Get(const std::string& path, T& value, double timeout = m_dDefaultTimeout) {
@@ -252,7 +252,7 @@ public:
         return Update(name, const_cast<T*>(&value), PropTypeOf<T>::code, timeout);
     }
     BOOL Update(const std::string& name, const char* text, double timeout = m_dDefaultTimeout) {
-        return Update(name, std::string(text), timeout);
+        return Update(name, std::string(text != nullptr ? text : ""), timeout);
     }
     template <class T>
     BOOL SetByID(UINT id, const T& value, double timeout = m_dDefaultTimeout) {
