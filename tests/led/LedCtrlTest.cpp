@@ -1,28 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractEventDispatcher>
-#include <QApplication>
 #include <QImage>
 #include <QPointer>
 #include <QTest>
 #include <cmath>
 
-#include "TestSupport.h"
+#include "GuiTestApp.h"
 #include "led/LedCtrl.h"
 #include "platform/Registry.h"
 
 namespace {
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "led_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
 class LedCtrlTest : public ::testing::Test {
 protected:
-    void SetUp() override { App(); }
+    void SetUp() override { GuiApp(); }
 };
 
 QImage Render(CLedCtrl& led) {
