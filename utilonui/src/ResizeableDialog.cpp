@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegion>
-#include <QShowEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -76,13 +75,13 @@ BOOL CResizeableDialog::OnInitDialog() {
     return TRUE;
 }
 
-void CResizeableDialog::showEvent(QShowEvent* event) {
-    ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
-    if (!m_bInitialised) {
+void CResizeableDialog::setVisible(bool visible) {
+    if (visible && !m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
     }
-    QDialog::showEvent(event);
+    ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
+    QDialog::setVisible(visible);
 }
 
 void CResizeableDialog::paintEvent(QPaintEvent* event) {
@@ -228,7 +227,9 @@ void CResizeablePropertySheet::Build() {
         return;
     }
     m_bBuilt = true;
-    QSize pageSize(1, 1);
+    // Pages take the largest page's size, and are at least as wide as the button row.
+    constexpr int kButtonRow = 3 * kButtonWidth + 2 * kButtonGap;
+    QSize pageSize(kButtonRow - (IsWizard() ? 0 : 2 * kTabPadding), 1);
     for (CResizeablePropertyPage* page : m_pages) {
         pageSize = pageSize.expandedTo(PageSize(page));
     }
@@ -345,13 +346,13 @@ BOOL CResizeablePropertySheet::OnInitDialog() {
     return TRUE;
 }
 
-void CResizeablePropertySheet::showEvent(QShowEvent* event) {
-    ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
-    if (!m_bInitialised) {
+void CResizeablePropertySheet::setVisible(bool visible) {
+    if (visible && !m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
     }
-    QDialog::showEvent(event);
+    ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
+    QDialog::setVisible(visible);
 }
 
 void CResizeablePropertySheet::paintEvent(QPaintEvent* event) {

@@ -36,9 +36,10 @@ public:
     // current size as the minimum.
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange() {}
+    // Runs OnInitDialog once, before the window first shows.
+    void setVisible(bool visible) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
     int m_bResizeable = 0;
@@ -155,9 +156,10 @@ public:
     // Builds the sheet's window (tab control, buttons, pages) and, when resizable, its
     // resizer with the controls' proportions. Returns TRUE.
     virtual BOOL OnInitDialog();
+    // Runs OnInitDialog once, before the window first shows.
+    void setVisible(bool visible) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
     int m_bResizeable = 0;
