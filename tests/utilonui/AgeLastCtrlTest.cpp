@@ -22,6 +22,7 @@ class AgeLastCtrlTest : public ::testing::Test {
 protected:
     void SetUp() override {
         GuiApp();
+        now = CTickwise::GetPCMilliSecs();  // today, held still for the test
         CTickwise::SetClockForTesting([this] { return now; });
         owned = std::make_unique<CTestAgeLastCtrl>();
     }
@@ -30,7 +31,7 @@ protected:
         const std::string text = ctrl().FormatString(now, now - minutesAgo * kMinute);
         return text.substr(0, text.find(" / "));
     }
-    double now = 1.0e9;
+    double now = 0.0;
     std::unique_ptr<CTestAgeLastCtrl> owned;
     CTestAgeLastCtrl& ctrl() { return *owned; }
 };

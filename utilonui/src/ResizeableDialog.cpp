@@ -128,8 +128,10 @@ QString CResizeablePropertyPage::GetCaption() const {
     return caption.isEmpty() ? windowTitle() : caption;
 }
 
+// Without a title of its own the header shows the page's caption.
 QString CResizeablePropertyPage::GetHeaderTitle() const {
-    return LoadQString(m_nTitleId);
+    const QString title = m_nTitleId != 0 ? LoadQString(m_nTitleId) : QString();
+    return title.isEmpty() ? GetCaption() : title;
 }
 QString CResizeablePropertyPage::GetHeaderSubTitle() const {
     return LoadQString(m_nSubtitleId);
