@@ -271,3 +271,28 @@ TEST_F(ResizeableDialogTest, PagesOfAFixedSheetHaveNoResizer) {
     EXPECT_FALSE(sheet.GetResizer().IsCreated());
     EXPECT_FALSE(sheet.SetActivePage(3));
 }
+
+TEST_F(ResizeableDialogTest, PagesLeavingTheSheetTakeTheirTabs) {
+    CTestPage kept("Kept");
+    auto removed = std::make_unique<CTestPage>("Removed");
+    auto deleted = std::make_unique<CTestPage>("Deleted");
+    CResizeablePropertySheet sheet(QString("Pages"));
+    sheet.AllowResize(1);
+    sheet.AddPage(&kept);
+    sheet.AddPage(removed.get());
+    sheet.AddPage(deleted.get());
+    sheet.SetActivePage(2);
+    sheet.show();
+    QApplication::processEvents();
+    EXPECT_EQ(sheet.GetActiveIndex(), 2);
+    deleted.reset();  // the caller's page goes first
+    EXPECT_EQ(sheet.GetPageCount(), 2);
+    EXPECT_EQ(sheet.GetTabControl()->count(), 2);
+    sheet.RemovePage(removed.get());
+    EXPECT_EQ(removed->parentWidget(), nullptr);
+    EXPECT_EQ(sheet.GetPageCount(), 1);
+    EXPECT_EQ(sheet.GetActivePage(), &kept);
+    EXPECT_TRUE(kept.isVisible());
+    ResizeWindow(sheet, sheet.width() + 10, sheet.height() + 10);  // nothing dangling
+    EXPECT_EQ(kept.width(), 254);
+}

@@ -189,10 +189,40 @@ void CResizeablePropertySheet::AddPage(CResizeablePropertyPage* page) {
         return;
     }
     m_pages.push_back(page);
+    // A page the caller deletes first leaves the sheet.
+    connect(page, &QObject::destroyed, this, [this, page] { ForgetPage(page); });
     page->setParent(this);
     page->hide();
     if (m_pTab != nullptr) {
         m_pTab->addTab(new QWidget, page->GetCaption());
+    }
+}
+
+void CResizeablePropertySheet::RemovePage(CResizeablePropertyPage* page) {
+    if (GetPageIndex(page) < 0) {
+        return;
+    }
+    ForgetPage(page);
+    disconnect(page, nullptr, this, nullptr);
+    page->hide();
+    page->setParent(nullptr);
+    SetActivePage(m_nActive);
+}
+
+void CResizeablePropertySheet::ForgetPage(CResizeablePropertyPage* page) {
+    const int index = GetPageIndex(page);
+    if (index < 0) {
+        return;
+    }
+    m_pages.erase(m_pages.begin() + index);
+    if (m_pTab != nullptr) {
+        const QSignalBlocker block(m_pTab);
+        QWidget* placeholder = m_pTab->widget(index);
+        m_pTab->removeTab(index);
+        delete placeholder;
+    }
+    if (m_nActive >= GetPageCount()) {
+        m_nActive = std::max(GetPageCount() - 1, 0);
     }
 }
 
@@ -369,6 +399,11 @@ BOOL CResizeablePropertySheet::SetActivePage(int index) {
     CResizeablePropertyPage* page = GetPage(index);
     if (page == nullptr) {
         return FALSE;
+    }
+    // Before the sheet's window is built this only chooses the page it opens with.
+    if (!m_bBuilt) {
+        m_nActive = index;
+        return TRUE;
     }
     CResizeablePropertyPage* old = GetActivePage();
     if (old != nullptr && old != page && old->IsInitialised() && old->OnKillActive() == FALSE) {

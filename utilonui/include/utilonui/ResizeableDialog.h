@@ -136,6 +136,8 @@ public:
     // The sheet does not own its pages, as the framework's does not: the caller keeps
     // them alive as long as the sheet.
     void AddPage(CResizeablePropertyPage* page);
+    // Takes the page out of the sheet (and its tab); the page is not deleted.
+    void RemovePage(CResizeablePropertyPage* page);
     int GetPageCount() const { return static_cast<int>(m_pages.size()); }
     CResizeablePropertyPage* GetPage(int index) const;
     CResizeablePropertyPage* GetActivePage() const { return GetPage(m_nActive); }
@@ -168,6 +170,8 @@ protected:
 
 private:
     void Build();
+    // Drops a page from the list and the tabs without touching the page itself.
+    void ForgetPage(CResizeablePropertyPage* page);
     void UpdateWizardButtons();
     void OnButton(int id);
     QPushButton* MakeButton(int id, const QString& text);
