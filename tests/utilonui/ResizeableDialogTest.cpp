@@ -164,6 +164,13 @@ TEST_F(ResizeableDialogTest, PropertySheetTabsButtonsAndPagesFollowTheWindow) {
         EXPECT_GE(Button(&sheet, id)->x(), 7) << id;
     }
     EXPECT_FALSE(Button(&sheet, ID_WIZNEXT)->isVisible());
+    // A page's control with the same id as a sheet button does not hide the button.
+    auto* pageOk = new QPushButton("page", &second);
+    SetDlgCtrlID(pageOk, IDOK);
+    EXPECT_EQ(GetDlgItem(&sheet, IDOK), Button(&sheet, IDOK));
+    EXPECT_NE(GetDlgItem(&sheet, IDOK), pageOk);
+    EXPECT_NE(GetDlgItem(&sheet, IDC_PAGE_EDIT), nullptr);  // found inside a page
+    delete pageOk;
     EXPECT_EQ(first.size(), QSize(244, 120));  // as wide as the button row needs
     EXPECT_EQ(sheet.GetResizer().GetMinimumTrackingSize(), sheet.size());
     SaveScreenshot(sheet, "property_sheet_small");

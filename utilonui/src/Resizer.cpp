@@ -21,15 +21,24 @@ bool IsFixedSize(const QWidget* window) {
 }
 }  // namespace
 
+// Nearest first: the window's own controls before those inside its children (a
+// sheet's OK button before a control of one of its pages).
 QWidget* GetDlgItem(const QWidget* window, int id) {
     if (window == nullptr) {
         return nullptr;
     }
-    const auto children = window->findChildren<QWidget*>();
-    for (QWidget* child : children) {
-        if (GetDlgCtrlID(child) == id) {
-            return child;
+    std::vector<const QWidget*> level{window};
+    while (!level.empty()) {
+        std::vector<const QWidget*> next;
+        for (const QWidget* parent : level) {
+            for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (GetDlgCtrlID(child) == id) {
+                    return child;
+                }
+                next.push_back(child);
+            }
         }
+        level.swap(next);
     }
     return nullptr;
 }

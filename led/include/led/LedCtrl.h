@@ -154,6 +154,9 @@ public:
     };
     static Geometry CalcGeometry(const QSize& client);
 
+    // A lamp of the size the dialogs give it.
+    QSize sizeHint() const override { return {24, 24}; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
