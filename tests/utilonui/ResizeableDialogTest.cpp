@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -120,11 +121,25 @@ TEST_F(ResizeableDialogTest, FlickerFreeBackgroundIsTheFaceColourAroundTheContro
     palette.setColor(QPalette::Button, QColor(200, 220, 240));
     palette.setColor(QPalette::Window, QColor(10, 10, 10));
     dialog.setPalette(palette);
+    // A label shows the background through; an opaque panel paints its own.
+    auto* label = new QLabel(&dialog);
+    label->setGeometry(220, 10, 60, 40);
+    auto* panel = new QWidget(&dialog);
+    panel->setGeometry(220, 60, 60, 40);
+    panel->setAutoFillBackground(true);
+    QPalette own = panel->palette();
+    own.setColor(QPalette::Window, QColor(255, 0, 0));
+    panel->setPalette(own);
     dialog.show();
     QApplication::processEvents();
     const QImage image = dialog.grab().toImage();
     EXPECT_EQ(QColor(image.pixel(5, 5)), QColor(200, 220, 240));
-    EXPECT_EQ(QColor(image.pixel(250, 100)), QColor(200, 220, 240));
+    EXPECT_EQ(QColor(image.pixel(250, 120)), QColor(200, 220, 240));
+    EXPECT_EQ(QColor(image.pixel(250, 30)), QColor(200, 220, 240));
+    EXPECT_EQ(QColor(image.pixel(250, 80)), QColor(255, 0, 0));
+    // Under the size grip too.
+    const QRect grip = dialog.GetResizer().GetGripRect();
+    EXPECT_EQ(QColor(image.pixel(grip.topLeft())), QColor(200, 220, 240));
 }
 
 TEST_F(ResizeableDialogTest, FixedDialogHasNoResizer) {

@@ -47,8 +47,9 @@ void PaintFlickerFreeBackground(QWidget* window) {
         if (child == nullptr || child->isWindow() || !child->isVisibleTo(window)) {
             continue;
         }
-        // Group boxes and translucent children show the background through.
-        if (qobject_cast<QGroupBox*>(child) != nullptr ||
+        const bool opaque =
+            child->autoFillBackground() || child->testAttribute(Qt::WA_OpaquePaintEvent);
+        if (!opaque || qobject_cast<QGroupBox*>(child) != nullptr ||
             child->testAttribute(Qt::WA_TranslucentBackground)) {
             continue;
         }

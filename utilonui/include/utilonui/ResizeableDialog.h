@@ -17,9 +17,10 @@ class QPushButton;
 class QTabWidget;
 
 // Fills the window's background in the 3-D face colour everywhere but under its child
-// windows (combined by exclusive-or, in Z order), so the background never paints over
-// a control; group boxes and translucent children are painted over, as they show the
-// background through.
+// windows that paint their whole area themselves (combined by exclusive-or, in Z order),
+// so the background never paints over a control. Most Qt controls (labels, check boxes,
+// group boxes, the size grip) show the background through: those are painted over, as
+// transparent windows are, or they would stand on unpainted ground.
 void PaintFlickerFreeBackground(QWidget* window);
 
 class CResizeableDialog : public QDialog {
