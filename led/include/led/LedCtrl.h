@@ -29,6 +29,7 @@
 #include <string>
 
 #include "platform/Com.h"
+#include "platform/ControlWidget.h"
 #include "platform/Types.h"
 
 // 0xAARRGGBB, the way the drawing code holds colours (COLORREF has red in the low byte).
@@ -44,8 +45,6 @@ inline const GUID LIBID_Led = MakeGuid("{79315A9F-3923-4408-B771-34A2A0B91C99}")
 inline const IID IID_ILedCtrl = MakeGuid("{ABE22B50-14CA-4E4C-9C13-69AD06ED9569}");
 // {2B0E7CB2-5603-4396-AA03-8E16CB51CDE0}: the event interface (no events are fired)
 inline const IID DIID_ILedCtrlEvents = MakeGuid("{2B0E7CB2-5603-4396-AA03-8E16CB51CDE0}");
-// {FF52A03B-C427-42CF-A39B-6262E872FB05}: how a container reaches a control's widget
-inline const IID IID_IControlWidget = MakeGuid("{FF52A03B-C427-42CF-A39B-6262E872FB05}");
 
 constexpr const char* kLedProgId = "LED.LedCtrl.1";
 constexpr const char* kLedPropPageProgId = "LED.LedPropPage.1";
@@ -54,11 +53,6 @@ constexpr UINT IDS_LED = 6600;            // type name of the control
 constexpr UINT IDB_LED = 6602;            // toolbox bitmap
 constexpr DWORD kLedMiscStatus = 131473;  // recompose on resize, inside-out, ...
 
-// The widget behind a control object. The pointer stays owned by the object.
-class IControlWidget : public IUnknown {
-public:
-    virtual QWidget* GetWidget() = 0;
-};
 
 // Dispatch ids of the control's members, in the order of its dispatch interface.
 enum ELedDispId : DISPID {
