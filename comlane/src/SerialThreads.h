@@ -1,0 +1,61 @@
+// The worker threads of a CSerial.
+#pragma once
+
+#include <atomic>
+
+#include "CompletionPort.h"
+#include "comlane/Serial.h"
+#include "platform/BaseThread.h"
+
+// One completion thread: handles one completion per pass.
+class CSerialRxThread : public CBaseThread {
+public:
+    CSerialRxThread(int index, SCompletionPortPair* pair, CSerial* serial,
+                    CThreadSafeQueue<CBuffer*>* readQueue);
+    void OnStopRequest() override;
+    bool ProcessData() override;
+
+private:
+    SCompletionPortPair* m_pPair;
+    CSerial* m_pSerial;
+    CThreadSafeQueue<CBuffer*>* m_pReadQueue;
+};
+
+// The writer: turns each block of the write queue into a write request.
+class CSerialTxThread : public CBaseThread {
+public:
+    CSerialTxThread(CSerial* serial, SCompletionPortPair* pair,
+                    CThreadSafeQueue<CBuffer*>* writeQueue);
+    void OnStopRequest() override;
+    bool ProcessData() override;
+
+private:
+    CSerial* m_pSerial;
+    SCompletionPortPair* m_pPair;
+    CThreadSafeQueue<CBuffer*>* m_pWriteQueue;
+};
+
+// Watches CTS and break and queues rising CTS edges and breaks as events.
+class CSerialControlLines : public CBaseThread {
+public:
+    CSerialControlLines(comlane::LineStateReader reader, CThreadSafeQueue<CSerialEvent*>* eventQueue);
+    ~CSerialControlLines() override;
+    void OnStopRequest() override;
+    bool ProcessData() override;
+
+    // How often the line counters are read: CTS edges and breaks are counted by the
+    // driver between two looks, so none is lost, and a stop is seen at once.
+    static constexpr DWORD kPollMs = 5;
+
+private:
+    void Queue(DWORD code);
+
+    BYTE m_byLastCTS = 0;
+    CThreadSafeQueue<CSerialEvent*>* m_pEventQueue;
+    comlane::LineStateReader m_reader;
+    std::atomic<BYTE> m_byRunning{1};
+    CEvent m_stop{true, false};
+    bool m_bFirst = true;
+    bool m_bNoModemLines = false;
+    comlane::LineState m_last;
+};
