@@ -137,6 +137,9 @@ CSerialControlLines::CSerialControlLines(comlane::LineStateReader reader,
                                          CThreadSafeQueue<CSerialEvent*>* eventQueue)
     : m_pEventQueue(eventQueue), m_reader(std::move(reader)) {
     std::snprintf(m_szName, sizeof(m_szName), "%s", "SerialControlLines");
+    // The line as it is when the port opens: edges are counted from here.
+    m_bNoModemLines = !m_reader || !m_reader(m_last);
+    m_byLastCTS = m_last.cts ? 1 : 0;
 }
 
 CSerialControlLines::~CSerialControlLines() {
@@ -166,17 +169,15 @@ void CSerialControlLines::Queue(DWORD code) {
 bool CSerialControlLines::ProcessData() {
     comlane::LineState now;
     if (m_bNoModemLines) {
+        if (!m_bToldNoModemLines) {
+            m_bToldNoModemLines = true;
+            OutputDebugStringA(
+                "Comlane: the line has no modem lines (a pseudo-terminal?): CTS and break are "
+                "not watched\n");
+        }
         m_stop.Wait(INFINITE);  // nothing to watch: sleep until the stop request
-    } else if (!m_reader || !m_reader(now)) {
-        m_bNoModemLines = true;
-        OutputDebugStringA(
-            "Comlane: the line has no modem lines (a pseudo-terminal?): CTS and break are not "
-            "watched\n");
     } else if (m_byRunning != 0) {
-        if (m_bFirst) {
-            m_bFirst = false;
-            m_byLastCTS = now.cts ? 1 : 0;
-        } else {
+        if (m_reader(now)) {
             // Every CTS change since the last look counts, so two quick pulses give two
             // rising edges even when both fall between looks.
             unsigned changes = now.ctsChanges - m_last.ctsChanges;
@@ -192,8 +193,8 @@ bool CSerialControlLines::ProcessData() {
                 OutputDebugStringA("Break Detected!!\r\n");
                 Queue(EV_BREAK);
             }
+            m_last = now;
         }
-        m_last = now;
         m_stop.Wait(kPollMs);
     }
     if (m_byRunning == 0) {
@@ -275,6 +276,7 @@ void CSerial::Close() {
     DeleteBuffers();
     DeleteQueueData(m_writeQueue);
     DeleteQueueData(m_readQueue);
+    m_eventQueue.Drain();  // events queued after the control-line thread's own drain
 }
 
 void CSerial::ShutdownIOCOmpletionPort() {

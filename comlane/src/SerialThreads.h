@@ -55,7 +55,7 @@ private:
     comlane::LineStateReader m_reader;
     std::atomic<BYTE> m_byRunning{1};
     CEvent m_stop{true, false};
-    bool m_bFirst = true;
+    bool m_bToldNoModemLines = false;
     bool m_bNoModemLines = false;
     comlane::LineState m_last;
 };

@@ -97,14 +97,17 @@ public:
         return m_nMaxSize;
     }
 
-    // Shutdown: releases the waiters, then destroys every item still queued.
+    // Shutdown: releases the waiters, then destroys every item still queued. The queue
+    // is usable again afterwards.
     void Drain() {
         ReleaseWaiters();
         while (Count() > 0) {
             delete Pop();
         }
+        // The release has done its work: a later Push or Pop must not miss an item.
         CSingleLock lock(m_lock);
-        m_bReleaseGetter = false;  // nobody took the release: a later Pop must not miss an item
+        m_bReleaseGetter = false;
+        m_bReleasePutter = false;
     }
 
 private:
