@@ -145,8 +145,8 @@ void CCompletionPort::Poll() {
                 }
             }
             if (request != nullptr) {
-                const long n = m_device->Read(request->m_pBuffer,
-                                              static_cast<std::size_t>(request->m_nSize));
+                const long n =
+                    m_device->Read(request->m_pBuffer, static_cast<std::size_t>(request->m_nSize));
                 if (n > 0) {
                     Post(static_cast<DWORD>(n), m_key, request);
                 } else {

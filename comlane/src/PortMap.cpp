@@ -12,7 +12,9 @@ namespace {
 // The suite's port map: one string value per port name.
 constexpr const char* kPortsKey = "SOFTWARE\\Tervalis\\Calyra\\Ports";
 
-std::string PortName(int number) { return "COM" + std::to_string(number); }
+std::string PortName(int number) {
+    return "COM" + std::to_string(number);
+}
 }  // namespace
 
 double CharacterTime(const LineSettings& line) {
@@ -119,7 +121,8 @@ bool CPortMap::Unmap(const std::string& name) {
 }
 
 std::string CPortMap::PortsFolder() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && *runtime != '\0') {
         return std::string(runtime) + "/tavimo/ports";
     }
     return "/tmp/tavimo-" + std::to_string(getuid()) + "/ports";

@@ -22,18 +22,24 @@ DWORD TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 }  // namespace
 
 int nComlane = 0;
-int fnComlane() { return 42; }
+int fnComlane() {
+    return 42;
+}
 
 CBufferedOverlapped::CBufferedOverlapped(int size)
     : m_nSize(size > 0 ? size : 0),
       m_pBuffer(new BYTE[static_cast<std::size_t>(size > 0 ? size : 1)]),
       m_dwCreationTick(TickCount()) {}
 
-CBufferedOverlapped::~CBufferedOverlapped() { delete[] m_pBuffer; }
+CBufferedOverlapped::~CBufferedOverlapped() {
+    delete[] m_pBuffer;
+}
 
 // --- completion threads -------------------------------------------------------------
 
@@ -43,7 +49,9 @@ CSerialRxThread::CSerialRxThread(int index, SCompletionPortPair* pair, CSerial* 
     std::snprintf(m_szName, sizeof(m_szName), "CSerial_RxThread(%d)", index);
 }
 
-void CSerialRxThread::OnStopRequest() { m_pReadQueue->ReleaseWaiters(); }
+void CSerialRxThread::OnStopRequest() {
+    m_pReadQueue->ReleaseWaiters();
+}
 
 bool CSerialRxThread::ProcessData() {
     DWORD bytes = 0;
@@ -109,7 +117,9 @@ CSerialTxThread::CSerialTxThread(CSerial* serial, SCompletionPortPair* pair,
     std::snprintf(m_szName, sizeof(m_szName), "%s", "CSerial_TxThread");
 }
 
-void CSerialTxThread::OnStopRequest() { m_pWriteQueue->ReleaseWaiters(); }
+void CSerialTxThread::OnStopRequest() {
+    m_pWriteQueue->ReleaseWaiters();
+}
 
 bool CSerialTxThread::ProcessData() {
     CBuffer* block = m_pWriteQueue->Pop();
@@ -220,7 +230,9 @@ CSerial::CSerial() {
     m_pTxThread = new CSerialTxThread(this, m_pCompletionPort, &m_writeQueue);
 }
 
-CSerial::~CSerial() { Close(); }
+CSerial::~CSerial() {
+    Close();
+}
 
 int CSerial::Open(const char* name) {
     if (name == nullptr || m_bClosed || m_hPort != nullptr) {
@@ -229,7 +241,8 @@ int CSerial::Open(const char* name) {
     auto* port = new comlane::CSerialDevice;
     std::string error;
     if (!comlane::OpenNamedPort(name, *port, &error)) {
-        OutputDebugStringA(("Comlane: cannot open " + std::string(name) + ": " + error + "\n").c_str());
+        OutputDebugStringA(
+            ("Comlane: cannot open " + std::string(name) + ": " + error + "\n").c_str());
         delete port;
         return 0;
     }
@@ -310,7 +323,9 @@ void CSerial::DeleteBuffers() {
     m_readRequests.clear();
 }
 
-void CSerial::DeleteQueueData(CThreadSafeQueue<CBuffer*>& queue) { queue.Drain(); }
+void CSerial::DeleteQueueData(CThreadSafeQueue<CBuffer*>& queue) {
+    queue.Drain();
+}
 
 int CSerial::Config(EBaudRate baud, EDataBits dataBits, EParity parity, EStopBits stopBits) {
     SetBaudRate(baud);
@@ -394,7 +409,7 @@ int CSerial::GetStopBits() {
     // The line keeps one or two stop bits; 1.5 was set as two and reads back as asked.
     CSingleLock lock(m_lock);
     return line.stopBits == TWOSTOPBITS && m_dcb.StopBits == ONE5STOPBITS ? ONE5STOPBITS
-                                                                         : line.stopBits;
+                                                                          : line.stopBits;
 }
 
 int CSerial::GetParity() {

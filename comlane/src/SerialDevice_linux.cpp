@@ -35,7 +35,7 @@ void SetError(std::string* error, const std::string& text) {
 // Raw 8N1: no echo, no line editing, no translation, reads return what has arrived.
 void MakeRaw(termios2& t) {
     t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                         IXON | IXOFF | IXANY);
+                                        IXON | IXOFF | IXANY);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -52,17 +52,34 @@ bool Apply(int fd, const LineSettings& line) {
     MakeRaw(t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CBAUD);
     switch (line.dataBits) {
-        case 5: t.c_cflag |= CS5; break;
-        case 6: t.c_cflag |= CS6; break;
-        case 7: t.c_cflag |= CS7; break;
-        default: t.c_cflag |= CS8; break;
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
     }
     switch (line.parity) {
-        case 1: t.c_cflag |= PARENB | PARODD; break;
-        case 2: t.c_cflag |= PARENB; break;
-        case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
-        case 4: t.c_cflag |= PARENB | CMSPAR; break;
-        default: break;
+        case 1:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            t.c_cflag |= PARENB;
+            break;
+        case 3:
+            t.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     if (line.stopBits != 0) {
         t.c_cflag |= CSTOPB;  // the line knows only one or two; 1.5 goes as two
@@ -91,7 +108,9 @@ bool IsVirtualConsoleName(const std::string& name) {
 
 }  // namespace
 
-CSerialDevice::~CSerialDevice() { Close(); }
+CSerialDevice::~CSerialDevice() {
+    Close();
+}
 
 bool CSerialDevice::Open(const std::string& path, std::string* error) {
     Close();
@@ -164,7 +183,8 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
         return fail(ErrorText("posix_openpt", errno));
     }
     char name[128];
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof(name)) != 0) {
+    if (grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof(name)) != 0) {
         const int err = errno;
         ::close(master);
         return fail(ErrorText("pseudo-terminal", err));
@@ -240,10 +260,18 @@ bool CSerialDevice::GetLine(LineSettings& line) const {
     }
     line.baud = t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
-        case CS5: line.dataBits = 5; break;
-        case CS6: line.dataBits = 6; break;
-        case CS7: line.dataBits = 7; break;
-        default: line.dataBits = 8; break;
+        case CS5:
+            line.dataBits = 5;
+            break;
+        case CS6:
+            line.dataBits = 6;
+            break;
+        case CS7:
+            line.dataBits = 7;
+            break;
+        default:
+            line.dataBits = 8;
+            break;
     }
     if ((t.c_cflag & PARENB) == 0) {
         line.parity = 0;

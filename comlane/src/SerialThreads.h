@@ -38,7 +38,8 @@ private:
 // Watches CTS and break and queues rising CTS edges and breaks as events.
 class CSerialControlLines : public CBaseThread {
 public:
-    CSerialControlLines(comlane::LineStateReader reader, CThreadSafeQueue<CSerialEvent*>* eventQueue);
+    CSerialControlLines(comlane::LineStateReader reader,
+                        CThreadSafeQueue<CSerialEvent*>* eventQueue);
     ~CSerialControlLines() override;
     void OnStopRequest() override;
     bool ProcessData() override;

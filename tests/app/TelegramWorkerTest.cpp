@@ -95,8 +95,8 @@ std::string Prdid(float p, float r, float h) {
 }
 
 bool LinkExists(int com) {
-    return std::filesystem::exists(std::filesystem::symlink_status(
-        comlane::CPortMap::LinkPath("COM" + std::to_string(com))));
+    return std::filesystem::exists(
+        std::filesystem::symlink_status(comlane::CPortMap::LinkPath("COM" + std::to_string(com))));
 }
 }  // namespace
 
@@ -151,8 +151,11 @@ TEST(AttitudeTelegramWorkerTest, TrueHeadingIsBroughtIntoRangeOnce) {
         float magnetic;
         float variation;
         const char* heading;
-    } cases[] = {{10, 20, "350.000"}, {350, -20, "010.000"}, {340, -20, "360.000"},
-                 {-30, 10, "320.000"}, {720, 0, "360.000"}};
+    } cases[] = {{10, 20, "350.000"},
+                 {350, -20, "010.000"},
+                 {340, -20, "360.000"},
+                 {-30, 10, "320.000"},
+                 {720, 0, "360.000"}};
     for (const auto& c : cases) {
         worker.SetAttitude(1.0, 0, 0, c.magnetic, c.variation);
         const std::string got = client.Read(Hdt(0).size());

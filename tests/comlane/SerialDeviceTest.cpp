@@ -107,7 +107,8 @@ TEST(PortMapTest, ShipsVirtualPortsAndKeepsTheUsersMapping) {
     }
     ASSERT_GE(entries.size(), 4u);
     for (std::size_t i = 1; i < entries.size(); ++i) {
-        EXPECT_LT(CPortMap::PortNumber(entries[i - 1].first), CPortMap::PortNumber(entries[i].first));
+        EXPECT_LT(CPortMap::PortNumber(entries[i - 1].first),
+                  CPortMap::PortNumber(entries[i].first));
     }
     ASSERT_TRUE(CPortMap::Map("com7", "/dev/ttyUSB9"));
     EXPECT_EQ(CPortMap::Lookup("COM7"), "/dev/ttyUSB9");

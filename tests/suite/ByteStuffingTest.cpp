@@ -61,9 +61,9 @@ TEST(ByteStuffingTest, WholeFramesComeBackWhereverTheReadsSplitThem) {
 TEST(ByteStuffingTest, GarbageAndBrokenFramesAreSkippedAndTheNextFrameIsFound) {
     CByteStuffedDecoder decoder(1024);
     std::string stream = "noise" + Bytes({0x03, 0x10, 0x03, 0x10, 0x10, 0x02});  // no frame start
-    stream += Bytes({0x10, 0x02, 'a', 'b'});                   // unterminated...
-    stream += Bytes({0x10, 0x02, 'o', 'k', 0x10, 0x03});       // ...a new start wins
-    stream += Bytes({0x10, 0x02, 'x', 0x10, 0x55, 'y'});       // DLE + junk breaks a frame
+    stream += Bytes({0x10, 0x02, 'a', 'b'});                                     // unterminated...
+    stream += Bytes({0x10, 0x02, 'o', 'k', 0x10, 0x03});  // ...a new start wins
+    stream += Bytes({0x10, 0x02, 'x', 0x10, 0x55, 'y'});  // DLE + junk breaks a frame
     stream += Bytes({0x10, 0x02, 'g', 'o', 0x10, 0x03});
     EXPECT_EQ(Decode(decoder, stream), (std::vector<std::string>{"ok", "go"}));
     EXPECT_EQ(decoder.Dropped(), 2u);
@@ -110,10 +110,10 @@ TEST(PortSettingsTest, ParsesTheConfigurationLanguage) {
     EXPECT_EQ(line->parity, 2);
     EXPECT_EQ(line->stopBits, 1);
     EXPECT_EQ(telegrax::FormatConfiguration(*line), "CONFIG(4800,7,e,1.5)");
-    for (const char* bad : {"", "CONFIG()", "CONFIG(0,8,n,1)", "CONFIG(9600,9,n,1)",
-                            "CONFIG(9600,8,x,1)", "CONFIG(9600,8,n,3)", "CONFIG(9600,8,n)",
-                            "CONFIG(-9600,8,n,1)", "CONFIG(99999999999,8,n,1)", "SETUP(9600,8,n,1)",
-                            "CONFIG(9600,8,n,1"}) {
+    for (const char* bad :
+         {"", "CONFIG()", "CONFIG(0,8,n,1)", "CONFIG(9600,9,n,1)", "CONFIG(9600,8,x,1)",
+          "CONFIG(9600,8,n,3)", "CONFIG(9600,8,n)", "CONFIG(-9600,8,n,1)",
+          "CONFIG(99999999999,8,n,1)", "SETUP(9600,8,n,1)", "CONFIG(9600,8,n,1"}) {
         EXPECT_FALSE(telegrax::ParseConfiguration(bad)) << bad;
     }
 }

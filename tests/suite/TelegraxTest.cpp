@@ -4,8 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <new>
 
-void FreeBinaryTelegram(LPARAM lParam) { delete[] reinterpret_cast<char*>(lParam); }
+void FreeBinaryTelegram(LPARAM lParam) {
+    delete[] reinterpret_cast<char*>(lParam);
+}
 
 CBinaryTelegramWorker::CBinaryTelegramWorker() {
     std::snprintf(m_szName, sizeof(m_szName), "%s", "XsensMT9::BinaryTelegramWorkerThread");
@@ -45,7 +47,9 @@ void CBinaryTelegramWorker::PostReceived() {
     }
 }
 
-void CBinaryTelegramWorker::SendTelegrams() { CSingleLock lock(m_lock); }
+void CBinaryTelegramWorker::SendTelegrams() {
+    CSingleLock lock(m_lock);
+}
 
 void CBinaryTelegramWorker::OpenPort() {
     CSingleLock lock(m_lock);

@@ -20,9 +20,13 @@ CTelegramWorkerThread::CTelegramWorkerThread() {
     m_log.TraceNow("CTelegramWorkerThread()", "OK");
 }
 
-CTelegramWorkerThread::~CTelegramWorkerThread() { ReleaseHeldPort(); }
+CTelegramWorkerThread::~CTelegramWorkerThread() {
+    ReleaseHeldPort();
+}
 
-void CTelegramWorkerThread::OnStopRequest() { m_hCommandEvent.Set(); }
+void CTelegramWorkerThread::OnStopRequest() {
+    m_hCommandEvent.Set();
+}
 
 bool CTelegramWorkerThread::ProcessData() {
     const DWORD result = WaitForSingleObject(m_hCommandEvent, kCommandWaitMs);
@@ -110,8 +114,8 @@ void CTelegramWorkerThread::SetPort(short comNumber, unsigned baud) {
     m_hCommandEvent.Set();
 }
 
-void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch,
-                                        float magneticHeading, float magneticVariation) {
+void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch, float magneticHeading,
+                                        float magneticVariation) {
     {
         CSingleLock lock(m_lock);
         m_attitude.time = time;

@@ -33,7 +33,7 @@ constexpr DWORD EV_BREAK = 0x0040;  // a break was detected
 
 // A control-line event seen on the port.
 struct CSerialEvent {
-    DWORD m_dwEventCode = 0;  // EV_CTS or EV_BREAK
+    DWORD m_dwEventCode = 0;     // EV_CTS or EV_BREAK
     double m_dfTimeStamp = 0.0;  // PC ms when the event was seen
 };
 

@@ -30,7 +30,13 @@ enum EBaudRate : DWORD {
     CBR_256000 = 256000,
 };
 enum EDataBits : BYTE { DATABITS_5 = 5, DATABITS_6 = 6, DATABITS_7 = 7, DATABITS_8 = 8 };
-enum EParity : BYTE { NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4 };
+enum EParity : BYTE {
+    NOPARITY = 0,
+    ODDPARITY = 1,
+    EVENPARITY = 2,
+    MARKPARITY = 3,
+    SPACEPARITY = 4
+};
 enum EStopBits : BYTE { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
 
 // A value with its display name, for the lists that offer the settings.
@@ -39,10 +45,9 @@ struct SSerialSettingName {
     char szName[256];
 };
 static const SSerialSettingName BaudRateNames[] = {
-    {110, "110"},       {300, "300"},       {600, "600"},       {1200, "1200"},
-    {2400, "2400"},     {4800, "4800"},     {9600, "9600"},     {14400, "14400"},
-    {19200, "19200"},   {38400, "38400"},   {57600, "57600"},   {115200, "115200"},
-    {128000, "128000"}, {256000, "256000"},
+    {110, "110"},     {300, "300"},       {600, "600"},       {1200, "1200"},     {2400, "2400"},
+    {4800, "4800"},   {9600, "9600"},     {14400, "14400"},   {19200, "19200"},   {38400, "38400"},
+    {57600, "57600"}, {115200, "115200"}, {128000, "128000"}, {256000, "256000"},
 };
 static const SSerialSettingName DataBitsNames[] = {{5, "5"}, {6, "6"}, {7, "7"}, {8, "8"}};
 static const SSerialSettingName ParityNames[] = {

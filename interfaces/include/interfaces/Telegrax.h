@@ -32,26 +32,26 @@ public:
 
     // A closed port for a port name; the agent opens it.
     explicit CTelegrax(const std::string& name);
-    virtual ~CTelegrax();                                           // slot 0
-    virtual std::string GetPortName() const;                        // slot 1
-    virtual BOOL IsOpen() const;                                    // slot 2
-    virtual std::string GetConfiguration() const;                   // slot 3
-    virtual BOOL Configure(std::string configuration);              // slot 4
-    virtual std::string GetProtocol() const;                        // slot 5
-    virtual BOOL SetProtocol(std::string protocol);                 // slot 6
-    virtual std::string GetDevicePath() const;                      // slot 7
-    virtual unsigned long GetDroppedCount() const;                  // slot 8: telegrams not sent
-    virtual unsigned long GetSentCount() const;                     // slot 9
-    virtual unsigned long GetReceiveDroppedCount() const;           // slot 10
+    virtual ~CTelegrax();                                  // slot 0
+    virtual std::string GetPortName() const;               // slot 1
+    virtual BOOL IsOpen() const;                           // slot 2
+    virtual std::string GetConfiguration() const;          // slot 3
+    virtual BOOL Configure(std::string configuration);     // slot 4
+    virtual std::string GetProtocol() const;               // slot 5
+    virtual BOOL SetProtocol(std::string protocol);        // slot 6
+    virtual std::string GetDevicePath() const;             // slot 7
+    virtual unsigned long GetDroppedCount() const;         // slot 8: telegrams not sent
+    virtual unsigned long GetSentCount() const;            // slot 9
+    virtual unsigned long GetReceiveDroppedCount() const;  // slot 10
     // Writes the telegram (framed as the protocol says); FALSE when it was dropped or the
     // line failed. The flags are not used.
-    virtual BOOL SendTelegram(CTelegram* telegram, int flags);      // slot 11
-    virtual BOOL IsReceiving() const;                               // slot 12
-    virtual BOOL StartReceiving();                                  // slot 13
-    virtual BOOL StopReceiving();                                   // slot 14
+    virtual BOOL SendTelegram(CTelegram* telegram, int flags);  // slot 11
+    virtual BOOL IsReceiving() const;                           // slot 12
+    virtual BOOL StartReceiving();                              // slot 13
+    virtual BOOL StopReceiving();                               // slot 14
     // TRUE when a received telegram was placed in the telegram's payload; FALSE when none
     // is left. The flags are not used.
-    virtual BOOL ReceiveTelegram(CTelegram* telegram, int flags);   // slot 15
+    virtual BOOL ReceiveTelegram(CTelegram* telegram, int flags);  // slot 15
 
     // Signalled while received telegrams are waiting (manual reset: cleared when the last
     // one has been taken).

@@ -116,7 +116,9 @@ bool CTelegrax::Open(std::string* error) {
     return true;
 }
 
-std::string CTelegrax::GetPortName() const { return m_pImpl->name; }
+std::string CTelegrax::GetPortName() const {
+    return m_pImpl->name;
+}
 
 BOOL CTelegrax::IsOpen() const {
     return m_pImpl->device.IsOpen() && !m_pImpl->failed.load() ? TRUE : FALSE;
@@ -154,7 +156,8 @@ BOOL CTelegrax::SetProtocol(std::string protocol) {
     const auto parsed = telegrax::ParseProtocol(protocol, m_pImpl->protocol);
     if (!parsed) {
         m_pImpl->log.TraceNow("SetProtocol", "\"%s\" does not parse; the port keeps %s",
-                              protocol.c_str(), telegrax::FormatProtocol(m_pImpl->protocol).c_str());
+                              protocol.c_str(),
+                              telegrax::FormatProtocol(m_pImpl->protocol).c_str());
         return FALSE;
     }
     m_pImpl->protocol = *parsed;
@@ -162,9 +165,15 @@ BOOL CTelegrax::SetProtocol(std::string protocol) {
     return TRUE;
 }
 
-std::string CTelegrax::GetDevicePath() const { return m_pImpl->device.Path(); }
-unsigned long CTelegrax::GetDroppedCount() const { return m_pImpl->dropped.load(); }
-unsigned long CTelegrax::GetSentCount() const { return m_pImpl->sent.load(); }
+std::string CTelegrax::GetDevicePath() const {
+    return m_pImpl->device.Path();
+}
+unsigned long CTelegrax::GetDroppedCount() const {
+    return m_pImpl->dropped.load();
+}
+unsigned long CTelegrax::GetSentCount() const {
+    return m_pImpl->sent.load();
+}
 
 unsigned long CTelegrax::GetReceiveDroppedCount() const {
     std::lock_guard lock(m_pImpl->waitingMutex);
@@ -211,7 +220,9 @@ BOOL CTelegrax::SendTelegram(CTelegram* telegram, int) {
     return TRUE;
 }
 
-BOOL CTelegrax::IsReceiving() const { return m_pImpl->receiver.joinable() ? TRUE : FALSE; }
+BOOL CTelegrax::IsReceiving() const {
+    return m_pImpl->receiver.joinable() ? TRUE : FALSE;
+}
 
 BOOL CTelegrax::StartReceiving() {
     if (!m_pImpl->device.IsOpen() || m_pImpl->receiver.joinable()) {

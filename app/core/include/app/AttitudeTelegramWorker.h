@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "app/Telegrams.h"
 #include "app/TelegramWorkerThread.h"
+#include "app/Telegrams.h"
 
 class CAttitudeTelegramWorker : public CTelegramWorkerThread {
 public:
