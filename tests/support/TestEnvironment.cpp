@@ -8,6 +8,10 @@
 
 #include "TestSupport.h"
 
+// Defined before the environment below sets it during static initialisation: a later
+// definition would construct the string again over the value, leaking it.
+std::string tavimo_test::g_root;
+
 namespace {
 class TavimoTestEnvironment : public ::testing::Environment {
 public:
@@ -45,8 +49,6 @@ private:
 }  // namespace
 
 namespace tavimo_test {
-std::string g_root;
-
 std::string TempRoot() { return g_root; }
 
 std::string OutputDir() {
