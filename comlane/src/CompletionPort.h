@@ -3,6 +3,7 @@
 // order; each comes back as one completion with the bytes it moved.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -28,8 +29,11 @@ public:
     void Post(DWORD bytes, std::uintptr_t key, CBufferedOverlapped* request);
     // Blocks for the next completion.
     void Get(DWORD& bytes, std::uintptr_t& key, CBufferedOverlapped*& request);
-    // Reads up to the request's size into its buffer once bytes arrive.
+    // Reads up to the request's size into its buffer once bytes arrive. With a read
+    // interval, bytes that follow within the interval join the same read, so a message
+    // sent in one go comes back as one block.
     void IssueRead(CBufferedOverlapped* request);
+    void SetReadInterval(DWORD ms) { m_readIntervalMs = ms; }
     // Writes the first length bytes of the request's buffer.
     void IssueWrite(CBufferedOverlapped* request, DWORD length);
     // Stops the poller. Write requests still pending or queued are destroyed; read
@@ -44,6 +48,9 @@ private:
     };
     void Poll();
     void Wake();
+    // Reads more into a read that has bytes, while they keep coming within the interval.
+    // -1 when the line failed.
+    long Gather(CBufferedOverlapped* request, long have);
 
     std::mutex m_mutex;
     std::condition_variable m_completed;
@@ -54,6 +61,7 @@ private:
     std::uintptr_t m_key = 0;
     bool m_stop = false;
     bool m_failed = false;  // the line has gone: no more transfers
+    std::atomic<DWORD> m_readIntervalMs{0};
     int m_wakeFd = -1;
     std::thread m_poller;
 };

@@ -106,6 +106,34 @@ void CCompletionPort::Close() {
     m_completions.clear();
 }
 
+long CCompletionPort::Gather(CBufferedOverlapped* request, long have) {
+    const int interval = static_cast<int>(m_readIntervalMs.load());
+    while (interval > 0 && have < request->m_nSize) {
+        pollfd fds[2] = {{m_device->Handle(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, interval) <= 0) {
+            break;  // the gap exceeded the interval
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof(count));
+            std::lock_guard lock(m_mutex);
+            if (m_stop || !m_writes.empty()) {
+                break;  // a stop or a write does not wait for the read to fill
+            }
+        }
+        if ((fds[0].revents & POLLIN) == 0) {
+            continue;
+        }
+        const long more = m_device->Read(request->m_pBuffer + have,
+                                         static_cast<std::size_t>(request->m_nSize - have));
+        if (more <= 0) {
+            break;  // a failure shows again on the next poll; these bytes still count
+        }
+        have += more;
+    }
+    return have;
+}
+
 void CCompletionPort::Poll() {
     for (;;) {
         short events = 0;
@@ -147,12 +175,13 @@ void CCompletionPort::Poll() {
             if (request != nullptr) {
                 const long n =
                     m_device->Read(request->m_pBuffer, static_cast<std::size_t>(request->m_nSize));
-                if (n > 0) {
-                    Post(static_cast<DWORD>(n), m_key, request);
+                const long total = n > 0 ? Gather(request, n) : n;
+                if (total > 0) {
+                    Post(static_cast<DWORD>(total), m_key, request);
                 } else {
                     std::lock_guard lock(m_mutex);
                     m_reads.push_front(request);
-                    failed = n < 0;
+                    failed = total < 0;
                 }
             }
         }

@@ -349,6 +349,7 @@ int CSerial::SetBaudRate(const EBaudRate& baud) {
     const DWORD interval = 20000 / static_cast<DWORD>(baud);
     m_timeouts = COMMTIMEOUTS{};
     m_timeouts.ReadIntervalTimeout = interval > 0 ? interval : 1;
+    m_pCompletionPort->pCompletionPort->SetReadInterval(m_timeouts.ReadIntervalTimeout);
     line.baud = baud;
     m_dcb.BaudRate = baud;
     return m_hPort->SetLine(line) ? 1 : 0;
@@ -421,6 +422,9 @@ void CSerial::SetTimeout(unsigned long ms) {
     CSingleLock lock(m_lock);
     m_timeouts = COMMTIMEOUTS{};
     m_timeouts.ReadIntervalTimeout = static_cast<DWORD>(ms);
+    if (m_pCompletionPort != nullptr) {
+        m_pCompletionPort->pCompletionPort->SetReadInterval(m_timeouts.ReadIntervalTimeout);
+    }
 }
 
 COMMTIMEOUTS CSerial::GetTimeouts() const {

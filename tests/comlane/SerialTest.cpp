@@ -223,3 +223,17 @@ TEST(SerialTest, CtsRisingEdgesAndBreaksBecomeEvents) {
     }
     CTickwise::SetClockForTesting(nullptr);
 }
+
+TEST(SerialTest, BytesWithinTheReadIntervalComeBackAsOneBlock) {
+    Line line;
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    serial.SetTimeout(1000);  // generous: the two writes below are one message
+    ASSERT_EQ(line.far.Write("$HCHDT,", 7), 7);
+    ASSERT_EQ(line.far.Write("005.250,T*2b\r\n", 14), 14);
+    CBuffer* block = PopWithin(serial.GetReadQueue());
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block->m_pData), block->m_dwLength),
+              "$HCHDT,005.250,T*2b\r\n");
+    delete block;
+}

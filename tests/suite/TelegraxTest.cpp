@@ -47,8 +47,18 @@ public:
         ioctl(m_fd, FIONREAD, &n);
         return n;
     }
+    // Writes everything, waiting for room as the port reads.
     void Write(const std::string& bytes) {
-        ASSERT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            pollfd p{m_fd, POLLOUT, 0};
+            ASSERT_EQ(::poll(&p, 1, 10000), 1) << "the port stopped reading";
+        }
     }
 
 private:
@@ -115,6 +125,11 @@ TEST(PortManagerTest, AVirtualPortLivesFromGetPortToReleasePortAndHasOneOwner) {
     for (const char* bad : {"COM77", "COM0", "bogus", "", "COM2x"}) {
         EXPECT_EQ(a.manager.GetPort(bad), nullptr) << bad;
     }
+    ASSERT_TRUE(comlane::CPortMap::Map("COM8", "/dev/ttyUSB-not-plugged-in"));
+    EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);
+    ASSERT_TRUE(comlane::CPortMap::Map("COM8", "/dev/console"));
+    EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);  // never the console
+    comlane::CPortMap::Unmap("COM8");
 }
 
 TEST(TelegraxTest, AsciiTelegramsGoOutAsTheyStand) {
@@ -174,6 +189,24 @@ TEST(TelegraxTest, ByteStuffedTelegramsAreFramedOutAndWholeFramesComeIn) {
     EXPECT_FALSE(port->ReceiveTelegram(&none, 0));
     EXPECT_FALSE(port->m_hReceiveEvent->Wait(0));  // cleared once nothing waits
     EXPECT_TRUE(port->StopReceiving());
+}
+
+TEST(TelegraxTest, AMegabyteWithoutAFrameEndCostsOneDroppedFrameAndNothingMore) {
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM100");
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
+    ASSERT_TRUE(port->StartReceiving());
+    Client client("COM100");
+    ASSERT_TRUE(client.IsOpen());
+    client.Write(Bytes({0x10, 0x02}) + std::string(1024 * 1024, 'z'));
+    client.Write(Bytes({0x10, 0x03, 0x10, 0x02, 'o', 'k', 0x10, 0x03}));
+    ASSERT_TRUE(port->m_hReceiveEvent->Wait(10000));
+    CTelegram telegram;
+    ASSERT_TRUE(port->ReceiveTelegram(&telegram, 0));
+    EXPECT_EQ(telegram.GetText(), "ok");
+    EXPECT_FALSE(port->ReceiveTelegram(&telegram, 0));
+    EXPECT_EQ(port->GetReceiveDroppedCount(), 1u);
 }
 
 TEST(TelegraxTest, ALineThatFallsBehindDropsNewTelegramsInsteadOfQueueingThem) {

@@ -24,7 +24,11 @@ struct CTelegrax::Impl {
     // How long a telegram may wait for room on the line before the rest is given up:
     // the time of the bytes themselves, twice over, and a little more.
     int WriteTimeoutMs(std::size_t bytes) const {
-        const double charMs = comlane::CharacterTime(line);
+        double charMs = 0.0;
+        {
+            std::lock_guard lock(settingsMutex);
+            charMs = comlane::CharacterTime(line);
+        }
         return 10 + static_cast<int>(2.0 * charMs * static_cast<double>(bytes));
     }
 

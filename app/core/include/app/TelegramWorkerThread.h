@@ -12,9 +12,6 @@
 
 class CTelegramWorkerThread : public CBaseThread {
 public:
-    // Commands a pass carries out.
-    static constexpr DWORD kCommandSend = 3;
-    static constexpr DWORD kCommandOpenPort = 8;
     // How long a pass waits for a command; bounds how long a stop takes to be seen.
     static constexpr DWORD kCommandWaitMs = 200;
 
