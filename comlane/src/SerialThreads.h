@@ -7,6 +7,11 @@
 #include "comlane/Serial.h"
 #include "platform/BaseThread.h"
 
+namespace comlane {
+// Lowers the calling thread to the lowest scheduling priority.
+void RunAtLowestPriority();
+}  // namespace comlane
+
 // One completion thread: handles one completion per pass.
 class CSerialRxThread : public CBaseThread {
 public:
@@ -42,6 +47,8 @@ public:
                         CThreadSafeQueue<CSerialEvent*>* eventQueue);
     ~CSerialControlLines() override;
     void OnStopRequest() override;
+    // Watching the lines must never hold up the data: lowest priority.
+    void OnThreadStartup() override { comlane::RunAtLowestPriority(); }
     bool ProcessData() override;
 
     // How often the line counters are read: CTS edges and breaks are counted by the
