@@ -433,13 +433,19 @@ COMMTIMEOUTS CSerial::GetTimeouts() const {
 }
 
 void CSerial::SendBreak(unsigned long) {
-    CSingleLock lock(m_lock);
-    if (m_hPort == nullptr) {
+    // The line stays open while the port is, so the lock is not held through the waits
+    // (received blocks are stamped meanwhile).
+    comlane::CSerialDevice* port = nullptr;
+    {
+        CSingleLock lock(m_lock);
+        port = m_hPort;
+    }
+    if (port == nullptr) {
         return;
     }
-    m_hPort->SetBreak(true);
+    port->SetBreak(true);
     SleepMs(300);
-    m_hPort->SetBreak(false);
+    port->SetBreak(false);
     SleepMs(10);
 }
 
