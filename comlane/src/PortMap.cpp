@@ -62,7 +62,10 @@ std::vector<std::pair<std::string, std::string>> CPortMap::Entries() {
         if (number < 0) {
             continue;
         }
-        if (auto target = key.QueryString(name); target && !target->empty()) {
+        // A name tied to the system console is neither listed nor opened.
+        if (auto target = key.QueryString(name);
+            target && !target->empty() &&
+            (*target == kPseudoTerminal || !CSerialDevice::IsConsole(*target))) {
             byNumber[number] = *target;
         }
     }

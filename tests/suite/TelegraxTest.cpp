@@ -128,7 +128,11 @@ TEST(PortManagerTest, AVirtualPortLivesFromGetPortToReleasePortAndHasOneOwner) {
     ASSERT_TRUE(comlane::CPortMap::Map("COM8", "/dev/ttyUSB-not-plugged-in"));
     EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);
     ASSERT_TRUE(comlane::CPortMap::Map("COM8", "/dev/console"));
-    EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);  // never the console
+    EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);  // never the console...
+    std::vector<std::string> names;
+    std::vector<std::string> other;
+    a.manager.GetAvailablePorts(names, other, -1);
+    EXPECT_EQ(std::find(names.begin(), names.end(), "COM8"), names.end());  // ...nor listed
     comlane::CPortMap::Unmap("COM8");
 }
 

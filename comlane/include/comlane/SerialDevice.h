@@ -97,7 +97,8 @@ class CPortMap {
 public:
     static constexpr const char* kPseudoTerminal = "pty";
 
-    // Every mapped name with its target, in port number order. A missing map is seeded
+    // Every mapped name with its target, in port number order (names tied to the system
+    // console are left out). A missing map is seeded
     // with COM1, COM2, COM3 and COM100 as pseudo-terminals; serial devices present on the
     // machine that no name maps yet get the next free numbers.
     static std::vector<std::pair<std::string, std::string>> Entries();
