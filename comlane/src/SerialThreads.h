@@ -12,8 +12,25 @@ namespace comlane {
 void RunAtLowestPriority();
 }  // namespace comlane
 
+// The base of Comlane's threads. A completion thread ends by itself on the shutdown key,
+// and a stop request may find it already ending: its owner waits until it has made its
+// last call on the object before destroying it.
+class CSerialWorkerThread : public CBaseThread {
+public:
+    void OnThreadShutdown() override { m_shutDown.Set(); }
+    // Waits (at most the stop time-out) until a started thread is past its last call.
+    void WaitUntilShutDown() {
+        if (GetThreadId() != 0) {
+            m_shutDown.Wait(kStopTimeoutMs);
+        }
+    }
+
+private:
+    CEvent m_shutDown{true, false};
+};
+
 // One completion thread: handles one completion per pass.
-class CSerialRxThread : public CBaseThread {
+class CSerialRxThread : public CSerialWorkerThread {
 public:
     CSerialRxThread(int index, SCompletionPortPair* pair, CSerial* serial,
                     CThreadSafeQueue<CBuffer*>* readQueue);
@@ -27,7 +44,7 @@ private:
 };
 
 // The writer: turns each block of the write queue into a write request.
-class CSerialTxThread : public CBaseThread {
+class CSerialTxThread : public CSerialWorkerThread {
 public:
     CSerialTxThread(CSerial* serial, SCompletionPortPair* pair,
                     CThreadSafeQueue<CBuffer*>* writeQueue);
@@ -41,7 +58,7 @@ private:
 };
 
 // Watches CTS and break and queues rising CTS edges and breaks as events.
-class CSerialControlLines : public CBaseThread {
+class CSerialControlLines : public CSerialWorkerThread {
 public:
     CSerialControlLines(comlane::LineStateReader reader,
                         CThreadSafeQueue<CSerialEvent*>* eventQueue);
