@@ -52,17 +52,5 @@ void CBinaryTelegramWorker::SendTelegrams() {
 }
 
 void CBinaryTelegramWorker::OpenPort() {
-    CSingleLock lock(m_lock);
-    char name[16];
-    char configuration[48];
-    std::snprintf(name, sizeof(name), "COM%d", static_cast<int>(m_nComNumber));
-    std::snprintf(configuration, sizeof(configuration), "CONFIG(%d,8,n,1)",
-                  static_cast<int>(m_nBaudRate));
-    ReleaseHeldPort();
-    m_pPort = m_portManager.GetPort(name);
-    if (m_pPort != nullptr) {
-        m_pPort->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)");
-        m_pPort->Configure(configuration);
-        m_pPort->StartReceiving();
-    }
+    Reopen("Transmit(ByteStuffed),Receive(ByteStuffed)", true);
 }

@@ -90,6 +90,10 @@ void CTelegramWorkerThread::ReleaseHeldPort() {
 }
 
 void CTelegramWorkerThread::OpenPort() {
+    Reopen("TRANSMIT(ASCII), RECEIVE(ASCII)", false);
+}
+
+void CTelegramWorkerThread::Reopen(const char* protocol, bool receive) {
     CSingleLock lock(m_lock);
     char name[16];
     char configuration[48];
@@ -99,8 +103,11 @@ void CTelegramWorkerThread::OpenPort() {
     ReleaseHeldPort();
     m_pPort = m_portManager.GetPort(name);
     if (m_pPort != nullptr) {
-        m_pPort->SetProtocol("TRANSMIT(ASCII), RECEIVE(ASCII)");
+        m_pPort->SetProtocol(protocol);
         m_pPort->Configure(configuration);
+        if (receive) {
+            m_pPort->StartReceiving();
+        }
     }
 }
 

@@ -60,6 +60,9 @@ protected:
     void RunCommands();
     // Hands back the port held (under the lock).
     void ReleaseHeldPort();
+    // Under the lock: hands back the port held, takes "COM<n>", sets the protocol, then
+    // "CONFIG(<baud>,8,n,1)", and starts receiving when asked. No port is kept as null.
+    void Reopen(const char* protocol, bool receive);
 
     CPortManager m_portManager;
     CTelegrax* m_pPort = nullptr;  // changed only on the worker's thread, under the lock
