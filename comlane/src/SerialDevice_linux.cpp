@@ -101,6 +101,21 @@ std::vector<std::string> ConsoleNames() {
     return names;
 }
 
+// The folder of the published links must be ours alone: in a shared /tmp somebody else
+// could have put a folder or a link there first.
+bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) {
+    for (const std::filesystem::path& dir : {folder.parent_path(), folder}) {
+        ::mkdir(dir.c_str(), 0700);  // nothing is followed: an existing entry is checked below
+        struct stat st {};
+        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+            SetError(error, dir.string() + " is not a private folder of this user");
+            return false;
+        }
+        chmod(dir.c_str(), 0700);
+    }
+    return true;
+}
+
 bool IsVirtualConsoleName(const std::string& name) {
     return name.size() > 3 && name.compare(0, 3, "tty") == 0 &&
            std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -155,12 +170,11 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
     Close();
     int lockFd = -1;
     if (!linkPath.empty()) {
-        std::error_code ec;
-        const std::filesystem::path folder = std::filesystem::path(linkPath).parent_path();
-        std::filesystem::create_directories(folder, ec);
-        chmod(folder.c_str(), 0700);
+        if (!MakePrivateFolder(std::filesystem::path(linkPath).parent_path(), error)) {
+            return false;
+        }
         const std::string lockPath = linkPath + ".lock";
-        lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (lockFd < 0) {
             SetError(error, ErrorText(lockPath, errno));
             return false;

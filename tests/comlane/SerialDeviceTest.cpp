@@ -140,3 +140,22 @@ TEST(PortMapTest, AVirtualPortIsPublishedWhileOpenAndKeptForOneOwner) {
     CSerialDevice none;
     EXPECT_FALSE(comlane::OpenNamedPort("COM77", none));
 }
+
+TEST(PortMapTest, LinksArePublishedOnlyInAFolderOfThisUser) {
+    const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string hostile = runtime + "/elsewhere";
+    const std::string planted = runtime + "/planted";
+    std::filesystem::create_directories(hostile);
+    std::filesystem::create_directories(planted);
+    std::filesystem::create_directory_symlink(hostile, planted + "/tavimo");
+    setenv("XDG_RUNTIME_DIR", planted.c_str(), 1);
+    CSerialDevice port;
+    std::string error;
+    EXPECT_FALSE(comlane::OpenNamedPort("COM3", port, &error));
+    EXPECT_NE(error.find("not a private folder"), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::is_empty(hostile));
+
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(CPortMap::PortsFolder(), "/tmp/tavimo-" + std::to_string(getuid()) + "/ports");
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+}
