@@ -12,6 +12,7 @@
 #include "app/AttitudeTelegramWorker.h"
 #include "app/BinaryTelegramWorker.h"
 #include "comlane/SerialDevice.h"
+#include "interfaces/ErrorLog.h"
 #include "platform/Messages.h"
 
 namespace {
@@ -265,6 +266,44 @@ TEST(AttitudeTelegramWorkerTest, AStopRequestEndsTheThreadAndReleasesThePort) {
         signalled |= line.find("Was signalled: (OK)") != std::string::npos;
     }
     EXPECT_TRUE(signalled);
+}
+
+TEST(AttitudeTelegramWorkerTest, TracesItsLifeAndIdleWaitsButNotAMissingPort) {
+    setenv("TAVIMO_TRACE", "1", 1);
+    faultbook::RefreshTraceSettings();
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    CEvent idle{true, false};
+    faultbook::SetTraceSink([&](const faultbook::TraceRecord& r) {
+        if (r.object != "CTelegramWorkerThread") {
+            return;
+        }
+        std::lock_guard lock(mutex);
+        lines.push_back(r.context + " / " + r.text);
+        if (r.text == "WAIT_TIMEOUT") {
+            idle.Set();
+        }
+    });
+    {
+        AttitudeWorker worker(TELEGRAM_HDT, 77, 9600);  // no port to be had
+        ASSERT_TRUE(worker.StartThread());
+        ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+        worker.SetAttitude(1.0, 0, 0, 1, 0);
+        ASSERT_TRUE(worker.sent.Wait(kBoundMs));
+        EXPECT_TRUE(idle.Wait(kBoundMs));  // a 200 ms wait ran out
+        worker.StopThread();
+    }
+    faultbook::SetTraceSink(nullptr);
+    unsetenv("TAVIMO_TRACE");
+    faultbook::RefreshTraceSettings();
+    std::lock_guard lock(mutex);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines.front(), "CTelegramWorkerThread() / OK");
+    EXPECT_EQ(lines[1], "CTelegramWorkerThread::OnThreadStartup() / OK");
+    EXPECT_EQ(lines.back(), "CTelegramWorkerThread::OnThreadShutdown() / OK");
+    for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i], "ProcessData / WAIT_TIMEOUT");  // nothing about the port
+    }
 }
 
 namespace {
