@@ -107,10 +107,22 @@ BOOL CRegistryBlock::Load() {
 BOOL CRegistryBlock::Save() {
     std::list<std::string> names;
     GetPropertyNames(names);
+    CRegKey key;
+    OpenSection(key, false);
     for (const std::string& name : names) {
-        if (name != "UID") {
-            SaveValue(name);
+        if (name == "UID") {
+            continue;
         }
+        // Every write is durable and so costs time: a value the registry already holds
+        // is left as it is.
+        if (key.IsOpen()) {
+            std::string text;
+            Get(name, text);
+            if (key.QueryString(GetValueSpec(name)) == text) {
+                continue;
+            }
+        }
+        SaveValue(name);
     }
     return TRUE;
 }
