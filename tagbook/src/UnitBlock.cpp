@@ -446,7 +446,8 @@ BOOL CAngleUnitBlock::ConvertForDisplay(double value, std::string& text, long fl
     switch (GetFormatMode()) {
         case 1: {
             double wholeMinutes = std::trunc(minutes);
-            double seconds = Round((minutes - wholeMinutes) * 60.0, places);
+            // + 0.0: the rounding gives -0 for 0, which must not print as "-0".
+            double seconds = Round((minutes - wholeMinutes) * 60.0, places) + 0.0;
             if (seconds >= 60.0) {
                 seconds -= 60.0;
                 wholeMinutes += 1.0;
@@ -460,7 +461,7 @@ BOOL CAngleUnitBlock::ConvertForDisplay(double value, std::string& text, long fl
             break;
         }
         case 2: {
-            double rounded = Round(minutes, places);
+            double rounded = Round(minutes, places) + 0.0;
             if (rounded >= 60.0) {
                 rounded -= 60.0;
                 degrees += 1.0;

@@ -1,0 +1,1 @@
+tavimo_test(tagbook_unit_tests SOURCES UnitBlockTest.cpp LIBS tagbook)
