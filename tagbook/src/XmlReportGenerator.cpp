@@ -65,6 +65,22 @@ void InstallXsltErrorCollector() {
     });
 }
 
+// libxml2's own messages (XPath, input and output) go to this thread's collector while
+// a report is made, instead of to standard error.
+class CCollectLibxmlMessages {
+public:
+    CCollectLibxmlMessages() : m_function(xmlGenericError), m_context(xmlGenericErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, CollectXsltMessage);
+    }
+    ~CCollectLibxmlMessages() { xmlSetGenericErrorFunc(m_context, m_function); }
+    CCollectLibxmlMessages(const CCollectLibxmlMessages&) = delete;
+    CCollectLibxmlMessages& operator=(const CCollectLibxmlMessages&) = delete;
+
+private:
+    xmlGenericErrorFunc m_function;
+    void* m_context;
+};
+
 std::string TrimLines(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
         text.pop_back();
@@ -399,6 +415,7 @@ std::string CXmlReportGenerator::GenerateReportText(xmlDocPtr xml, xmlDocPtr xsl
         return {};
     }
     InstallXsltErrorCollector();
+    CCollectLibxmlMessages collect;
     t_xsltMessages.clear();
     // The style sheet takes the document it is compiled from: it gets a copy.
     xmlDocPtr sheetDoc = xmlCopyDoc(xsl, 1);
@@ -469,6 +486,7 @@ bool CXmlReportGenerator::WriteXml(const std::string& path, std::string* error) 
         SetError(error, "Failed to generate XML stream - " + reason);
         return false;
     }
+    CCollectLibxmlMessages collect;
     errno = 0;
     if (xmlSaveFormatFileEnc(path.c_str(), xml.get(), "iso-8859-1", 1) < 0) {
         SetError(error, "Failed to save XML stream - " + path + ": " +
