@@ -399,6 +399,27 @@ TEST(DataBlockTest, NotifyTargetsComeAndGo) {
     EXPECT_EQ(block.GetChildObject("Child"), nullptr);
 }
 
+TEST(DataBlockTest, ListenersMayWriteBackIntoTheBlockTheyHearFrom) {
+    CDataBlock block;
+    block.Set("Heading", 0.0, 1);
+    block.Set("Changes", 0, 1);
+    CRecordingListener listener;
+    listener.hook = [](NM_TAGBOOK& record, LRESULT&) {
+        if (record.text == "Heading") {
+            int changes = 0;
+            record.pBlock->Get("Changes", changes);
+            record.pBlock->Set("Changes", changes + 1);
+        }
+    };
+    block.AddNotifyTarget(&listener);
+    EXPECT_TRUE(block.Set("Heading", 10.0));
+    EXPECT_TRUE(block.Set("Heading", 20.0));
+    int changes = 0;
+    block.Get("Changes", changes);
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(listener.Count(TBN_PROPERTYCHANGED), 4);
+}
+
 TEST(DataBlockTest, ListenersThatThrowOrLeaveDuringANotification) {
     CDataBlock block;
     block.Set("X", 1.0, 1);

@@ -43,6 +43,26 @@ TEST(DataBlockThreadTest, TwoThreadsSetAndReadOneTree) {
     EXPECT_EQ(listener.Count(TBN_PROPERTYCHANGED), 2 * kWrites);
 }
 
+TEST(DataBlockThreadTest, UidsStayUniqueWhileBlocksComeAndGo) {
+    CDataBlock keeper;
+    std::atomic<DWORD> highest{0};
+    std::thread maker([&] {
+        for (int i = 0; i < 500; ++i) {
+            CDataBlock block;
+            highest.store(block.GetUID());
+        }
+    });
+    DWORD previous = 0;
+    for (int i = 0; i < 500; ++i) {
+        ASSERT_EQ(CDataBlock::GetObjectA(keeper.GetUID()), &keeper);
+        CDataBlock mine;
+        ASSERT_GT(mine.GetUID(), previous);  // never reused, always rising
+        previous = mine.GetUID();
+    }
+    maker.join();
+    EXPECT_NE(highest.load(), previous);
+}
+
 TEST(DataBlockThreadTest, LockTimeOutFailsCleanlyAndChangesNothing) {
     CDataBlock block;
     block.Set("X", 1.0, 1);
