@@ -298,6 +298,12 @@ double CUnitBlock::ConvertFromDisplay(double value, long /*flag*/) {
 BOOL CUnitBlock::ConvertForDisplay(double value, std::string& text, long flag, int decPlaces,
                                    const std::string& unit) {
     text.clear();
+    // Held throughout, so a unit changing on another thread never mixes its label with
+    // the previous unit's constants.
+    CBlockLock lock(*this, m_dDefaultTimeout);
+    if (!lock.IsLocked()) {
+        return FALSE;
+    }
     std::string label = GetLabel();
     double display = 0.0;
     if (unit.empty()) {
@@ -334,6 +340,10 @@ BOOL CUnitBlock::ParseValue(const std::string& text, double& value, std::string&
 
 BOOL CUnitBlock::ConvertFromDisplay(const std::string& text, double& value, long flag,
                                     std::string* unitOut) {
+    CBlockLock lock(*this, m_dDefaultTimeout);
+    if (!lock.IsLocked()) {
+        return FALSE;
+    }
     double number = 0.0;
     std::string rest;
     if (ParseValue(text, number, rest) == 0) {
@@ -426,6 +436,10 @@ double CAngleUnitBlock::ConvertFromDisplay(double value, long flag) {
 BOOL CAngleUnitBlock::ConvertForDisplay(double value, std::string& text, long flag, int decPlaces,
                                         const std::string& /*unit*/) {
     text.clear();
+    CBlockLock lock(*this, m_dDefaultTimeout);
+    if (!lock.IsLocked()) {
+        return FALSE;
+    }
     if (decPlaces < 0) {
         decPlaces = 0;
         Get("DecPlaces", decPlaces);
