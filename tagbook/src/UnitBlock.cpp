@@ -400,8 +400,12 @@ BOOL CUnitBlock::ConvertFromDisplay(const std::vector<std::string>&, C2DPoint&, 
 // ---------------------------------------------------------------------------------------
 // CAngleUnitBlock
 
+int CAngleUnitBlock::FormatModeOf(const std::string& unit) {
+    return unit == "DDD MM SS.sss" ? 1 : unit == "DDD MM.mmm" ? 2 : 0;
+}
+
 void CAngleUnitBlock::OnUnitChanged(const std::string& unit) {
-    m_nFormatMode = unit == "DDD MM SS.sss" ? 1 : unit == "DDD MM.mmm" ? 2 : 0;
+    m_nFormatMode = FormatModeOf(unit);
 }
 
 double CAngleUnitBlock::ConvertForDisplay(double value, long flag) {
@@ -434,20 +438,38 @@ double CAngleUnitBlock::ConvertFromDisplay(double value, long flag) {
 }
 
 BOOL CAngleUnitBlock::ConvertForDisplay(double value, std::string& text, long flag, int decPlaces,
-                                        const std::string& /*unit*/) {
+                                        const std::string& unit) {
     text.clear();
     CBlockLock lock(*this, m_dDefaultTimeout);
     if (!lock.IsLocked()) {
         return FALSE;
     }
-    if (decPlaces < 0) {
-        decPlaces = 0;
-        Get("DecPlaces", decPlaces);
-    }
+    int mode = GetFormatMode();
     std::string label;
-    Get("Label", label);
-    // Angles are written as they are, not brought into range: a bearing of -90 reads -90.
-    const double d = CUnitBlock::ConvertForDisplay(value, flag);
+    double d = 0.0;
+    if (unit.empty()) {
+        if (decPlaces < 0) {
+            decPlaces = 0;
+            Get("DecPlaces", decPlaces);
+        }
+        Get("Label", label);
+        // Angles are written as they are, not brought into range: a bearing of -90 reads -90.
+        d = CUnitBlock::ConvertForDisplay(value, flag);
+    } else {
+        // Another of the category's units: its format, places, label and constants.
+        const std::string name = IsValidUnit(unit) != 0 ? ResolveUnit(unit) : std::string();
+        if (name.empty()) {
+            return FALSE;
+        }
+        mode = FormatModeOf(name);
+        if (decPlaces < 0) {
+            decPlaces = FromRegistry(DecPlacesKey(GetName(), name), 0);
+        }
+        label = GetLabel(name);
+        const Constants constants = DefinitionOf(name);
+        d = CUnitBlock::ConvertForDisplay(value, constants.scale, constants.offset,
+                                          constants.normalise);
+    }
     if (!std::isfinite(d)) {
         return FALSE;
     }
@@ -457,7 +479,7 @@ BOOL CAngleUnitBlock::ConvertForDisplay(double value, std::string& text, long fl
     const double minutes = (size - degrees) * 60.0;
     const std::string sign = negative ? "-" : "";
     const auto places = static_cast<unsigned>(decPlaces < 0 ? 0 : decPlaces);
-    switch (GetFormatMode()) {
+    switch (mode) {
         case 1: {
             double wholeMinutes = std::trunc(minutes);
             // + 0.0: the rounding gives -0 for 0, which must not print as "-0".

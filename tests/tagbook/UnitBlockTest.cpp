@@ -188,6 +188,10 @@ TEST_F(UnitBlockTest, AngleTextsInEachModeWithCarries) {
     Choose("Angle", "DDD.ddd");
     EXPECT_EQ(Show("Angle", 12.5), "12.50°");
     EXPECT_EQ(Show("Angle", 12.6, 0), "13°");
+    // Another unit of the category, by name: its own format and places.
+    EXPECT_EQ(Show("Angle", 12.5, -1, "DDD MM SS.sss"), "12°30'0\"");
+    EXPECT_EQ(Show("Angle", 12.5, 2, "DDD MM.mmm"), "12°30.00'");
+    EXPECT_EQ(Show("Angle", 12.5, 2, "Grads"), "failed:");
 }
 
 TEST_F(UnitBlockTest, AngleTextsReadBackAndBadOnesAreRefused) {

@@ -107,6 +107,8 @@ public:
     // 0 decimal degrees, 1 degrees-minutes-seconds, 2 degrees and decimal minutes; -1
     // before the first unit is chosen.
     int GetFormatMode() const { return m_nFormatMode.load(); }
+    // The format mode a unit's name stands for.
+    static int FormatModeOf(const std::string& unit);
 
     double ConvertForDisplay(double value, long flag) override;
     BOOL ConvertForDisplay(double value, std::string& text, long flag, int decPlaces,
