@@ -81,6 +81,25 @@ private:
     void* m_context;
 };
 
+// Text for the document: ours is UTF-8, but a value stored by older software may hold
+// 8-bit ANSI bytes, which would make the document unsavable; those are read as Latin-1.
+std::string DocumentText(const std::string& text) {
+    if (xmlCheckUTF8(BAD_CAST text.c_str()) != 0) {
+        return text;
+    }
+    std::string utf8;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 std::string TrimLines(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
         text.pop_back();
@@ -202,6 +221,11 @@ HRESULT CXmlReportGenerator::GenerateXml(xmlDocPtr doc, std::string* error) {
         SetError(error, ExceptionText("GenerateXml", E_POINTER));
         return E_POINTER;
     }
+    if (xmlDocGetRootElement(doc) != nullptr) {
+        // A second root would make the document malformed.
+        SetError(error, ExceptionText("GenerateXml", E_INVALIDARG));
+        return E_INVALIDARG;
+    }
     try {
         // The declaration: libxml2 writes it from the document's version and encoding.
         xmlFree(const_cast<xmlChar*>(doc->encoding));
@@ -304,7 +328,7 @@ HRESULT CXmlReportGenerator::GenerateXmlElement(xmlDocPtr doc, xmlNodePtr parent
         return E_FAIL;
     }
     // Added as text, so any value is escaped and cannot break the document.
-    xmlNodeAddContent(node, BAD_CAST text.c_str());
+    xmlNodeAddContent(node, BAD_CAST DocumentText(text).c_str());
     return S_OK;
 }
 
@@ -323,7 +347,7 @@ HRESULT CXmlReportGenerator::GenerateXmlElementWithUnits(xmlDocPtr doc, xmlNodeP
     }
     xmlNodePtr node = xmlGetLastChild(parent);
     xmlNewProp(node, BAD_CAST "value", BAD_CAST number.c_str());
-    xmlNewProp(node, BAD_CAST "units", BAD_CAST label.c_str());
+    xmlNewProp(node, BAD_CAST "units", BAD_CAST DocumentText(label).c_str());
     return S_OK;
 }
 
@@ -354,7 +378,7 @@ HRESULT CXmlReportGenerator::GenerateXmlElementWithUnits(xmlDocPtr doc, xmlNodeP
     xmlNewProp(
         node, BAD_CAST "value",
         BAD_CAST FloatToStr(unit->ConvertForDisplay(value, flag), unit->GetDecPlaces()).c_str());
-    xmlNewProp(node, BAD_CAST "units", BAD_CAST unit->GetLabel().c_str());
+    xmlNewProp(node, BAD_CAST "units", BAD_CAST DocumentText(unit->GetLabel()).c_str());
     return S_OK;
 }
 

@@ -143,6 +143,11 @@ TEST(XmlReportTest, ElementsWithUnitsCarryValueAndLabel) {
     EXPECT_EQ(CXmlReportGenerator::GenerateXmlElementWithUnits(doc, root, "Raw", 7.25, nullptr,
                                                                "Depth", &error),
               S_OK);
+    EXPECT_EQ(CXmlReportGenerator::GenerateXmlElement(doc, root, "Ansi", "12\xB0", &error), S_OK);
+    std::string again;
+    CXmlReportGenerator generator;
+    EXPECT_EQ(generator.GenerateXml(doc, &again), E_INVALIDARG);  // it has a root already
+    EXPECT_EQ(again, "CXmlReportGenerator::GenerateXml()\nException 0x80070057");
     EXPECT_EQ(CXmlReportGenerator::GenerateXmlElement(doc, root, "bad name", "v", &error), E_FAIL);
     EXPECT_EQ(error,
               "Exception 0x80004005 in CXmlReportGenerator::GenerateXmlElement()\n"
@@ -155,6 +160,7 @@ TEST(XmlReportTest, ElementsWithUnitsCarryValueAndLabel) {
     xmlFreeDoc(doc);
     EXPECT_NE(dumped.find("<Gain value=\"2.50\" units=\"dB\">2.50 dB</Gain>"), std::string::npos);
     EXPECT_NE(dumped.find("<Raw value=\"7.25\" units=\"\">7.25</Raw>"), std::string::npos);
+    EXPECT_NE(dumped.find("<Ansi>12&#xB0;</Ansi>"), std::string::npos) << dumped;
 }
 
 TEST(XmlReportTest, StyleSheetsFromTextAndTheirFaults) {
