@@ -1,0 +1,1 @@
+tavimo_test(tagbook_registry_tests SOURCES RegistryBlockTest.cpp LIBS tagbook)
