@@ -14,6 +14,9 @@ function(tavimo_library name)
   endif()
   set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   if(BUILD_SHARED_LIBS)
+    # Installed side by side: a library finds the others in its own folder (a RUNPATH is
+    # not inherited from the executable).
+    set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN")
     install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavimo NAMELINK_SKIP)
   endif()
 endfunction()
