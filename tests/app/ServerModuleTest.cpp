@@ -44,7 +44,8 @@ TEST(ServerModuleTest, RegisterWritesBothScriptsAndUnregisterKeepsSharedKeys) {
     ASSERT_EQ(exe.Open(HKEY_CLASSES_ROOT, "AppID\\Tavimo.EXE"), ERROR_SUCCESS);
     EXPECT_EQ(exe.QueryString("AppID"), "{95E1E789-091F-483E-BE41-53F4EE96DF2E}");
     EXPECT_EQ(DefaultValue("Tavimo.MotionTrackerSink.1"), "MotionTrackerSink Class");
-    EXPECT_EQ(DefaultValue("Tavimo.MotionTrackerSink.1\\CLSID"), "{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}");
+    EXPECT_EQ(DefaultValue("Tavimo.MotionTrackerSink.1\\CLSID"),
+              "{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}");
     EXPECT_EQ(DefaultValue("Tavimo.MotionTrackerSink\\CurVer"), "Tavimo.MotionTrackerSink.1");
     const std::string cls = "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}";
     EXPECT_EQ(DefaultValue(cls), "MotionTrackerSink Class");
@@ -75,10 +76,10 @@ TEST(ServerModuleTest, ServedSinkForwardsDataEventsToTheSensorLink) {
         CTavimoServerModule module("/opt/tavimo/bin/tavimo");
         ASSERT_EQ(module.RegisterClassObjects(), S_OK);
         CComPtr<IMotionTrackerSink> sink;
-        ASSERT_EQ(CoCreateInstance(CLSID_MotionTrackerSink, nullptr, CLSCTX_ALL, IID_IMotionTrackerSink,
-                                   reinterpret_cast<void**>(&sink)),
+        ASSERT_EQ(CoCreateInstance(CLSID_MotionTrackerSink, nullptr, CLSCTX_ALL,
+                                   IID_IMotionTrackerSink, reinterpret_cast<void**>(&sink)),
                   S_OK);
-        EXPECT_GT(ComModuleLockCount(), 0);  // a live object holds the server
+        EXPECT_GT(ComModuleLockCount(), 0);        // a live object holds the server
         EXPECT_EQ(sink->OnDataAvailable(), S_OK);  // no sensor link yet: nothing happens
         CountingHandler handler;
         g_pSensorDataHandler = &handler;
@@ -90,8 +91,9 @@ TEST(ServerModuleTest, ServedSinkForwardsDataEventsToTheSensorLink) {
         g_pSensorDataHandler = nullptr;
         EXPECT_EQ(handler.calls, 2);
         void* aggregated = nullptr;
-        EXPECT_EQ(CoCreateInstance(CLSID_MotionTrackerSink, sink, CLSCTX_ALL, IID_IUnknown, &aggregated),
-                  CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(
+            CoCreateInstance(CLSID_MotionTrackerSink, sink, CLSCTX_ALL, IID_IUnknown, &aggregated),
+            CLASS_E_NOAGGREGATION);
     }
     EXPECT_EQ(ComModuleLockCount(), 0);
     void* object = nullptr;

@@ -68,6 +68,7 @@ public:
     short GetSampleRate() const { return m_nSampleRate; }
     std::string GetDeviceId() const;
     DWORD GetSensorToken() const { return m_dwSensorToken; }
+    IMotionTracker* GetTracker() const { return m_pTracker.get(); }
     CMotionTrackerHealthCheck& HealthCheck() { return m_healthCheck; }
     std::string GetEulerLogFileName() const;
 
