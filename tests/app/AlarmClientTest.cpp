@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "SensorTestSupport.h"
-#include "TestSupport.h"
 #include "app/AlarmClient.h"
 #include "logmill/Logmill.h"
 #include "platform/Registry.h"
@@ -84,7 +83,7 @@ TEST(AlarmClientTest, AnExplicitTimeIsKept) {
 
 TEST(AlarmClientTest, AnUnopenableStoreLosesTheAlarmAndSaysSo) {
     sensor_test::TraceCapture traces;
-    const std::string blocker = tavimo_test::TempRoot() + "/not-a-folder";
+    const std::string blocker = sensor_test::PrivateRoot() + "/not-a-folder";
     std::ofstream(blocker) << "x";
     const std::string saved = std::getenv("XDG_DATA_HOME");
     setenv("XDG_DATA_HOME", blocker.c_str(), 1);

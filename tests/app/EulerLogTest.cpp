@@ -9,7 +9,6 @@
 #include <regex>
 
 #include "SensorTestSupport.h"
-#include "TestSupport.h"
 #include "app/MotionTrackerSink.h"
 #include "app/XsensModule.h"
 #include "mtobj/MTObj.h"
@@ -50,7 +49,7 @@ class EulerLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CoInitialize(nullptr);
-        folder = fs::path(tavimo_test::TempRoot()) /
+        folder = fs::path(sensor_test::PrivateRoot()) /
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::create_directories(folder);
         link = std::make_unique<CXsensModule>();

@@ -16,6 +16,13 @@
 
 namespace sensor_test {
 
+// The test process's private temporary root: the parent of the private home.
+inline std::string PrivateRoot() {
+    const char* home = std::getenv("HOME");
+    std::string root = home != nullptr ? home : "/tmp";
+    return root.substr(0, root.rfind('/'));
+}
+
 // The PC clock, set by the test.
 class FakeClock {
 public:
