@@ -44,7 +44,8 @@ TEST(ErrorLogTest, EnabledLogWritesLinesToTheFile) {
     auto records = Capture([&] {
         log.Trace("InitInstance", "Before Parse Command Line");
         log.TraceNow("ProcessData", "WaitForSingleObject() returns %d\n", 258);
-        log.LogError(static_cast<HRESULT>(0x8007000E), "OnInitDialog", "Failed to Instantiate CXsensModule");
+        log.LogError(static_cast<HRESULT>(0x8007000E), "OnInitDialog",
+                     "Failed to Instantiate CXsensModule");
     });
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].context, "InitInstance");
@@ -54,8 +55,9 @@ TEST(ErrorLogTest, EnabledLogWritesLinesToTheFile) {
     std::ifstream in(faultbook::TraceFilePath());
     std::stringstream content;
     content << in.rdbuf();
-    EXPECT_NE(content.str().find("Tavimo CXsensModule ProcessData WaitForSingleObject() returns 258\n"),
-              std::string::npos);
+    EXPECT_NE(
+        content.str().find("Tavimo CXsensModule ProcessData WaitForSingleObject() returns 258\n"),
+        std::string::npos);
 }
 
 TEST(ErrorLogTest, EnvironmentSwitchEnablesEveryLog) {
@@ -84,6 +86,7 @@ TEST(ErrorLogTest, UnwritableStateFolderDoesNotFailTheCaller) {
     CErrorLog log = MakeLog(true);
     testing::internal::CaptureStderr();
     auto records = Capture([&] { log.TraceNow("Ctx", "still traced"); });
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write the trace log"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write the trace log"),
+              std::string::npos);
     EXPECT_EQ(records.size(), 1u);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "logmill/Logmill.h"
@@ -21,6 +22,31 @@ CComPtr<ILogmillAlarm> NewAlarm(ILogmillLogger* logger) {
     CComPtr<ILogmillAlarm> alarm;
     unknown.QueryInterface(IID_ILogmillAlarm, &alarm);
     return alarm;
+}
+
+template <class F>
+std::ptrdiff_t SlotOf(F f) {
+    std::ptrdiff_t raw = 0;
+    std::memcpy(&raw, &f, sizeof(raw));
+    return (raw - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
+}
+
+TEST(LogmillTest, OperationsStandInTheSlotsTheAlarmClientCalls) {
+    const auto base = SlotOf(&IDispatch::Invoke) + 1;  // slot 7
+    auto slot = [base](std::ptrdiff_t s) { return s - base + 7; };
+    EXPECT_EQ(slot(SlotOf(&ILogmillLogger::GetLoggerName)), 7);
+    EXPECT_EQ(slot(SlotOf(&ILogmillLogger::SetLoggerName)), 8);
+    EXPECT_EQ(slot(SlotOf(&ILogmillLogger::Connect)), 13);
+    EXPECT_EQ(slot(SlotOf(&ILogmillLogger::CreateAlarm)), 24);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::Raise)), 14);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::GetId)), 18);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetTime)), 22);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetCategory)), 33);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetText)), 37);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetDetail)), 39);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetSource)), 41);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetAcknowledge)), 47);
+    EXPECT_EQ(slot(SlotOf(&ILogmillAlarm::SetReissued)), 49);
 }
 
 TEST(LogmillTest, AlarmsAreStoredOnceEachAndOutliveTheirObjects) {

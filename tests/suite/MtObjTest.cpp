@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -75,6 +76,38 @@ public:
 private:
     IMotionTracker* m_tracker;
 };
+
+// The vtable index of a virtual operation (Itanium ABI: one more than its byte offset).
+template <class F>
+std::ptrdiff_t SlotOf(F f) {
+    std::ptrdiff_t raw = 0;
+    static_assert(sizeof(f) >= sizeof(raw));
+    std::memcpy(&raw, &f, sizeof(raw));
+    return (raw - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
+}
+
+TEST(MotionTrackerInterfaceTest, OperationsStandInTheirSlots) {
+    // Slots are counted from the first own operation, slot 7, after IDispatch's last.
+    const auto base = SlotOf(&IMotionTracker::SetOutputMode);
+    EXPECT_EQ(base, SlotOf(&IDispatch::Invoke) + 1);
+    auto slot = [base](std::ptrdiff_t s) { return s - base + 7; };
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::SetExtraData)), 9);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::OpenPort)), 10);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::SetFilterSettings)), 12);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::GetNextSample)), 14);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::GetFilterSettings)), 16);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::StartProcess)), 18);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::StopProcess)), 19);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::GetDeviceId)), 27);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::SetSampleRate)), 31);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::GetSampleRate)), 32);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::SetBaudRate)), 35);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::GetBaudRate)), 36);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::SaveSettings)), 37);
+    EXPECT_EQ(slot(SlotOf(&IMotionTracker::GetToken)), 66);
+    // The sink's event is its first own operation too.
+    EXPECT_EQ(SlotOf(&IMotionTrackerSink::OnDataAvailable), base);
+}
 
 class MtObjTest : public ::testing::Test {
 protected:
