@@ -20,9 +20,13 @@ CTavimoApp::CTavimoApp(std::vector<std::string> argv) : m_argv(std::move(argv)) 
     m_log.EnableTrace(false);
 }
 
-CTavimoApp::~CTavimoApp() { g_app = nullptr; }
+CTavimoApp::~CTavimoApp() {
+    g_app = nullptr;
+}
 
-CTavimoApp* CTavimoApp::Instance() { return g_app; }
+CTavimoApp* CTavimoApp::Instance() {
+    return g_app;
+}
 
 std::string CTavimoApp::ModulePath(const std::string& argv0) {
     std::error_code ec;
@@ -39,7 +43,8 @@ BOOL CTavimoApp::InitATL() {
         m_bATLInited = FALSE;
         return FALSE;
     }
-    m_module = std::make_unique<CTavimoServerModule>(ModulePath(m_argv.empty() ? "tavimo" : m_argv[0]));
+    m_module =
+        std::make_unique<CTavimoServerModule>(ModulePath(m_argv.empty() ? "tavimo" : m_argv[0]));
 
     switch (CTavimoServerModule::ScanCommandLine(platform::GetCommandLineA())) {
         case CTavimoServerModule::Switch::UnregServer:

@@ -30,7 +30,9 @@ void SetThreadTraceHook(std::function<void(const std::string&)> hook) {
 }
 }  // namespace platform
 
-CBaseThread::CBaseThread() { std::memset(m_szName, 0, sizeof(m_szName)); }
+CBaseThread::CBaseThread() {
+    std::memset(m_szName, 0, sizeof(m_szName));
+}
 
 CBaseThread::~CBaseThread() {
     std::shared_ptr<ThreadState> last;
@@ -95,7 +97,7 @@ bool CBaseThread::StartThread() {
     return true;
 }
 
-void CBaseThread::ThreadEntry(CBaseThread* self, std::shared_ptr<ThreadState> state) {
+void CBaseThread::ThreadEntry(CBaseThread* self, const std::shared_ptr<ThreadState>& state) {
     self->m_dwThreadId = static_cast<DWORD>(::gettid());
     state->idKnown.Set();
     if (self->m_szName[0] != '\0') {
@@ -142,6 +144,11 @@ void CBaseThread::StopThread() {
     }
     if (!handle || !m_bRunning) {
         TraceLine("Has QUIT already (OK)");
+        // A thread that ended its loop by itself may still be in OnThreadShutdown: let it
+        // finish (within the bounded wait) so the owner may delete the object afterwards.
+        if (handle) {
+            handle->finished.Wait(m_dwStopTimeoutMs);
+        }
         std::lock_guard lock(m_handleMutex);
         m_hThread.reset();
         return;

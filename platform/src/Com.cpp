@@ -55,7 +55,9 @@ std::string GUID::ToString() const {
     return buffer;
 }
 
-bool GUID::IsNull() const { return *this == GUID_NULL; }
+bool GUID::IsNull() const {
+    return *this == GUID_NULL;
+}
 
 bool operator==(const GUID& a, const GUID& b) {
     if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) {
@@ -80,7 +82,8 @@ std::size_t GuidHash::operator()(const GUID& g) const {
 GUID MakeGuid(const char* text) {
     auto g = GUID::Parse(text != nullptr ? text : "");
     if (!g) {
-        std::fprintf(stderr, "tavimo: malformed class id literal %s\n", text != nullptr ? text : "");
+        std::fprintf(stderr, "tavimo: malformed class id literal %s\n",
+                     text != nullptr ? text : "");
         std::abort();
     }
     return *g;
@@ -162,7 +165,9 @@ private:
 };
 }  // namespace
 
-HRESULT CoInitialize(void* reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(void* reserved) {
+    return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
+}
 
 HRESULT CoInitializeEx(void* /*reserved*/, DWORD /*coInit*/) {
     return t_initCount++ == 0 ? S_OK : S_FALSE;
@@ -174,7 +179,9 @@ void CoUninitialize() {
     }
 }
 
-bool CoIsInitialized() { return t_initCount > 0; }
+bool CoIsInitialized() {
+    return t_initCount > 0;
+}
 
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* classObject, DWORD /*context*/,
                               DWORD /*flags*/, DWORD* cookie) {
@@ -235,7 +242,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     }
     *object = nullptr;
     CComPtr<IClassFactory> factory;
-    HRESULT hr = CoGetClassObject(clsid, context, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    HRESULT hr =
+        CoGetClassObject(clsid, context, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) {
         return hr;
     }
@@ -300,9 +308,15 @@ void CComClassRegistration::Revoke() {
     }
 }
 
-LONG ComModuleLockCount() { return g_moduleLocks.load(); }
-void ComModuleLock() { ++g_moduleLocks; }
-void ComModuleUnlock() { --g_moduleLocks; }
+LONG ComModuleLockCount() {
+    return g_moduleLocks.load();
+}
+void ComModuleLock() {
+    ++g_moduleLocks;
+}
+void ComModuleUnlock() {
+    --g_moduleLocks;
+}
 
 // ---- Connection points --------------------------------------------------------------
 
@@ -311,8 +325,8 @@ HRESULT AtlAdvise(IUnknown* container, IUnknown* sink, REFIID iid, DWORD* cookie
         return E_POINTER;
     }
     CComPtr<IConnectionPointContainer> cpc;
-    HRESULT hr = container->QueryInterface(IID_IConnectionPointContainer,
-                                           reinterpret_cast<void**>(&cpc));
+    HRESULT hr =
+        container->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
     if (FAILED(hr)) {
         return hr;
     }
@@ -329,8 +343,8 @@ HRESULT AtlUnadvise(IUnknown* container, REFIID iid, DWORD cookie) {
         return E_POINTER;
     }
     CComPtr<IConnectionPointContainer> cpc;
-    HRESULT hr = container->QueryInterface(IID_IConnectionPointContainer,
-                                           reinterpret_cast<void**>(&cpc));
+    HRESULT hr =
+        container->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
     if (FAILED(hr)) {
         return hr;
     }

@@ -3,7 +3,9 @@
 #include <strings.h>
 
 namespace {
-bool Equal(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
+bool Equal(const char* a, const char* b) {
+    return strcasecmp(a, b) == 0;
+}
 std::string g_commandLine;
 }  // namespace
 
@@ -59,8 +61,9 @@ void ParseCommandLine(CCommandLineInfo& info, const std::vector<std::string>& ar
         const std::string& arg = args[i];
         // '/' starts a switch as '-' does, except in an absolute path ("/srv/Tavimo.xml"),
         // which on this system is a plain parameter.
-        const bool isFlag = !arg.empty() && (arg[0] == '-' ||
-                                             (arg[0] == '/' && arg.find('/', 1) == std::string::npos));
+        const bool isFlag =
+            !arg.empty() &&
+            (arg[0] == '-' || (arg[0] == '/' && arg.find('/', 1) == std::string::npos));
         const char* param = isFlag ? arg.c_str() + 1 : arg.c_str();
         info.ParseParam(param, isFlag ? TRUE : FALSE, i + 1 == args.size() ? TRUE : FALSE);
     }
@@ -77,5 +80,7 @@ void SetCommandLine(const std::vector<std::string>& argv) {
     }
 }
 
-const std::string& GetCommandLineA() { return g_commandLine; }
+const std::string& GetCommandLineA() {
+    return g_commandLine;
+}
 }  // namespace platform

@@ -26,5 +26,7 @@ void OutputDebugStringA(const char* text) {
 }
 
 namespace platform {
-void RefreshDebugOutputSetting() { g_debugOutput.store(-1, std::memory_order_relaxed); }
+void RefreshDebugOutputSetting() {
+    g_debugOutput.store(-1, std::memory_order_relaxed);
+}
 }  // namespace platform

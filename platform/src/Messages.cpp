@@ -13,8 +13,12 @@ BOOL PostMessage(HWND target, UINT message, WPARAM wParam, LPARAM lParam) {
     return target->Post(message, wParam, lParam) ? TRUE : FALSE;
 }
 
-HWND AfxGetMainWnd() { return g_mainWnd.load(); }
-void AfxSetMainWnd(HWND target) { g_mainWnd.store(target); }
+HWND AfxGetMainWnd() {
+    return g_mainWnd.load();
+}
+void AfxSetMainWnd(HWND target) {
+    g_mainWnd.store(target);
+}
 
 bool CRecordingMessageTarget::Post(UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard lock(m_mutex);

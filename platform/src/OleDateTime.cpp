@@ -33,9 +33,13 @@ COleDateTime::COleDateTime(int year, int month, int day, int hour, int minute, i
     SetDateTime(year, month, day, hour, minute, second);
 }
 
-COleDateTime COleDateTime::FromUnixMilliseconds(double ms) { return {kUnixEpoch + ms / kMsPerDay}; }
+COleDateTime COleDateTime::FromUnixMilliseconds(double ms) {
+    return {kUnixEpoch + ms / kMsPerDay};
+}
 
-double COleDateTime::ToUnixMilliseconds() const { return (m_dt - kUnixEpoch) * kMsPerDay; }
+double COleDateTime::ToUnixMilliseconds() const {
+    return (m_dt - kUnixEpoch) * kMsPerDay;
+}
 
 int COleDateTime::SetDateTime(int year, int month, int day, int hour, int minute, int second) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -72,14 +76,30 @@ COleDateTime::Parts COleDateTime::Split() const {
     return p;
 }
 
-int COleDateTime::GetYear() const { return Split().year; }
-int COleDateTime::GetMonth() const { return Split().month; }
-int COleDateTime::GetDay() const { return Split().day; }
-int COleDateTime::GetHour() const { return Split().hour; }
-int COleDateTime::GetMinute() const { return Split().minute; }
-int COleDateTime::GetSecond() const { return Split().second; }
-int COleDateTime::GetMillisecond() const { return Split().millisecond; }
-int COleDateTime::GetDayOfWeek() const { return Split().dayOfWeek; }
+int COleDateTime::GetYear() const {
+    return Split().year;
+}
+int COleDateTime::GetMonth() const {
+    return Split().month;
+}
+int COleDateTime::GetDay() const {
+    return Split().day;
+}
+int COleDateTime::GetHour() const {
+    return Split().hour;
+}
+int COleDateTime::GetMinute() const {
+    return Split().minute;
+}
+int COleDateTime::GetSecond() const {
+    return Split().second;
+}
+int COleDateTime::GetMillisecond() const {
+    return Split().millisecond;
+}
+int COleDateTime::GetDayOfWeek() const {
+    return Split().dayOfWeek;
+}
 
 std::string COleDateTime::Format(const char* format) const {
     if (m_status != valid || format == nullptr) {

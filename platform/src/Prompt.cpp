@@ -20,7 +20,9 @@ std::string g_caption = "Tavimo";
 }  // namespace
 
 namespace platform {
-void SetPromptService(IPromptService* service) { g_service.store(service); }
+void SetPromptService(IPromptService* service) {
+    g_service.store(service);
+}
 IPromptService* GetPromptService() {
     IPromptService* s = g_service.load();
     return s != nullptr ? s : &g_default;

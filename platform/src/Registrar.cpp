@@ -63,7 +63,8 @@ bool Is(const Token& t, const char* word) {
         return false;
     }
     for (std::size_t i = 0; i < w.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(t.text[i])) != std::tolower(static_cast<unsigned char>(w[i]))) {
+        if (std::tolower(static_cast<unsigned char>(t.text[i])) !=
+            std::tolower(static_cast<unsigned char>(w[i]))) {
             return false;
         }
     }
@@ -178,7 +179,10 @@ private:
             node.mode = KeyNode::Mode::Delete;
             ++m_pos;
         }
-        if (m_pos >= m_tokens.size() || (!m_tokens[m_pos].quoted && (m_tokens[m_pos].text == "{" || m_tokens[m_pos].text == "}" || m_tokens[m_pos].text == "="))) {
+        if (m_pos >= m_tokens.size() ||
+            (!m_tokens[m_pos].quoted &&
+             (m_tokens[m_pos].text == "{" || m_tokens[m_pos].text == "}" ||
+              m_tokens[m_pos].text == "="))) {
             return false;
         }
         node.name = m_tokens[m_pos++].text;
@@ -235,7 +239,8 @@ LONG SetValue(HKEY key, const std::string& name, const Value& value) {
         case 'b': {
             std::vector<BYTE> bytes;
             for (std::size_t i = 0; i + 1 < value.text.size(); i += 2) {
-                bytes.push_back(static_cast<BYTE>(std::stoul(value.text.substr(i, 2), nullptr, 16)));
+                bytes.push_back(
+                    static_cast<BYTE>(std::stoul(value.text.substr(i, 2), nullptr, 16)));
             }
             return RegSetValueEx(key, name.c_str(), REG_BINARY, bytes.data(),
                                  static_cast<DWORD>(bytes.size()));
@@ -296,7 +301,8 @@ void Unregister(HKEY parent, const KeyNode& node) {
     }
 }
 
-std::string Substitute(const std::string& script, const std::map<std::string, std::string>& replacements) {
+std::string Substitute(const std::string& script,
+                       const std::map<std::string, std::string>& replacements) {
     std::string out;
     for (std::size_t i = 0; i < script.size(); ++i) {
         if (script[i] != '%') {
@@ -391,7 +397,8 @@ HRESULT RegisterTypeLib(const std::string& path) {
         return TYPE_E_CANTLOADLIBRARY;
     }
     CRegKey key;
-    if (key.Create(HKEY_CLASSES_ROOT, "TypeLib\\" + info.libid + "\\" + info.version) != ERROR_SUCCESS ||
+    if (key.Create(HKEY_CLASSES_ROOT, "TypeLib\\" + info.libid + "\\" + info.version) !=
+            ERROR_SUCCESS ||
         key.SetString("", info.name) != ERROR_SUCCESS) {
         return E_FAIL;
     }
@@ -399,9 +406,12 @@ HRESULT RegisterTypeLib(const std::string& path) {
     CRegKey flags;
     CRegKey helpDir;
     const std::string dir = std::filesystem::path(path).parent_path().string();
-    if (win.Create(key.Handle(), "0\\linux") != ERROR_SUCCESS || win.SetString("", path) != ERROR_SUCCESS ||
-        flags.Create(key.Handle(), "FLAGS") != ERROR_SUCCESS || flags.SetString("", "0") != ERROR_SUCCESS ||
-        helpDir.Create(key.Handle(), "HELPDIR") != ERROR_SUCCESS || helpDir.SetString("", dir) != ERROR_SUCCESS) {
+    if (win.Create(key.Handle(), "0\\linux") != ERROR_SUCCESS ||
+        win.SetString("", path) != ERROR_SUCCESS ||
+        flags.Create(key.Handle(), "FLAGS") != ERROR_SUCCESS ||
+        flags.SetString("", "0") != ERROR_SUCCESS ||
+        helpDir.Create(key.Handle(), "HELPDIR") != ERROR_SUCCESS ||
+        helpDir.SetString("", dir) != ERROR_SUCCESS) {
         return E_FAIL;
     }
     return S_OK;

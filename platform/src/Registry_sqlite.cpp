@@ -79,15 +79,16 @@ bool OpenLocked() {
     }
     sqlite3_busy_timeout(g_db, 5000);
     const bool ok = Exec("PRAGMA journal_mode=WAL;") && Exec("PRAGMA synchronous=FULL;") &&
-                    Exec("CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY,"
-                         " parent INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
-                         " UNIQUE(parent, name));"
-                         "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL,"
-                         " name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB,"
-                         " PRIMARY KEY(key, name));"
-                         "INSERT OR IGNORE INTO keys(id, parent, name) VALUES"
-                         " (1, 0, 'HKEY_CLASSES_ROOT'), (2, 0, 'HKEY_CURRENT_USER'),"
-                         " (3, 0, 'HKEY_LOCAL_MACHINE');");
+                    Exec(
+                        "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY,"
+                        " parent INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
+                        " UNIQUE(parent, name));"
+                        "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL,"
+                        " name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB,"
+                        " PRIMARY KEY(key, name));"
+                        "INSERT OR IGNORE INTO keys(id, parent, name) VALUES"
+                        " (1, 0, 'HKEY_CLASSES_ROOT'), (2, 0, 'HKEY_CURRENT_USER'),"
+                        " (3, 0, 'HKEY_LOCAL_MACHINE');");
     if (!ok) {
         sqlite3_close(g_db);
         g_db = nullptr;
@@ -137,7 +138,9 @@ private:
 // Runs a write as one transaction: all of it lands or none of it.
 class Transaction {
 public:
-    Transaction() { m_ok = sqlite3_exec(g_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK; }
+    Transaction() {
+        m_ok = sqlite3_exec(g_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
     ~Transaction() {
         if (m_ok && !m_committed) {
             sqlite3_exec(g_db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -396,7 +399,8 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, std::string& name) {
     if (LONG rc = Check(key); rc != ERROR_SUCCESS) {
         return rc;
     }
-    Statement s("SELECT name FROM keys WHERE parent = ? ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?");
+    Statement s(
+        "SELECT name FROM keys WHERE parent = ? ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?");
     if (s.Bind(1, key->id).Bind(2, static_cast<sqlite3_int64>(index)).Step() != SQLITE_ROW) {
         return ERROR_NO_MORE_ITEMS;
     }
@@ -409,7 +413,8 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string& name, DWORD* type) {
     if (LONG rc = Check(key); rc != ERROR_SUCCESS) {
         return rc;
     }
-    Statement s("SELECT name, type FROM vals WHERE key = ? ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?");
+    Statement s(
+        "SELECT name, type FROM vals WHERE key = ? ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?");
     if (s.Bind(1, key->id).Bind(2, static_cast<sqlite3_int64>(index)).Step() != SQLITE_ROW) {
         return ERROR_NO_MORE_ITEMS;
     }
@@ -441,7 +446,9 @@ void RegistryClose() {
     g_failed = false;
 }
 
-std::string RegistryPath() { return DatabasePath(); }
+std::string RegistryPath() {
+    return DatabasePath();
+}
 }  // namespace platform
 
 // CRegKey
@@ -478,7 +485,8 @@ std::optional<std::vector<BYTE>> CRegKey::QueryBinary(const std::string& name) c
         return std::nullopt;
     }
     std::vector<BYTE> data(size);
-    if (size > 0 && RegQueryValueEx(m_key, name.c_str(), nullptr, data.data(), &size) != ERROR_SUCCESS) {
+    if (size > 0 &&
+        RegQueryValueEx(m_key, name.c_str(), nullptr, data.data(), &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     data.resize(size);
@@ -526,7 +534,9 @@ LONG CRegKey::SetBinary(const std::string& name, const std::vector<BYTE>& value)
                          static_cast<DWORD>(value.size()));
 }
 
-LONG CRegKey::DeleteValue(const std::string& name) { return RegDeleteValue(m_key, name.c_str()); }
+LONG CRegKey::DeleteValue(const std::string& name) {
+    return RegDeleteValue(m_key, name.c_str());
+}
 
 std::vector<std::string> CRegKey::SubKeyNames() const {
     std::vector<std::string> names;

@@ -24,7 +24,8 @@ std::vector<Module>& Chain() {
 
 Module& FindOrAdd(const std::string& name, bool first) {
     auto& chain = Chain();
-    auto it = std::find_if(chain.begin(), chain.end(), [&](const Module& m) { return m.name == name; });
+    auto it =
+        std::find_if(chain.begin(), chain.end(), [&](const Module& m) { return m.name == name; });
     if (it != chain.end()) {
         return *it;
     }
@@ -39,8 +40,7 @@ Module& FindOrAdd(const std::string& name, bool first) {
 }
 
 template <class Map, class Key>
-auto Lookup(Map Module::*member, const Key& key)
-    -> std::optional<typename Map::mapped_type> {
+auto Lookup(Map Module::*member, const Key& key) -> std::optional<typename Map::mapped_type> {
     std::lock_guard lock(Mutex());
     for (const Module& module : Chain()) {
         const Map& map = module.*member;
@@ -56,7 +56,8 @@ namespace platform {
 void AddResourceModule(const std::string& module, bool first) {
     std::lock_guard lock(Mutex());
     auto& chain = Chain();
-    auto it = std::find_if(chain.begin(), chain.end(), [&](const Module& m) { return m.name == module; });
+    auto it =
+        std::find_if(chain.begin(), chain.end(), [&](const Module& m) { return m.name == module; });
     if (it != chain.end()) {
         if (first && it != chain.begin()) {
             Module moved = std::move(*it);
@@ -83,14 +84,21 @@ void RegisterIcon(const std::string& module, UINT id, std::vector<BYTE> image) {
     FindOrAdd(module, false).icons[id] = std::move(image);
 }
 
-void RegisterResource(const std::string& module, const std::string& type, UINT id, std::string data) {
+void RegisterResource(const std::string& module, const std::string& type, UINT id,
+                      std::string data) {
     std::lock_guard lock(Mutex());
     FindOrAdd(module, false).raw[{type, id}] = std::move(data);
 }
 
-std::optional<std::string> FindString(UINT id) { return Lookup(&Module::strings, id); }
-std::optional<std::vector<MenuEntry>> FindMenu(UINT id) { return Lookup(&Module::menus, id); }
-std::optional<std::vector<BYTE>> FindIcon(UINT id) { return Lookup(&Module::icons, id); }
+std::optional<std::string> FindString(UINT id) {
+    return Lookup(&Module::strings, id);
+}
+std::optional<std::vector<MenuEntry>> FindMenu(UINT id) {
+    return Lookup(&Module::menus, id);
+}
+std::optional<std::vector<BYTE>> FindIcon(UINT id) {
+    return Lookup(&Module::icons, id);
+}
 std::optional<std::string> FindResource(const std::string& type, UINT id) {
     return Lookup(&Module::raw, std::make_pair(type, id));
 }
@@ -113,7 +121,9 @@ BOOL LoadString(UINT id, std::string& text) {
     return FALSE;
 }
 
-std::string LoadStringOrEmpty(UINT id) { return platform::FindString(id).value_or(std::string()); }
+std::string LoadStringOrEmpty(UINT id) {
+    return platform::FindString(id).value_or(std::string());
+}
 
 // CMenu
 

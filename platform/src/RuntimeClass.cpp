@@ -19,7 +19,9 @@ const CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(
                                              nullptr, nullptr};
 static const platform::RuntimeClassRegistrar s_registerCObject(&CObject::classCObject);
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return &CObject::classCObject; }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+    return &CObject::classCObject;
+}
 
 bool CObject::IsKindOf(const CRuntimeClass* cls) const {
     return GetRuntimeClass()->IsDerivedFrom(cls);

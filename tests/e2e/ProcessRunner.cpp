@@ -19,7 +19,9 @@ ProcessRunner::ProcessRunner(std::string program, std::vector<std::string> args,
     m_outputPath = tavimo_test::TempRoot() + "/process-" + std::to_string(++counter) + ".out";
 }
 
-ProcessRunner::~ProcessRunner() { Terminate(); }
+ProcessRunner::~ProcessRunner() {
+    Terminate();
+}
 
 bool ProcessRunner::Start() {
     m_pid = fork();

@@ -12,7 +12,8 @@ namespace {
 bool SinkRegistered() {
     platform::RegistryClose();  // see what the other process wrote
     CRegKey key;
-    return key.Open(HKEY_CLASSES_ROOT, "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}\\LocalServer32") ==
+    return key.Open(HKEY_CLASSES_ROOT,
+                    "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}\\LocalServer32") ==
            ERROR_SUCCESS;
 }
 
@@ -30,8 +31,9 @@ TEST(StartupTest, RegServerAndUnregServerEndWithoutAWindow) {
     EXPECT_EQ(reg.Wait(30000), 0);
     ASSERT_TRUE(SinkRegistered());
     CRegKey key;
-    ASSERT_EQ(key.Open(HKEY_CLASSES_ROOT, "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}\\LocalServer32"),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        key.Open(HKEY_CLASSES_ROOT, "CLSID\\{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}\\LocalServer32"),
+        ERROR_SUCCESS);
     EXPECT_EQ(key.QueryString(""), std::string(TAVIMO_BINARY));
     // The type library beside the executable was registered too.
     EXPECT_EQ(key.Open(HKEY_CLASSES_ROOT, "TypeLib\\{0E0200D9-579E-45DB-A8A4-7A0F9B7B007E}\\1.0"),
@@ -54,7 +56,8 @@ TEST(StartupTest, RegServerFollowedByAnotherSwitchShowsTheWindowInstead) {
     run.Terminate();
     EXPECT_FALSE(SinkRegistered());
     const std::string trace = TraceFile();
-    EXPECT_NE(trace.find("Tavimo CTavimoApp InitInstance Before Parse Command Line"), std::string::npos);
+    EXPECT_NE(trace.find("Tavimo CTavimoApp InitInstance Before Parse Command Line"),
+              std::string::npos);
     EXPECT_NE(trace.find("Tavimo CTavimoApp InitInstance before DoModal()"), std::string::npos);
 }
 

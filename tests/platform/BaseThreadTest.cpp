@@ -80,7 +80,8 @@ TEST(CBaseThreadTest, StopOnNeverStartedObjectSaysItHasQuit) {
     Worker worker;
     worker.StopThread();
     worker.StopThread();
-    EXPECT_EQ(trace.Events(), (std::vector<std::string>{"Has QUIT already (OK)", "Has QUIT already (OK)"}));
+    EXPECT_EQ(trace.Events(),
+              (std::vector<std::string>{"Has QUIT already (OK)", "Has QUIT already (OK)"}));
     EXPECT_EQ(worker.stopRequests.load(), 0);
 }
 
@@ -100,7 +101,8 @@ TEST(CBaseThreadTest, ExternalStopRunsTheWholeLifeCycleInOrder) {
     EXPECT_FALSE(worker.IsRunning());
     EXPECT_FALSE(worker.HasThreadHandle());
     char expected[64];
-    std::snprintf(expected, sizeof(expected), "CBaseThread 0x%X (XsensMT9::TelegramWorkerThread): Started\n",
+    std::snprintf(expected, sizeof(expected),
+                  "CBaseThread 0x%X (XsensMT9::TelegramWorkerThread): Started\n",
                   worker.GetThreadId());
     EXPECT_EQ(trace.Lines().front(), expected);
     worker.StopThread();  // a second stop: nothing left to stop
@@ -118,10 +120,11 @@ TEST(CBaseThreadTest, ProcessDataReturningFalseEndsInternally) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     worker.StopThread();
-    EXPECT_EQ(trace.Events(),
-              (std::vector<std::string>{"Started", "Stopping...", "Ended internally (self destruction)",
-                                        "Has QUIT already (OK)"}));
-    EXPECT_EQ(trace.Lines().front().find("()"), trace.Lines().front().find(" (") + 1);  // empty name
+    EXPECT_EQ(trace.Events(), (std::vector<std::string>{"Started", "Stopping...",
+                                                        "Ended internally (self destruction)",
+                                                        "Has QUIT already (OK)"}));
+    EXPECT_EQ(trace.Lines().front().find("()"),
+              trace.Lines().front().find(" (") + 1);  // empty name
     EXPECT_EQ(worker.calls.load(), 1);
 }
 
@@ -167,4 +170,6 @@ TEST(CBaseThreadTest, StoppedObjectStartsAgain) {
     EXPECT_EQ(worker.startups.load(), 3);
 }
 
-TEST(CBaseThreadTest, ShippedStopTimeoutIsTenSeconds) { EXPECT_EQ(CBaseThread::kStopTimeoutMs, 10000u); }
+TEST(CBaseThreadTest, ShippedStopTimeoutIsTenSeconds) {
+    EXPECT_EQ(CBaseThread::kStopTimeoutMs, 10000u);
+}

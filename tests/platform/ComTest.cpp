@@ -57,7 +57,9 @@ public:
         *iid = IID_IEvents;
         return S_OK;
     }
-    HRESULT Advise(IUnknown* sink, DWORD* cookie) override { return m_sinks.Add(sink, IID_IEvents, cookie); }
+    HRESULT Advise(IUnknown* sink, DWORD* cookie) override {
+        return m_sinks.Add(sink, IID_IEvents, cookie);
+    }
     HRESULT Unadvise(DWORD cookie) override { return m_sinks.Remove(cookie); }
 
 private:

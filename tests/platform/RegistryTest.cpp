@@ -10,7 +10,8 @@
 TEST(RegistryTest, ValueWrittenSurvivesReopeningTheDatabase) {
     {
         CRegKey key;
-        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "SOFTWARE\\Tervalis\\Calyra\\Properties"), ERROR_SUCCESS);
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "SOFTWARE\\Tervalis\\Calyra\\Properties"),
+                  ERROR_SUCCESS);
         ASSERT_EQ(key.SetString("Units", "Degrees"), ERROR_SUCCESS);
         ASSERT_EQ(key.SetDWORD("Places", 3), ERROR_SUCCESS);
         ASSERT_EQ(key.SetBinary("EnableAlarmReissue", {0, 0, 0, 0}), ERROR_SUCCESS);

@@ -16,10 +16,11 @@ TEST(ResourcesTest, ChainOrderPutsTheExecutableFirst) {
 }
 
 TEST(ResourcesTest, MenusWalkByPosition) {
-    platform::RegisterMenu("Library", 9900,
-                           {MenuEntry::Popup("Box-in", {MenuEntry::Item(100, "Enabled"), MenuEntry::Separator(),
-                                                        MenuEntry::Item(101, "Size")}),
-                            MenuEntry::Item(102, "Error")});
+    platform::RegisterMenu(
+        "Library", 9900,
+        {MenuEntry::Popup("Box-in", {MenuEntry::Item(100, "Enabled"), MenuEntry::Separator(),
+                                     MenuEntry::Item(101, "Size")}),
+         MenuEntry::Item(102, "Error")});
     CMenu menu;
     ASSERT_TRUE(menu.LoadMenu(9900));
     EXPECT_EQ(menu.GetMenuItemCount(), 2);

@@ -12,7 +12,9 @@ std::string Lower(const char* text) {
 }
 }  // namespace
 
-CCommandLineInfoEx::CCommandLineInfoEx() { m_options.reserve(10); }
+CCommandLineInfoEx::CCommandLineInfoEx() {
+    m_options.reserve(10);
+}
 
 void CCommandLineInfoEx::ParseParam(const char* param, BOOL isFlag, BOOL isLast) {
     const std::string lower = Lower(param);

@@ -81,4 +81,6 @@ int IsNumeric(const char* text, double* value) {
     return 1;
 }
 
-std::string IntToStr(int value) { return std::to_string(value); }
+std::string IntToStr(int value) {
+    return std::to_string(value);
+}

@@ -8,8 +8,12 @@ namespace {
 constexpr DISPID kDispIdOnDataAvailable = 1;
 }
 
-CMotionTrackerSink::CMotionTrackerSink() { ComModuleLock(); }
-CMotionTrackerSink::~CMotionTrackerSink() { ComModuleUnlock(); }
+CMotionTrackerSink::CMotionTrackerSink() {
+    ComModuleLock();
+}
+CMotionTrackerSink::~CMotionTrackerSink() {
+    ComModuleUnlock();
+}
 
 HRESULT CMotionTrackerSink::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) {

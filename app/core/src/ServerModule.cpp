@@ -64,11 +64,13 @@ void RegisterTavimoResources() {
 CTavimoServerModule::CTavimoServerModule(std::string modulePath)
     : m_modulePath(std::move(modulePath)) {
     RegisterTavimoResources();
-    m_objectMap.push_back({&CLSID_MotionTrackerSink, IDR_MOTIONTRACKERSINK,
-                           &CMotionTrackerSink::CreateInstance});
+    m_objectMap.push_back(
+        {&CLSID_MotionTrackerSink, IDR_MOTIONTRACKERSINK, &CMotionTrackerSink::CreateInstance});
 }
 
-CTavimoServerModule::~CTavimoServerModule() { RevokeClassObjects(); }
+CTavimoServerModule::~CTavimoServerModule() {
+    RevokeClassObjects();
+}
 
 std::string CTavimoServerModule::TypeLibPath() const {
     return std::filesystem::path(m_modulePath).replace_extension(".tlb").string();
@@ -115,7 +117,9 @@ HRESULT CTavimoServerModule::RegisterClassObjects() {
     return S_OK;
 }
 
-void CTavimoServerModule::RevokeClassObjects() { m_registrations.clear(); }
+void CTavimoServerModule::RevokeClassObjects() {
+    m_registrations.clear();
+}
 
 LONG CTavimoServerModule::Lock() {
     ComModuleLock();

@@ -12,20 +12,21 @@
 class CErrorLog {
 public:
     CErrorLog() = default;
-    virtual ~CErrorLog() = default;                              // slot 0
-    virtual void SetModuleName(const char* module);              // slot 1
-    virtual void SetObjectName(const char* object);              // slot 2
-    virtual void LogException(const std::exception& e, const char* context);         // slot 3
-    virtual void LogError(HRESULT hr, const char* context, const char* text);        // slot 4
-    virtual void LogError(HRESULT hr, const char* context);                          // slot 5
-    virtual void LogSystemError(int errorNumber, const char* context);               // slot 6
-    virtual void LogComError(HRESULT hr, const char* context, const char* text);     // slot 7
+    virtual ~CErrorLog() = default;                                               // slot 0
+    virtual void SetModuleName(const char* module);                               // slot 1
+    virtual void SetObjectName(const char* object);                               // slot 2
+    virtual void LogException(const std::exception& e, const char* context);      // slot 3
+    virtual void LogError(HRESULT hr, const char* context, const char* text);     // slot 4
+    virtual void LogError(HRESULT hr, const char* context);                       // slot 5
+    virtual void LogSystemError(int errorNumber, const char* context);            // slot 6
+    virtual void LogComError(HRESULT hr, const char* context, const char* text);  // slot 7
 
     void EnableTrace(bool enable) { m_enabled = enable; }
     bool IsTraceEnabled() const;
     void Trace(const char* context);
     void Trace(const char* context, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    void TraceNow(const char* context, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void TraceNow(const char* context, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
     void SetApplicationName(const char* name);
 
     const std::string& ModuleName() const { return m_module; }

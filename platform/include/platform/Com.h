@@ -39,8 +39,12 @@ constexpr HRESULT CONNECT_E_ADVISELIMIT = static_cast<HRESULT>(0x80040201);
 constexpr HRESULT CONNECT_E_CANNOTCONNECT = static_cast<HRESULT>(0x80040202);
 constexpr HRESULT TYPE_E_CANTLOADLIBRARY = static_cast<HRESULT>(0x80029C4A);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // ---- GUIDs --------------------------------------------------------------------------
 struct GUID {
@@ -83,20 +87,22 @@ extern const IID IID_IUnknown;
 
 // Reference counting for a class that derives from one or more interfaces and
 // supplies QueryInterface itself. Objects start at zero; the last Release deletes.
-#define TAVIMO_COM_REFCOUNT()                                  \
-public:                                                        \
-    ULONG AddRef() override { return ++m_comRefs; }            \
-    ULONG Release() override {                                 \
-        const ULONG left = --m_comRefs;                        \
-        if (left == 0) {                                       \
-            delete this;                                       \
-        }                                                      \
-        return left;                                           \
-    }                                                          \
-                                                               \
-private:                                                       \
-    std::atomic<ULONG> m_comRefs{0};                           \
-                                                               \
+#define TAVIMO_COM_REFCOUNT()           \
+public:                                 \
+    ULONG AddRef() override {           \
+        return ++m_comRefs;             \
+    }                                   \
+    ULONG Release() override {          \
+        const ULONG left = --m_comRefs; \
+        if (left == 0) {                \
+            delete this;                \
+        }                               \
+        return left;                    \
+    }                                   \
+                                        \
+private:                                \
+    std::atomic<ULONG> m_comRefs{0};    \
+                                        \
 public:
 
 // Smart pointer that holds one reference.
@@ -202,8 +208,7 @@ bool CoIsInitialized();
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* classObject, DWORD context, DWORD flags,
                               DWORD* cookie);
 HRESULT CoRevokeClassObject(DWORD cookie);
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
-                         void** object);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object);
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, REFIID iid, void** object);
 // Looks the ProgID up in the class table, then under HKEY_CLASSES_ROOT\<progid>\CLSID.
 HRESULT CLSIDFromProgID(const char* progId, CLSID* clsid);
@@ -315,7 +320,8 @@ private:
 class CComBSTR {
 public:
     CComBSTR() = default;
-    CComBSTR(const char* text) : m_null(text == nullptr), m_text(text != nullptr ? text : "") {}  // NOLINT
+    CComBSTR(const char* text)
+        : m_null(text == nullptr), m_text(text != nullptr ? text : "") {}   // NOLINT
     CComBSTR(std::string text) : m_null(false), m_text(std::move(text)) {}  // NOLINT
     const std::string& str() const { return m_text; }
     const char* c_str() const { return m_text.c_str(); }
@@ -350,11 +356,11 @@ constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 class VARIANT {
 public:
     using Value = std::variant<std::monostate, std::int16_t, std::int32_t, std::uint32_t, float,
-                               double, bool, std::string, std::vector<float>,
-                               std::vector<double>, std::vector<std::string>, std::vector<bool>,
-                               std::vector<BYTE>>;
+                               double, bool, std::string, std::vector<float>, std::vector<double>,
+                               std::vector<std::string>, std::vector<bool>, std::vector<BYTE>>;
     VARIANT() = default;
-    explicit VARIANT(Value value, bool isDate = false) : m_value(std::move(value)), m_date(isDate) {}
+    explicit VARIANT(Value value, bool isDate = false)
+        : m_value(std::move(value)), m_date(isDate) {}
 
     VARTYPE vt() const;
     void Clear() {

@@ -8,8 +8,16 @@
 
 class CCommandLineInfo {
 public:
-    enum ShellCommand { FileNew, FileOpen, FilePrint, FilePrintTo, FileDDE, AppRegister,
-                        AppUnregister, FileNothing = -1 };
+    enum ShellCommand {
+        FileNew,
+        FileOpen,
+        FilePrint,
+        FilePrintTo,
+        FileDDE,
+        AppRegister,
+        AppUnregister,
+        FileNothing = -1
+    };
 
     CCommandLineInfo() = default;
     virtual ~CCommandLineInfo() = default;
@@ -18,10 +26,10 @@ public:
     virtual void ParseParam(const char* param, BOOL isFlag, BOOL isLast);
 
     BOOL m_bShowSplash = TRUE;
-    BOOL m_bRunEmbedded = FALSE;    // "Embedding": started by COM to serve objects
-    BOOL m_bRunAutomated = FALSE;   // "Automation"
+    BOOL m_bRunEmbedded = FALSE;   // "Embedding": started by COM to serve objects
+    BOOL m_bRunAutomated = FALSE;  // "Automation"
     ShellCommand m_nShellCommand = FileNew;
-    std::string m_strFileName;      // the first plain parameter
+    std::string m_strFileName;  // the first plain parameter
     std::string m_strPrinterName;
     std::string m_strDriverName;
     std::string m_strPortName;

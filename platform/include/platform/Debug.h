@@ -2,7 +2,9 @@
 #pragma once
 
 void OutputDebugStringA(const char* text);
-inline void OutputDebugString(const char* text) { OutputDebugStringA(text); }
+inline void OutputDebugString(const char* text) {
+    OutputDebugStringA(text);
+}
 
 namespace platform {
 // Re-reads TAVIMO_DEBUG (tests switch it on after start-up).

@@ -17,7 +17,9 @@ struct MenuEntry {
     std::string text;
     std::vector<MenuEntry> items;  // pop-ups only
 
-    static MenuEntry Item(UINT id, std::string text) { return {Kind::Item, id, std::move(text), {}}; }
+    static MenuEntry Item(UINT id, std::string text) {
+        return {Kind::Item, id, std::move(text), {}};
+    }
     static MenuEntry Separator() { return {Kind::Separator, 0, {}, {}}; }
     static MenuEntry Popup(std::string text, std::vector<MenuEntry> items) {
         return {Kind::Popup, 0, std::move(text), std::move(items)};
@@ -58,7 +60,8 @@ void RegisterMenu(const std::string& module, UINT id, std::vector<MenuEntry> men
 // An icon: the path of an image file or image bytes (PNG), by id.
 void RegisterIcon(const std::string& module, UINT id, std::vector<BYTE> image);
 // A raw resource of a named type ("REGISTRY" for registrar scripts).
-void RegisterResource(const std::string& module, const std::string& type, UINT id, std::string data);
+void RegisterResource(const std::string& module, const std::string& type, UINT id,
+                      std::string data);
 
 std::optional<std::string> FindString(UINT id);
 std::optional<std::vector<MenuEntry>> FindMenu(UINT id);

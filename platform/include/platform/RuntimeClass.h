@@ -32,9 +32,9 @@ public:
 
 #define RUNTIME_CLASS(name) (&name::class##name)
 
-#define DECLARE_DYNAMIC(name)                            \
-public:                                                  \
-    static const CRuntimeClass class##name;              \
+#define DECLARE_DYNAMIC(name)               \
+public:                                     \
+    static const CRuntimeClass class##name; \
     const CRuntimeClass* GetRuntimeClass() const override;
 
 #define DECLARE_DYNCREATE(name) \
@@ -47,15 +47,19 @@ struct RuntimeClassRegistrar {
 };
 }  // namespace platform
 
-#define TAVIMO_IMPLEMENT_RUNTIMECLASS(name, base, create)                                      \
+#define TAVIMO_IMPLEMENT_RUNTIMECLASS(name, base, create)                                   \
     const CRuntimeClass name::class##name = {#name, static_cast<int>(sizeof(name)), 0xFFFF, \
                                              create, RUNTIME_CLASS(base)};                  \
-    const CRuntimeClass* name::GetRuntimeClass() const { return RUNTIME_CLASS(name); }      \
+    const CRuntimeClass* name::GetRuntimeClass() const {                                    \
+        return RUNTIME_CLASS(name);                                                         \
+    }                                                                                       \
     static const platform::RuntimeClassRegistrar s_register##name(RUNTIME_CLASS(name));
 
 #define IMPLEMENT_DYNAMIC(name, base) TAVIMO_IMPLEMENT_RUNTIMECLASS(name, base, nullptr)
-#define IMPLEMENT_DYNCREATE(name, base)                                   \
-    CObject* name::CreateObject() { return new name; }                    \
+#define IMPLEMENT_DYNCREATE(name, base) \
+    CObject* name::CreateObject() {     \
+        return new name;                \
+    }                                   \
     TAVIMO_IMPLEMENT_RUNTIMECLASS(name, base, name::CreateObject)
 
 // Notification header sent with WM_NOTIFY.

@@ -46,7 +46,8 @@ spdlog::logger* Logger() {
     const std::string path = faultbook::TraceFilePath();
     try {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path, 5 * 1024 * 1024, 3);
+        auto sink =
+            std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path, 5 * 1024 * 1024, 3);
         g_logger = std::make_shared<spdlog::logger>("tavimo-trace", sink);
         g_logger->set_pattern("%Y-%m-%d %H:%M:%S.%e %v");
         g_logger->flush_on(spdlog::level::info);
@@ -85,10 +86,16 @@ std::string HResultText(HRESULT hr) {
 }
 }  // namespace
 
-void CErrorLog::SetModuleName(const char* module) { m_module = module != nullptr ? module : ""; }
-void CErrorLog::SetObjectName(const char* object) { m_object = object != nullptr ? object : ""; }
+void CErrorLog::SetModuleName(const char* module) {
+    m_module = module != nullptr ? module : "";
+}
+void CErrorLog::SetObjectName(const char* object) {
+    m_object = object != nullptr ? object : "";
+}
 
-bool CErrorLog::IsTraceEnabled() const { return m_enabled || TraceAll(); }
+bool CErrorLog::IsTraceEnabled() const {
+    return m_enabled || TraceAll();
+}
 
 void CErrorLog::Write(const char* context, const std::string& text) {
     if (!IsTraceEnabled()) {
@@ -108,7 +115,9 @@ void CErrorLog::Write(const char* context, const std::string& text) {
     }
 }
 
-void CErrorLog::Trace(const char* context) { Write(context, ""); }
+void CErrorLog::Trace(const char* context) {
+    Write(context, "");
+}
 
 void CErrorLog::Trace(const char* context, const char* format, ...) {
     if (!IsTraceEnabled()) {
@@ -145,7 +154,9 @@ void CErrorLog::LogError(HRESULT hr, const char* context, const char* text) {
     Write(context, HResultText(hr) + ": " + (text != nullptr ? text : ""));
 }
 
-void CErrorLog::LogError(HRESULT hr, const char* context) { Write(context, HResultText(hr)); }
+void CErrorLog::LogError(HRESULT hr, const char* context) {
+    Write(context, HResultText(hr));
+}
 
 void CErrorLog::LogSystemError(int errorNumber, const char* context) {
     Write(context, std::string("System error ") + std::to_string(errorNumber) + ": " +
@@ -169,5 +180,7 @@ void RefreshTraceSettings() {
     g_fileFailed = false;
 }
 
-std::string TraceFilePath() { return StateFolder() + "/Tavimo.log"; }
+std::string TraceFilePath() {
+    return StateFolder() + "/Tavimo.log";
+}
 }  // namespace faultbook

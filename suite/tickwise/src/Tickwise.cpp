@@ -17,9 +17,10 @@ struct Origin {
 const Origin& ClockOrigin() {
     static const Origin origin = [] {
         const auto wall = std::chrono::system_clock::now().time_since_epoch();
-        return Origin{
-            static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(wall).count()) / 1000.0,
-            std::chrono::steady_clock::now()};
+        return Origin{static_cast<double>(
+                          std::chrono::duration_cast<std::chrono::microseconds>(wall).count()) /
+                          1000.0,
+                      std::chrono::steady_clock::now()};
     }();
     return origin;
 }
@@ -44,10 +45,14 @@ double CTickwise::GetPCMilliSecs() {
     const Origin& origin = ClockOrigin();
     const auto elapsed = std::chrono::steady_clock::now() - origin.steady;
     return origin.wallMs +
-           static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e6;
+           static_cast<double>(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) /
+               1e6;
 }
 
-DATE CTickwise::ConvertPCMilliSecsToDATE(double ms) { return COleDateTime::kUnixEpoch + ms / kMsPerDay; }
+DATE CTickwise::ConvertPCMilliSecsToDATE(double ms) {
+    return COleDateTime::kUnixEpoch + ms / kMsPerDay;
+}
 
 double CTickwise::ConvertDATEToPCMilliSecs(DATE date) {
     return (date - COleDateTime::kUnixEpoch) * kMsPerDay;
@@ -68,8 +73,12 @@ bool CTickwise::ConvertPCMilliSecsToUTCDate(double ms, double& date) {
     return std::isfinite(date);
 }
 
-COleDateTime CTickwise::GetPCOleDateTime() { return ConvertPCMilliSecsToOleDateTime(GetPCMilliSecs()); }
-COleDateTime CTickwise::GetAdjustedPCOleDateTime() { return GetPCOleDateTime(); }
+COleDateTime CTickwise::GetPCOleDateTime() {
+    return ConvertPCMilliSecsToOleDateTime(GetPCMilliSecs());
+}
+COleDateTime CTickwise::GetAdjustedPCOleDateTime() {
+    return GetPCOleDateTime();
+}
 
 void CTickwise::SetTimeSource(const std::string& name) {
     std::lock_guard lock(g_mutex);
