@@ -59,7 +59,7 @@ struct LinkOnSimulator {
         link->UnadviseSink(cookie);
         sim.Release();
         link.reset();
-        CXsensModule::SetTelegramOutputFactory({});
+        CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
         CoUninitialize();
     }
     std::unique_ptr<CXsensModule> link;

@@ -63,7 +63,7 @@ protected:
         }
         sim.Release();
         link.reset();
-        CXsensModule::SetTelegramOutputFactory({});
+        CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
         AfxSetMainWnd(nullptr);
         CoUninitialize();
     }
@@ -460,7 +460,7 @@ TEST(SensorLinkLiveTest, AttitudesFollowTheSensorsTrueMotion) {
         link.UnadviseSink(cookie);
         sim.Release();
     }
-    CXsensModule::SetTelegramOutputFactory({});
+    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     EXPECT_GE(checked.load(), 40);
     EXPECT_EQ(wrong.load(), 0) << firstWrong;
     EXPECT_EQ(messages.Pending(), 0U);  // a live sensor is never reported silent

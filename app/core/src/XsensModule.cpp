@@ -25,11 +25,15 @@ constexpr int kMaxArraysPerEvent = 65536;
 constexpr DWORD kTrackerContext = 21;
 
 std::mutex g_factoryMutex;
-TelegramOutputFactory g_factory;
+
+TelegramOutputFactory& Factory() {
+    static TelegramOutputFactory factory = DefaultTelegramOutputFactory();
+    return factory;
+}
 
 TelegramOutputFactory CurrentFactory() {
     std::lock_guard lock(g_factoryMutex);
-    return g_factory;
+    return Factory();
 }
 
 std::size_t ValuesNeeded(std::uint16_t mode) {
@@ -117,7 +121,7 @@ CXsensModule::~CXsensModule() {
 
 void CXsensModule::SetTelegramOutputFactory(TelegramOutputFactory factory) {
     std::lock_guard lock(g_factoryMutex);
-    g_factory = std::move(factory);
+    Factory() = std::move(factory);
 }
 
 // ---- Sensor object -------------------------------------------------------------------------

@@ -25,3 +25,7 @@ struct TelegramOutputFactory {
     // The binary worker of the sensor-side port; null when it cannot be made.
     std::function<std::unique_ptr<ITelegramOutput>()> sensorPort;
 };
+
+// The program's workers: the attitude telegram worker of each output row and the binary
+// worker of the sensor-side port. The sensor link uses these unless a test sets others.
+TelegramOutputFactory DefaultTelegramOutputFactory();

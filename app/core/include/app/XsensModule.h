@@ -72,7 +72,8 @@ public:
     CMotionTrackerHealthCheck& HealthCheck() { return m_healthCheck; }
     std::string GetEulerLogFileName() const;
 
-    // Where the telegram workers come from (process-wide; set by the telegram output area).
+    // Where the telegram workers come from (process-wide; DefaultTelegramOutputFactory()
+    // unless a test sets its own).
     static void SetTelegramOutputFactory(TelegramOutputFactory factory);
 
     // The rules that turn a stored orientation into pitch, roll and heading (degrees).
