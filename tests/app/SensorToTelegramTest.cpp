@@ -116,7 +116,10 @@ TEST(SensorToTelegramTest, TelegramsFollowTheSensorsTrueAttitude) {
         link.OpenSensorPort(1, 115200);
         link.SetFilterSettings(1.0F, 1.0F);
         link.SetSampleRate(50);
-        link.SetOutputInterval(100);           // 10 Hz: every telegram gets onto the line
+        link.SetOutputInterval(100);  // 10 Hz: every telegram gets onto the line
+        // The port map's shipped defaults are written on first use; two workers opening
+        // their ports at once could otherwise find the map's key before its entries.
+        comlane::CPortMap::Entries();
         link.AddTelegramWorker(6, 2, 115200);  // "HDT,TSS1"
         link.AddTelegramWorker(5, 3, 115200);  // "PRDID"
         PortReader hdtTss1(2), prdid(3);
