@@ -1,5 +1,6 @@
 #include "app/MotionTrackerHealthCheck.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "platform/Messages.h"
@@ -31,9 +32,22 @@ void CMotionTrackerHealthCheck::StopThread() {
     m_attempts = 0;
 }
 
+std::int64_t CMotionTrackerHealthCheck::NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 const std::array<float, 4>& CMotionTrackerHealthCheck::SampleReceived(const float quaternion[4]) {
-    m_dataEvent.Set();
+    const std::int64_t now = NowMs();
+    m_lastSampleMs = now;
     m_attempts = 0;
+    // The thread needs to know that samples come, not each one: a signal every tenth of
+    // the silence time is enough, and the silence is measured from the newest sample.
+    if (now - m_lastSignalMs.load() >= static_cast<std::int64_t>(m_silenceMs.load() / 10)) {
+        m_lastSignalMs = now;
+        m_dataEvent.Set();
+    }
     // Only the sample-delivery thread writes and reads the copy.
     for (int i = 0; i < 4; ++i) {
         m_lastSample[i] = quaternion[i];
@@ -42,11 +56,21 @@ const std::array<float, 4>& CMotionTrackerHealthCheck::SampleReceived(const floa
 }
 
 bool CMotionTrackerHealthCheck::ProcessData() {
-    if (WaitForSingleObject(m_dataEvent, m_silenceMs.load()) != WAIT_TIMEOUT) {
-        return true;
-    }
-    if (!HasThreadHandle() || !IsRunning()) {
-        return true;  // a stop is in progress
+    const std::int64_t silence = m_silenceMs.load();
+    std::int64_t wait = silence;
+    for (;;) {
+        if (WaitForSingleObject(m_dataEvent, static_cast<DWORD>(wait)) != WAIT_TIMEOUT) {
+            return true;
+        }
+        if (!HasThreadHandle() || !IsRunning()) {
+            return true;  // a stop is in progress
+        }
+        // A sample that came without a signal moves the end of the silence on.
+        const std::int64_t age = NowMs() - m_lastSampleMs.load();
+        if (age >= silence) {
+            break;
+        }
+        wait = silence - age;
     }
     return OnTimeOut();
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "interfaces/ErrorLog.h"
@@ -38,9 +39,15 @@ public:
     void SetSilenceTimeout(DWORD ms) { m_silenceMs = ms; }
 
 private:
+    static std::int64_t NowMs();
+
     std::array<float, 4> m_lastSample{1.0F, 0.0F, 0.0F, 0.0F};
     CEvent m_dataEvent;
     CErrorLog m_log;
     std::atomic<int> m_attempts{0};
     std::atomic<DWORD> m_silenceMs{kSilenceMs};
+    // When the newest sample came and when the event was last signalled (steady ms): at
+    // 512 Hz the thread wakes a few times a second, not once per sample.
+    std::atomic<std::int64_t> m_lastSampleMs{0};
+    std::atomic<std::int64_t> m_lastSignalMs{0};
 };
