@@ -469,3 +469,52 @@ TEST(SensorLinkLiveTest, AttitudesFollowTheSensorsTrueMotion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SensorLinkLiveTest, ASilentSensorIsReconnectedByTheWindowsAnswer) {
+    CoInitialize(nullptr);
+    CRecordingMessageTarget messages;
+    AfxSetMainWnd(&messages);
+    RecordingOutput::Journal journal;
+    CXsensModule::SetTelegramOutputFactory(
+        {[&](int, short, unsigned) { return std::make_unique<RecordingOutput>(journal, 1); },
+         nullptr});
+    {
+        CXsensModule link;
+        ASSERT_TRUE(link.Initialise());
+        CComPtr<IUnknown> sink;
+        CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
+        DWORD cookie = 0;
+        ASSERT_EQ(link.AdviseSink(sink, &cookie), S_OK);
+        CComPtr<IMotionTrackerSimulation> sim;
+        link.GetTracker()->QueryInterface(IID_IMotionTrackerSimulation,
+                                          reinterpret_cast<void**>(&sim));
+        link.OpenSensorPort(1, 115200);
+        link.SetFilterSettings(1.0F, 1.0F);
+        link.HealthCheck().SetSilenceTimeout(100);
+        link.AddTelegramWorker(2, 2, 115200);
+        link.StartSensor();
+        sim->FallSilent();
+        // The window answers the reconnect request as the main dialog does.
+        const auto request = messages.Next(10000);
+        ASSERT_TRUE(request.has_value());
+        EXPECT_EQ(request->message, WM_TAVIMO_RECONNECT_SENSOR);
+        sim->Resume();
+        link.Reconnect();
+        {
+            std::lock_guard lock(journal.mutex);
+            journal.attitudes.clear();
+        }
+        journal.attitudeArrived.Reset();
+        ASSERT_TRUE(journal.attitudeArrived.Wait(10000));  // attitudes flow again
+        EXPECT_EQ(link.HealthCheck().AttemptCount(), 0);   // samples again: the count is reset
+        link.StopSensor();
+        link.UnadviseSink(cookie);
+    }
+    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
+    AfxSetMainWnd(nullptr);
+    CoUninitialize();
+}
+
+}  // namespace
