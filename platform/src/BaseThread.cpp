@@ -97,7 +97,7 @@ bool CBaseThread::StartThread() {
     return true;
 }
 
-void CBaseThread::ThreadEntry(CBaseThread* self, std::shared_ptr<ThreadState> state) {
+void CBaseThread::ThreadEntry(CBaseThread* self, const std::shared_ptr<ThreadState>& state) {
     self->m_dwThreadId = static_cast<DWORD>(::gettid());
     state->idKnown.Set();
     if (self->m_szName[0] != '\0') {

@@ -8,6 +8,12 @@
 
 #include "TestSupport.h"
 
+namespace tavimo_test {
+// Defined before the environment below, whose constructor sets it during static
+// initialisation: defined after it, it was constructed again afterwards (empty, leaking).
+std::string g_root;
+}  // namespace tavimo_test
+
 namespace {
 class TavimoTestEnvironment : public ::testing::Environment {
 public:
@@ -45,8 +51,6 @@ private:
 }  // namespace
 
 namespace tavimo_test {
-std::string g_root;
-
 std::string TempRoot() {
     return g_root;
 }

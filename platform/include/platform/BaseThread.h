@@ -49,7 +49,7 @@ protected:
 
 private:
     struct ThreadState;
-    static void ThreadEntry(CBaseThread* self, std::shared_ptr<ThreadState> state);
+    static void ThreadEntry(CBaseThread* self, const std::shared_ptr<ThreadState>& state);
     void TraceLine(const char* text) const;
 
     mutable std::mutex m_handleMutex;

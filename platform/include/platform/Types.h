@@ -38,3 +38,13 @@ constexpr BYTE GetGValue(COLORREF c) {
 constexpr BYTE GetBValue(COLORREF c) {
     return static_cast<BYTE>((c >> 16) & 0xFF);
 }
+
+// A point and a size in window (device) coordinates.
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};

@@ -1,0 +1,1 @@
+tavimo_benchmark(tagbook_bench SOURCES TagbookBench.cpp LIBS tagbook)

@@ -1,0 +1,1 @@
+tavimo_benchmark(utilon_soundspeed_bench SOURCES SoundSpeedBench.cpp LIBS utilon)

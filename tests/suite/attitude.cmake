@@ -1,0 +1,1 @@
+tavimo_test(suite_attitude_tests SOURCES AttitudeControlsTest.cpp LIBS attitude GUI)
