@@ -1,0 +1,78 @@
+// The worker thread of a telegram output: owns its port through the port broker, keeps
+// the latest attitude the sensor link hands it, and sends the telegrams of its type each
+// time it is told that a new attitude has arrived. Also the base of the binary worker of
+// the sensor-side port.
+#pragma once
+
+#include "interfaces/ErrorLog.h"
+#include "interfaces/PortManager.h"
+#include "interfaces/Telegrax.h"
+#include "platform/BaseThread.h"
+#include "platform/Sync.h"
+
+class CTelegramWorkerThread : public CBaseThread {
+public:
+    // How long a pass waits for a command; bounds how long a stop takes to be seen.
+    static constexpr DWORD kCommandWaitMs = 200;
+
+    // The thread is started by the owner (StartThread) and stopped with StopThread
+    // before the worker is deleted.
+    CTelegramWorkerThread();
+    // Hands back the port if one is held.
+    ~CTelegramWorkerThread() override;
+
+    // Wakes the thread, so that a stop is seen at once.
+    void OnStopRequest() override;
+    // Waits up to 200 ms for a command and carries it out; always true.
+    bool ProcessData() override;
+    void OnThreadStartup() override;
+    void OnThreadShutdown() override;
+    virtual void SendTelegrams() = 0;
+    virtual short GetComNumber();
+    // (Re)opens the port "COM<n>" from the stored number and baud rate: the port held is
+    // handed back before the new one is taken. No port is no error: the output stays
+    // silent until a later SetPort succeeds.
+    virtual void OpenPort();
+    // Stores a new port setting and asks the thread to reopen. Every call leads to one
+    // reopening, even when an attitude arrives before the thread wakes.
+    virtual void SetPort(short comNumber, unsigned baud);
+
+    // Called by the sensor link for every output cycle: stores the attitude and asks the
+    // thread to send. True heading = magnetic heading - variation, brought once into range
+    // (below 0 adds 360, above 360 subtracts 360; exactly 360 stays).
+    void SetAttitude(double time, float roll, float pitch, float magneticHeading,
+                     float magneticVariation);
+
+    // Whether a port is held now (for the owner's display and for tests).
+    bool HasPort() const;
+    unsigned GetBaudRate() const;
+
+protected:
+    struct Attitude {
+        double time = 0.0;
+        float roll = 0.0f;
+        float pitch = 0.0f;
+        float magneticHeading = 0.0f;
+        float trueHeading = 0.0f;
+    };
+    Attitude GetAttitude() const;
+    // Takes the pending commands and carries them out: a reopening first, then a send.
+    void RunCommands();
+    // Hands back the port held (under the lock).
+    void ReleaseHeldPort();
+    // Under the lock: hands back the port held, takes "COM<n>", sets the protocol, then
+    // "CONFIG(<baud>,8,n,1)", and starts receiving when asked. No port is kept as null.
+    void Reopen(const char* protocol, bool receive);
+
+    CPortManager m_portManager;
+    CTelegrax* m_pPort = nullptr;  // changed only on the worker's thread, under the lock
+    short m_nComNumber = 0;
+    unsigned m_nBaudRate = 0;
+    CEvent m_hCommandEvent{false, false};
+    // The pending commands, kept apart so that neither overwrites the other.
+    bool m_bSendPending = false;
+    bool m_bOpenPending = false;
+    CErrorLog m_log;
+    Attitude m_attitude;
+    mutable CCriticalSection m_lock;
+};

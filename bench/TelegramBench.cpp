@@ -1,0 +1,289 @@
+// Telegram output: formatting cost per telegram type, heap allocations on the send path,
+// latency from SetAttitude to the last byte on the far side of a pseudo-terminal, and
+// the telegrams per second one worker sustains.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AttitudeTelegramWorker.h"
+#include "comlane/SerialDevice.h"
+
+// Every heap allocation of the process is counted: the send path is to make none beyond
+// the telegram's own text. (The replacement pairs malloc with free, which GCC cannot see
+// through once the operators are inlined.)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+std::atomic<long> g_allocations{0};
+}
+
+void* operator new(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// A private runtime folder and registry, so the benchmark's virtual ports are its own.
+void PrivateEnvironment() {
+    static bool done = false;
+    if (done) {
+        return;
+    }
+    done = true;
+    char pattern[] = "/tmp/tavimo-bench-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    std::filesystem::create_directories(root + "/runtime");
+    setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
+    setenv("TAVIMO_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+    setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
+}
+
+// The worker's port, for its counts.
+class BenchWorker : public CAttitudeTelegramWorker {
+public:
+    using CAttitudeTelegramWorker::CAttitudeTelegramWorker;
+    CTelegrax* Port() const { return m_pPort; }
+};
+
+int OpenFarEnd(int com) {
+    return ::open(comlane::CPortMap::LinkPath("COM" + std::to_string(com)).c_str(),
+                  O_RDWR | O_NOCTTY | O_NONBLOCK);
+}
+
+bool ReadExactly(int fd, std::size_t n) {
+    char buffer[256];
+    std::size_t got = 0;
+    while (got < n) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) != 1) {
+            return false;
+        }
+        const ssize_t r = ::read(fd, buffer, std::min(sizeof(buffer), n - got));
+        if (r <= 0) {
+            return false;
+        }
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+template <int Kind>
+void BM_Format(benchmark::State& state) {
+    char out[telegrams::kMaxTelegramLength];
+    float heading = 0.0f;
+    for (auto _ : state) {
+        heading = heading >= 359.0f ? 0.0f : heading + 0.731f;
+        const float roll = heading / 20.0f - 9.0f;
+        const float pitch = 4.5f - heading / 40.0f;
+        std::size_t n = 0;
+        switch (Kind) {
+            case TELEGRAM_HDT:
+                n = telegrams::FormatHDT(out, heading);
+                break;
+            case TELEGRAM_HDM:
+                n = telegrams::FormatHDM(out, heading);
+                break;
+            case TELEGRAM_TSS1:
+                n = telegrams::FormatTSS1(out, roll, pitch);
+                break;
+            case TELEGRAM_TSS2:
+                n = telegrams::FormatTSS2(out, heading, roll, pitch);
+                break;
+            case TELEGRAM_PRDID:
+                n = telegrams::FormatPRDID(out, pitch, roll, heading);
+                break;
+        }
+        benchmark::DoNotOptimize(out);
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetLabel("ns per telegram = time per iteration");
+}
+BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_HDT)->Name("Format/HDT");
+BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_HDM)->Name("Format/HDM");
+BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_TSS1)->Name("Format/TSS1");
+BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_TSS2)->Name("Format/TSS2");
+BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_PRDID)->Name("Format/PRDID");
+
+// One whole send cycle on the caller's thread (format, telegram object, write to the
+// pseudo-terminal) and the heap allocations it makes, per telegram type.
+void BM_SendCycle(benchmark::State& state) {
+    PrivateEnvironment();
+    const int type = static_cast<int>(state.range(0));
+    BenchWorker worker(type, 2, 115200);
+    worker.OpenPort();  // on this thread: the worker's own thread is not started
+    const int far = OpenFarEnd(2);
+    if (worker.Port() == nullptr || far < 0) {
+        state.SkipWithError("no virtual port");
+        return;
+    }
+    char sink[4096];
+    long allocations = 0;
+    long telegramsSent = 0;
+    const unsigned long sentBefore = worker.Port()->GetSentCount();
+    for (auto _ : state) {
+        worker.SetAttitude(1.0, 1.5f, -2.25f, 123.456f, 3.0f);
+        const long before = g_allocations.load(std::memory_order_relaxed);
+        worker.SendTelegrams();
+        allocations += g_allocations.load(std::memory_order_relaxed) - before;
+        state.PauseTiming();
+        while (::read(far, sink, sizeof(sink)) > 0) {
+        }
+        state.ResumeTiming();
+    }
+    telegramsSent = static_cast<long>(worker.Port()->GetSentCount() - sentBefore);
+    const int perCycle = type >= TELEGRAM_HDT_TSS1 ? 2 : 1;
+    state.counters["allocs_per_telegram"] =
+        static_cast<double>(allocations) / (static_cast<double>(state.iterations()) * perCycle);
+    state.counters["sent"] = static_cast<double>(telegramsSent);
+    state.counters["dropped"] = static_cast<double>(worker.Port()->GetDroppedCount());
+    state.SetLabel(g_szOutputTelegramNames[type]);
+    ::close(far);
+}
+BENCHMARK(BM_SendCycle)->DenseRange(1, 7)->Iterations(20000);
+
+// SetAttitude to the telegram's last byte readable on the far side, at 115200 settings:
+// median and 99th percentile over 10,000 attitudes.
+void BM_Latency(benchmark::State& state) {
+    PrivateEnvironment();
+    for (auto _ : state) {
+        auto* worker = new BenchWorker(TELEGRAM_HDT, 2, 115200);
+        worker->StartThread();
+        int far = -1;
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while ((!worker->HasPort() || (far = OpenFarEnd(2)) < 0) && Clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        char out[telegrams::kMaxTelegramLength];
+        const std::size_t length = telegrams::FormatHDT(out, 123.0f);
+        std::vector<double> micros;
+        micros.reserve(10000);
+        bool ok = far >= 0;
+        const auto begin = Clock::now();
+        for (int i = 0; ok && i < 10000; ++i) {
+            const float heading = 100.0f + static_cast<float>(i % 200) * 0.5f;  // same length
+            const auto t0 = Clock::now();
+            worker->SetAttitude(i, 1.0f, 2.0f, heading, 0.0f);
+            ok = ReadExactly(far, length);
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+        worker->StopThread();
+        delete worker;
+        if (far >= 0) {
+            ::close(far);
+        }
+        if (!ok) {
+            state.SkipWithError("telegram lost");
+            return;
+        }
+        // Each attitude waits for its telegram: every one arrives, none is dropped.
+        state.counters["lossless_telegrams_per_s"] = 10000.0 / seconds;
+        std::printf(
+            "closed loop (next attitude once the telegram is read): %.0f telegrams/s, "
+            "none lost\n",
+            10000.0 / seconds);
+        std::sort(micros.begin(), micros.end());
+        state.counters["median_us"] = micros[micros.size() / 2];
+        state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+        state.counters["max_us"] = micros.back();
+        std::printf(
+            "latency SetAttitude -> last byte (HDT, 10000 attitudes): median %.1f us, "
+            "p99 %.1f us, max %.1f us\n",
+            micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+    }
+}
+BENCHMARK(BM_Latency)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Attitudes at a set rate (0: as fast as the caller can give them) for two seconds, with
+// a client reading the far end: telegrams per second sent and read, and how many the port
+// dropped. The highest rate without a drop is what one worker sustains.
+void BM_Throughput(benchmark::State& state) {
+    PrivateEnvironment();
+    const int type = static_cast<int>(state.range(0));
+    const long rate = static_cast<long>(state.range(1));
+    for (auto _ : state) {
+        auto* worker = new BenchWorker(type, 3, 115200);
+        worker->StartThread();
+        int far = -1;
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while ((!worker->HasPort() || (far = OpenFarEnd(3)) < 0) && Clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        std::atomic<bool> stop{false};
+        std::atomic<long> bytes{0};
+        std::thread reader([&] {
+            char buffer[65536];
+            while (!stop.load()) {
+                pollfd p{far, POLLIN, 0};
+                if (::poll(&p, 1, 50) == 1) {
+                    const ssize_t r = ::read(far, buffer, sizeof(buffer));
+                    if (r > 0) {
+                        bytes += r;
+                    }
+                }
+            }
+        });
+        const unsigned long sentBefore = worker->Port()->GetSentCount();
+        const auto start = Clock::now();
+        long attitudes = 0;
+        while (Clock::now() - start < std::chrono::seconds(2)) {
+            worker->SetAttitude(attitudes, 1.0f, 2.0f, 100.0f + (attitudes % 100) * 0.5f, 0.0f);
+            ++attitudes;
+            if (rate > 0) {
+                std::this_thread::sleep_until(start + std::chrono::nanoseconds(1000000000L / rate) *
+                                                          attitudes);
+            }
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const unsigned long sent = worker->Port()->GetSentCount() - sentBefore;
+        const unsigned long dropped = worker->Port()->GetDroppedCount();
+        worker->StopThread();
+        // Let the reader take what is still in flight, then stop it.
+        const long expected =
+            static_cast<long>(sent) * static_cast<long>(type >= TELEGRAM_HDT_TSS1 ? 48 : 21);
+        const auto drainEnd = Clock::now() + std::chrono::seconds(2);
+        while (bytes.load() < expected && Clock::now() < drainEnd) {
+            std::this_thread::yield();
+        }
+        stop = true;
+        reader.join();
+        delete worker;
+        ::close(far);
+        state.counters["telegrams_per_s"] = static_cast<double>(sent) / seconds;
+        state.counters["dropped"] = static_cast<double>(dropped);
+        state.counters["attitudes_per_s"] = static_cast<double>(attitudes) / seconds;
+        state.counters["bytes_read"] = static_cast<double>(bytes.load());
+        std::printf(
+            "throughput %s at %ld attitudes/s asked: %.0f telegrams/s sent and read, %lu "
+            "dropped, %.0f attitudes/s offered, %ld bytes read\n",
+            g_szOutputTelegramNames[type], rate, static_cast<double>(sent) / seconds, dropped,
+            static_cast<double>(attitudes) / seconds, bytes.load());
+    }
+}
+BENCHMARK(BM_Throughput)
+    ->ArgsProduct({{TELEGRAM_HDT, TELEGRAM_HDT_TSS1}, {1000, 5000, 10000, 20000, 0}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+}  // namespace

@@ -1,0 +1,451 @@
+// Every operating-system call on a tty: termios2 (so any baud rate can be set), locks,
+// pseudo-terminals, modem lines and the output queue.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "comlane/SerialDevice.h"
+
+namespace comlane {
+namespace {
+
+std::string ErrorText(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
+
+void SetError(std::string* error, const std::string& text) {
+    if (error != nullptr) {
+        *error = text;
+    }
+}
+
+// Raw 8N1: no echo, no line editing, no translation, reads return what has arrived.
+void MakeRaw(termios2& t) {
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
+bool Apply(int fd, const LineSettings& line) {
+    termios2 t{};
+    if (ioctl(fd, TCGETS2, &t) != 0) {
+        return false;
+    }
+    MakeRaw(t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CBAUD);
+    switch (line.dataBits) {
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
+    }
+    switch (line.parity) {
+        case 1:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            t.c_cflag |= PARENB;
+            break;
+        case 3:
+            t.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+    }
+    if (line.stopBits != 0) {
+        t.c_cflag |= CSTOPB;  // the line knows only one or two; 1.5 goes as two
+    }
+    t.c_cflag |= BOTHER;
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD << IBSHIFT);  // input speed follows output
+    t.c_ispeed = line.baud;
+    t.c_ospeed = line.baud;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+std::vector<std::string> ConsoleNames() {
+    std::vector<std::string> names{"console", "tty"};
+    std::ifstream active("/sys/class/tty/console/active");
+    std::string name;
+    while (active >> name) {
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The folder of the published links must be ours alone: in a shared /tmp somebody else
+// could have put a folder or a link there first.
+bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) {
+    for (const std::filesystem::path& dir : {folder.parent_path(), folder}) {
+        ::mkdir(dir.c_str(), 0700);  // nothing is followed: an existing entry is checked below
+        struct stat st {};
+        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+            SetError(error, dir.string() + " is not a private folder of this user");
+            return false;
+        }
+        chmod(dir.c_str(), 0700);
+    }
+    return true;
+}
+
+bool IsVirtualConsoleName(const std::string& name) {
+    return name.size() > 3 && name.compare(0, 3, "tty") == 0 &&
+           std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+CSerialDevice::~CSerialDevice() {
+    Close();
+}
+
+bool CSerialDevice::Open(const std::string& path, std::string* error) {
+    Close();
+    if (path.empty()) {
+        SetError(error, "no device path");
+        return false;
+    }
+    if (IsConsole(path)) {
+        SetError(error, path + " is the system console");
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetError(error, ErrorText(path, errno));
+        return false;
+    }
+    if (!isatty(fd)) {
+        ::close(fd);
+        SetError(error, path + " is not a serial device");
+        return false;
+    }
+    // The lock keeps out other programs that lock (and root, which TIOCEXCL lets through).
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        SetError(error, ErrorText(path + " is in use", err == EWOULDBLOCK ? EBUSY : err));
+        return false;
+    }
+    ioctl(fd, TIOCEXCL);
+    if (!Apply(fd, LineSettings{})) {
+        const int err = errno;
+        ::close(fd);
+        SetError(error, ErrorText(path + " cannot be configured", err));
+        return false;
+    }
+    m_fd = fd;
+    m_path = path;
+    return true;
+}
+
+bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string* error) {
+    Close();
+    int lockFd = -1;
+    if (!linkPath.empty()) {
+        if (!MakePrivateFolder(std::filesystem::path(linkPath).parent_path(), error)) {
+            return false;
+        }
+        const std::string lockPath = linkPath + ".lock";
+        lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (lockFd < 0) {
+            SetError(error, ErrorText(lockPath, errno));
+            return false;
+        }
+        if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(lockFd);
+            SetError(error, ErrorText(linkPath + " is in use", EBUSY));
+            return false;
+        }
+    }
+    const auto fail = [&](const std::string& text) {
+        if (lockFd >= 0) {
+            ::close(lockFd);
+        }
+        SetError(error, text);
+        return false;
+    };
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0) {
+        return fail(ErrorText("posix_openpt", errno));
+    }
+    char name[128];
+    if (grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof(name)) != 0) {
+        const int err = errno;
+        ::close(master);
+        return fail(ErrorText("pseudo-terminal", err));
+    }
+    const int far = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (far < 0) {
+        const int err = errno;
+        ::close(master);
+        return fail(ErrorText(name, err));
+    }
+    // The far end starts raw, so clients read the bytes as sent and nothing echoes back.
+    if (!Apply(far, LineSettings{}) || !Apply(master, LineSettings{})) {
+        const int err = errno;
+        ::close(far);
+        ::close(master);
+        return fail(ErrorText("pseudo-terminal settings", err));
+    }
+    if (!linkPath.empty()) {
+        std::error_code ec;
+        const std::filesystem::path link(linkPath);
+        std::filesystem::remove(link, ec);
+        std::filesystem::create_symlink(name, link, ec);
+        if (ec) {
+            ::close(far);
+            ::close(master);
+            return fail("cannot publish " + linkPath + ": " + ec.message());
+        }
+        m_link = linkPath;
+    }
+    m_lockFd = lockFd;
+    m_fd = master;
+    m_farFd = far;
+    m_path = name;
+    return true;
+}
+
+void CSerialDevice::Close() {
+    if (!m_link.empty()) {
+        // Remove the link only while it still names our far end: a later owner may have
+        // published its own.
+        std::error_code ec;
+        if (std::filesystem::read_symlink(m_link, ec) == m_path) {
+            std::filesystem::remove(m_link, ec);
+        }
+        m_link.clear();
+    }
+    if (m_farFd >= 0) {
+        ::close(m_farFd);
+        m_farFd = -1;
+    }
+    if (m_lockFd >= 0) {
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+    if (m_fd >= 0) {
+        ::close(m_fd);  // also drops the lock
+        m_fd = -1;
+    }
+    m_path.clear();
+}
+
+bool CSerialDevice::SetLine(const LineSettings& line) {
+    if (m_fd < 0 || line.baud == 0) {
+        return false;
+    }
+    return Apply(m_fd, line);
+}
+
+bool CSerialDevice::GetLine(LineSettings& line) const {
+    termios2 t{};
+    if (m_fd < 0 || ioctl(m_fd, TCGETS2, &t) != 0) {
+        return false;
+    }
+    line.baud = t.c_ospeed;
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            line.dataBits = 5;
+            break;
+        case CS6:
+            line.dataBits = 6;
+            break;
+        case CS7:
+            line.dataBits = 7;
+            break;
+        default:
+            line.dataBits = 8;
+            break;
+    }
+    if ((t.c_cflag & PARENB) == 0) {
+        line.parity = 0;
+    } else if ((t.c_cflag & CMSPAR) != 0) {
+        line.parity = (t.c_cflag & PARODD) != 0 ? 3 : 4;
+    } else {
+        line.parity = (t.c_cflag & PARODD) != 0 ? 1 : 2;
+    }
+    line.stopBits = (t.c_cflag & CSTOPB) != 0 ? 2 : 0;
+    return true;
+}
+
+long CSerialDevice::Write(const void* data, std::size_t length) {
+    if (m_fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const ssize_t n = ::write(m_fd, data, length);
+    if (n < 0) {
+        return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    }
+    return static_cast<long>(n);
+}
+
+long CSerialDevice::Read(void* data, std::size_t capacity) {
+    if (m_fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const ssize_t n = ::read(m_fd, data, capacity);
+    if (n < 0) {
+        return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    }
+    if (n == 0) {
+        errno = EIO;  // a tty reads end of file only when its line has hung up
+        return -1;
+    }
+    return static_cast<long>(n);
+}
+
+bool CSerialDevice::WaitWritable(int timeoutMs) const {
+    if (m_fd < 0) {
+        return false;
+    }
+    pollfd p{m_fd, POLLOUT, 0};
+    const int r = ::poll(&p, 1, timeoutMs);
+    return r == 1 && (p.revents & POLLOUT) != 0 && (p.revents & (POLLERR | POLLNVAL)) == 0;
+}
+
+bool CSerialDevice::WaitReadable(int timeoutMs) const {
+    if (m_fd < 0) {
+        return false;
+    }
+    pollfd p{m_fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 1;
+}
+
+int CSerialDevice::OutputQueued() const {
+    int n = 0;
+    if (m_farFd >= 0) {
+        return ioctl(m_farFd, FIONREAD, &n) == 0 ? n : -1;
+    }
+    if (m_fd < 0) {
+        return -1;
+    }
+    return ioctl(m_fd, TIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+void CSerialDevice::DiscardInput() {
+    if (m_fd >= 0) {
+        ioctl(m_fd, TCFLSH, TCIFLUSH);
+    }
+}
+
+bool CSerialDevice::SetBreak(bool on) {
+    return m_fd >= 0 && ioctl(m_fd, on ? TIOCSBRK : TIOCCBRK) == 0;
+}
+
+bool CSerialDevice::SetRts(bool on) {
+    int bits = TIOCM_RTS;
+    return m_fd >= 0 && ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+bool CSerialDevice::ReadLineState(LineState& state) const {
+    if (m_fd < 0) {
+        return false;
+    }
+    int bits = 0;
+    serial_icounter_struct counts{};
+    if (ioctl(m_fd, TIOCMGET, &bits) != 0 || ioctl(m_fd, TIOCGICOUNT, &counts) != 0) {
+        return false;
+    }
+    state.cts = (bits & TIOCM_CTS) != 0;
+    state.ctsChanges = static_cast<unsigned>(counts.cts);
+    state.breaks = static_cast<unsigned>(counts.brk);
+    return true;
+}
+
+LineStateReader CSerialDevice::MakeLineStateReader() const {
+    // The watcher holds its own duplicate of the handle, as it may outlive a pass of ours.
+    const int dup = m_fd >= 0 ? fcntl(m_fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (dup < 0) {
+        return [](LineState&) { return false; };
+    }
+    auto holder = std::shared_ptr<int>(new int(dup), [](int* fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    return [holder](LineState& state) {
+        int bits = 0;
+        serial_icounter_struct counts{};
+        if (ioctl(*holder, TIOCMGET, &bits) != 0 || ioctl(*holder, TIOCGICOUNT, &counts) != 0) {
+            return false;
+        }
+        state.cts = (bits & TIOCM_CTS) != 0;
+        state.ctsChanges = static_cast<unsigned>(counts.cts);
+        state.breaks = static_cast<unsigned>(counts.brk);
+        return true;
+    };
+}
+
+bool CSerialDevice::IsConsole(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+    if (ec) {
+        real = path;
+    }
+    if (real.parent_path() != "/dev") {
+        return false;
+    }
+    const std::string name = real.filename().string();
+    if (IsVirtualConsoleName(name)) {
+        return true;
+    }
+    const std::vector<std::string> consoles = ConsoleNames();
+    return std::find(consoles.begin(), consoles.end(), name) != consoles.end();
+}
+
+std::vector<std::string> CSerialDevice::ListSerialDevices() {
+    std::vector<std::string> devices;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/tty", ec)) {
+        const std::string name = entry.path().filename().string();
+        // Only ttys backed by hardware; 8250 slots without a UART report type 0.
+        if (!std::filesystem::exists(entry.path() / "device", ec)) {
+            continue;
+        }
+        std::ifstream typeFile(entry.path() / "type");
+        int type = -1;
+        if (typeFile >> type && type == 0) {
+            continue;
+        }
+        const std::string path = "/dev/" + name;
+        if (!std::filesystem::exists(path, ec) || IsConsole(path)) {
+            continue;
+        }
+        devices.push_back(path);
+    }
+    std::sort(devices.begin(), devices.end());
+    return devices;
+}
+
+}  // namespace comlane

@@ -1,0 +1,385 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/AttitudeTelegramWorker.h"
+#include "app/BinaryTelegramWorker.h"
+#include "comlane/SerialDevice.h"
+#include "interfaces/ErrorLog.h"
+#include "platform/Messages.h"
+
+namespace {
+constexpr DWORD kBoundMs = 10000;
+
+// A worker whose passes the test can wait for: each port opening and each send cycle
+// signals an event once it is done.
+template <typename Worker>
+class Observed : public Worker {
+public:
+    using Worker::Worker;
+    ~Observed() override { this->StopThread(); }
+    void OpenPort() override {
+        Worker::OpenPort();
+        opened.Set();
+    }
+    void SendTelegrams() override {
+        Worker::SendTelegrams();
+        sent.Set();
+    }
+    CEvent opened{false, false};
+    CEvent sent{false, false};
+};
+using AttitudeWorker = Observed<CAttitudeTelegramWorker>;
+
+// A serial client on the far side of a virtual port.
+class Client {
+public:
+    explicit Client(int com)
+        : m_fd(::open(comlane::CPortMap::LinkPath("COM" + std::to_string(com)).c_str(),
+                      O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~Client() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    bool IsOpen() const { return m_fd >= 0; }
+    std::string Read(std::size_t n) {
+        std::string got;
+        char buffer[512];
+        while (got.size() < n) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, kBoundMs) != 1) {
+                break;
+            }
+            const ssize_t r = ::read(m_fd, buffer, std::min(sizeof(buffer), n - got.size()));
+            if (r <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(r));
+        }
+        return got;
+    }
+    void Write(const std::string& bytes) {
+        ASSERT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+private:
+    int m_fd;
+};
+
+std::string Hdt(float h) {
+    char out[telegrams::kMaxTelegramLength];
+    return std::string(out, telegrams::FormatHDT(out, h));
+}
+std::string Hdm(float h) {
+    char out[telegrams::kMaxTelegramLength];
+    return std::string(out, telegrams::FormatHDM(out, h));
+}
+std::string Tss1(float r, float p) {
+    char out[telegrams::kMaxTelegramLength];
+    return std::string(out, telegrams::FormatTSS1(out, r, p));
+}
+std::string Tss2(float h, float r, float p) {
+    char out[telegrams::kMaxTelegramLength];
+    return std::string(out, telegrams::FormatTSS2(out, h, r, p));
+}
+std::string Prdid(float p, float r, float h) {
+    char out[telegrams::kMaxTelegramLength];
+    return std::string(out, telegrams::FormatPRDID(out, p, r, h));
+}
+
+bool LinkExists(int com) {
+    return std::filesystem::exists(
+        std::filesystem::symlink_status(comlane::CPortMap::LinkPath("COM" + std::to_string(com))));
+}
+}  // namespace
+
+TEST(AttitudeTelegramWorkerTest, SendsEveryTypeByteForByteInOrder) {
+    AttitudeWorker worker(TELEGRAM_HDT, 2, 115200);
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));  // the first pass opens the port
+    ASSERT_TRUE(worker.HasPort());
+    Client client(2);
+    ASSERT_TRUE(client.IsOpen());
+
+    // Magnetic 25.25 with variation 20: true heading 5.25.
+    const float roll = 2.25f;
+    const float pitch = -1.5f;
+    const std::string expected[] = {
+        "",
+        Hdm(25.25f),
+        "$HCHDT,005.250,T*2b\r\n",
+        ":000000  0000U 0225 -0150\r\n",
+        ":00525  0000U 0225 -0150F\r\n",
+        "$PRDID,  -1.500,   2.250,   5.250*67\r\n",
+        "$HCHDT,005.250,T*2b\r\n:000000  0000U 0225 -0150\r\n",
+        Hdm(25.25f) + ":000000  0000U 0225 -0150\r\n",
+    };
+    for (int type = 1; type <= 7; ++type) {
+        worker.SetTelegramType(type);
+        worker.SetAttitude(1000.0 + type, roll, pitch, 25.25f, 20.0f);
+        EXPECT_EQ(client.Read(expected[type].size()), expected[type]) << "type " << type;
+        ASSERT_TRUE(worker.sent.Wait(kBoundMs));
+    }
+    // Types outside 1 to 7 send nothing: the next bytes are those of a later HDT.
+    for (const int type : {0, 9, -1}) {
+        worker.SetTelegramType(type);
+        worker.SetAttitude(2000.0, roll, pitch, 100.0f, 0.0f);
+        ASSERT_TRUE(worker.sent.Wait(kBoundMs));
+    }
+    worker.SetTelegramType(TELEGRAM_HDT);
+    worker.SetAttitude(3000.0, roll, pitch, 42.0f, 0.0f);
+    EXPECT_EQ(client.Read(Hdt(42.0f).size()), Hdt(42.0f));
+    EXPECT_EQ(Prdid(-1.5f, 2.25f, 5.25f), expected[5]);
+    EXPECT_EQ(Tss2(5.25f, roll, pitch), expected[4]);
+    EXPECT_EQ(Tss1(roll, pitch), expected[3]);
+}
+
+TEST(AttitudeTelegramWorkerTest, TrueHeadingIsBroughtIntoRangeOnce) {
+    AttitudeWorker worker(TELEGRAM_HDT, 2, 115200);
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    Client client(2);
+    ASSERT_TRUE(client.IsOpen());
+    const struct {
+        float magnetic;
+        float variation;
+        const char* heading;
+    } cases[] = {{10, 20, "350.000"},
+                 {350, -20, "010.000"},
+                 {340, -20, "360.000"},
+                 {-30, 10, "320.000"},
+                 {720, 0, "360.000"}};
+    for (const auto& c : cases) {
+        worker.SetAttitude(1.0, 0, 0, c.magnetic, c.variation);
+        const std::string got = client.Read(Hdt(0).size());
+        EXPECT_EQ(got.substr(7, 7), c.heading) << c.magnetic << " " << c.variation;
+    }
+}
+
+TEST(AttitudeTelegramWorkerTest, StaysSilentWithoutAPortUntilASetPortSucceeds) {
+    AttitudeWorker worker(TELEGRAM_HDT, 77, 9600);  // no device is mapped to COM77
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_FALSE(worker.HasPort());
+    worker.SetAttitude(1.0, 0, 0, 90.0f, 0);
+    ASSERT_TRUE(worker.sent.Wait(kBoundMs));  // the cycle ran and did nothing
+
+    worker.SetPort(2, 115200);
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_TRUE(worker.HasPort());
+    EXPECT_EQ(worker.GetComNumber(), 2);
+    Client client(2);
+    worker.SetAttitude(2.0, 0, 0, 90.0f, 0);
+    EXPECT_EQ(client.Read(Hdt(90.0f).size()), Hdt(90.0f));
+}
+
+TEST(AttitudeTelegramWorkerTest, ReopeningHandsTheOldPortBackBeforeTakingTheNewOne) {
+    AttitudeWorker worker(TELEGRAM_HDT, 2, 115200);
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    // The same port again: only possible when the held one was released first, since a
+    // port has one owner at a time.
+    worker.SetPort(2, 9600);
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_TRUE(worker.HasPort());
+    EXPECT_EQ(worker.GetBaudRate(), 9600u);
+
+    worker.SetPort(3, 115200);
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_FALSE(LinkExists(2));
+    EXPECT_TRUE(LinkExists(3));
+    Client client(3);
+    worker.SetAttitude(1.0, 0, 0, 180.0f, 0);
+    EXPECT_EQ(client.Read(Hdt(180.0f).size()), Hdt(180.0f));
+}
+
+TEST(AttitudeTelegramWorkerTest, APortChangeAndAnAttitudeArrivingTogetherBothTakeEffect) {
+    AttitudeWorker worker(TELEGRAM_HDT, 2, 115200);
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    for (int round = 0; round < 20; ++round) {
+        const int com = round % 2 == 0 ? 3 : 2;
+        worker.SetPort(static_cast<short>(com), 115200);
+        worker.SetAttitude(round, 0, 0, 10.0f + round, 0);
+        ASSERT_TRUE(worker.opened.Wait(kBoundMs)) << round;
+        ASSERT_TRUE(worker.sent.Wait(kBoundMs)) << round;
+        // The telegram went out on the new port: its far end holds the bytes.
+        Client client(com);
+        ASSERT_TRUE(client.IsOpen()) << round;
+        EXPECT_EQ(client.Read(Hdt(10.0f + round).size()), Hdt(10.0f + round)) << round;
+    }
+}
+
+TEST(AttitudeTelegramWorkerTest, AnUnpluggedDeviceSilencesTheOutputUntilTheNextSetPort) {
+    auto device = std::make_unique<comlane::CSerialDevice>();
+    ASSERT_TRUE(device->OpenPseudoTerminal());
+    ASSERT_TRUE(comlane::CPortMap::Map("COM9", device->Path()));
+    AttitudeWorker worker(TELEGRAM_HDT_TSS1, 9, 115200);
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    ASSERT_TRUE(worker.HasPort());
+    device.reset();
+    for (int i = 0; i < 3; ++i) {
+        worker.SetAttitude(i, 1, 1, 1, 0);
+        ASSERT_TRUE(worker.sent.Wait(kBoundMs));
+    }
+    worker.SetPort(2, 115200);
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    Client client(2);
+    worker.SetAttitude(9.0, 2.25f, -1.5f, 5.25f, 0);
+    const std::string expected = Hdt(5.25f) + Tss1(2.25f, -1.5f);
+    EXPECT_EQ(client.Read(expected.size()), expected);
+    comlane::CPortMap::Unmap("COM9");
+}
+
+TEST(AttitudeTelegramWorkerTest, AStopRequestEndsTheThreadAndReleasesThePort) {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    platform::SetThreadTraceHook([&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    });
+    {
+        AttitudeWorker worker(TELEGRAM_TSS2, 2, 115200);
+        ASSERT_TRUE(worker.StartThread());
+        ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+        worker.StopThread();
+        EXPECT_FALSE(worker.IsRunning());
+    }
+    platform::SetThreadTraceHook(nullptr);
+    EXPECT_FALSE(LinkExists(2));
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("(XsensMT9::TelegramWorkerThread): Has QUIT already (OK)"),
+              std::string::npos)
+        << lines.back();
+    bool signalled = false;
+    for (const std::string& line : lines) {
+        signalled |= line.find("Was signalled: (OK)") != std::string::npos;
+    }
+    EXPECT_TRUE(signalled);
+}
+
+TEST(AttitudeTelegramWorkerTest, TracesItsLifeAndIdleWaitsButNotAMissingPort) {
+    setenv("TAVIMO_TRACE", "1", 1);
+    faultbook::RefreshTraceSettings();
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    CEvent idle{true, false};
+    faultbook::SetTraceSink([&](const faultbook::TraceRecord& r) {
+        if (r.object != "CTelegramWorkerThread") {
+            return;
+        }
+        std::lock_guard lock(mutex);
+        lines.push_back(r.context + " / " + r.text);
+        if (r.text == "WAIT_TIMEOUT") {
+            idle.Set();
+        }
+    });
+    {
+        AttitudeWorker worker(TELEGRAM_HDT, 77, 9600);  // no port to be had
+        ASSERT_TRUE(worker.StartThread());
+        ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+        worker.SetAttitude(1.0, 0, 0, 1, 0);
+        ASSERT_TRUE(worker.sent.Wait(kBoundMs));
+        EXPECT_TRUE(idle.Wait(kBoundMs));  // a 200 ms wait ran out
+        worker.StopThread();
+    }
+    faultbook::SetTraceSink(nullptr);
+    unsetenv("TAVIMO_TRACE");
+    faultbook::RefreshTraceSettings();
+    std::lock_guard lock(mutex);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines.front(), "CTelegramWorkerThread() / OK");
+    EXPECT_EQ(lines[1], "CTelegramWorkerThread::OnThreadStartup() / OK");
+    EXPECT_EQ(lines.back(), "CTelegramWorkerThread::OnThreadShutdown() / OK");
+    for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+        EXPECT_EQ(lines[i], "ProcessData / WAIT_TIMEOUT");  // nothing about the port
+    }
+}
+
+namespace {
+using BinaryWorker = Observed<CBinaryTelegramWorker>;
+
+std::string Frame(const std::string& payload) {
+    std::string out = "\x10\x02";
+    for (const char c : payload) {
+        out.push_back(c);
+        if (c == '\x10') {
+            out.push_back(c);
+        }
+    }
+    return out + "\x10\x03";
+}
+
+std::string TakeMessage(CRecordingMessageTarget& window) {
+    const auto message = window.Next(kBoundMs);
+    if (!message) {
+        ADD_FAILURE() << "no message";
+        return {};
+    }
+    EXPECT_EQ(message->message, WM_USER + 100u);
+    const char* text = reinterpret_cast<const char*>(message->lParam);
+    std::string copy(text, message->wParam);
+    EXPECT_EQ(text[message->wParam], '\0');
+    FreeBinaryTelegram(message->lParam);
+    return copy;
+}
+
+struct MainWindow {
+    CRecordingMessageTarget window;
+    MainWindow() { AfxSetMainWnd(&window); }
+    ~MainWindow() { AfxSetMainWnd(nullptr); }
+};
+}  // namespace
+
+TEST(BinaryTelegramWorkerTest, PostsEveryReceivedTelegramInArrivalOrderWithItsOwnCopy) {
+    MainWindow main;
+    BinaryWorker worker;
+    ASSERT_TRUE(worker.StartThread());
+    worker.SetPort(100, 115200);
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    Client client(100);
+    ASSERT_TRUE(client.IsOpen());
+
+    client.Write(Frame("one") + Frame("two") + Frame(std::string("th\x10ree", 6)));
+    EXPECT_EQ(TakeMessage(main.window), "one");
+    EXPECT_EQ(TakeMessage(main.window), "two");
+    EXPECT_EQ(TakeMessage(main.window), std::string("th\x10ree", 6));
+
+    // Split across reads, a DLE ending the first piece, garbage around it.
+    const std::string frame = "noise" + Frame(std::string("a\x10z", 3));
+    client.Write(frame.substr(0, 8));
+    client.Write(frame.substr(8));
+    EXPECT_EQ(TakeMessage(main.window), std::string("a\x10z", 3));
+
+    // The same port once more: handed back before it is taken again.
+    worker.SetPort(100, 9600);
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_TRUE(worker.HasPort());
+    Client again(100);
+    again.Write(Frame("after"));
+    EXPECT_EQ(TakeMessage(main.window), "after");
+    worker.StopThread();
+    EXPECT_EQ(main.window.Pending(), 0u);
+}
+
+TEST(BinaryTelegramWorkerTest, WithoutAPortItWaitsQuietlyAndStopsAtOnce) {
+    MainWindow main;
+    BinaryWorker worker;
+    ASSERT_TRUE(worker.StartThread());
+    worker.StopThread();  // a wait without time-out: the stop request must wake it
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_FALSE(worker.HasThreadHandle());
+    EXPECT_FALSE(worker.opened.Wait(0));
+    EXPECT_FALSE(worker.HasPort());
+    EXPECT_EQ(main.window.Pending(), 0u);
+}

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <string>
+
+#include "comlane/Serial.h"
+#include "interfaces/Tickwise.h"
+
+using comlane::CSerialDevice;
+
+namespace {
+template <typename T>
+T* PopWithin(CThreadSafeQueue<T*>& queue) {
+    auto result = std::async(std::launch::async, [&] { return queue.Pop(); });
+    if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        queue.ReleaseWaiters();
+        ADD_FAILURE() << "nothing arrived";
+    }
+    return result.get();
+}
+
+// The far end of a pseudo-terminal: the test's side of the line a CSerial opens.
+struct Line {
+    CSerialDevice far;
+    Line() { EXPECT_TRUE(far.OpenPseudoTerminal()); }
+    std::string ReadExactly(std::size_t n) {
+        std::string got;
+        char buffer[512];
+        while (got.size() < n && far.WaitReadable(10000)) {
+            const long r = far.Read(buffer, sizeof(buffer));
+            if (r < 0) {
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(r));
+        }
+        return got;
+    }
+};
+}  // namespace
+
+TEST(SerialTest, SettingsNeedAnOpenPortAndSetTheReadIntervalFromTheRate) {
+    CSerial serial;
+    EXPECT_EQ(serial.GetBaudRate(), -1);
+    EXPECT_EQ(serial.GetDataBits(), 0);
+    EXPECT_EQ(serial.SetBaudRate(CBR_9600), 0);
+    EXPECT_EQ(serial.Config(CBR_9600, DATABITS_8, NOPARITY, ONESTOPBIT), 1);
+    EXPECT_EQ(serial.Open(nullptr), 0);
+    EXPECT_EQ(serial.Open("COM77"), 0);  // no device behind the name
+    EXPECT_EQ(serial.Open("/nonexistent/tty"), 0);
+
+    Line line;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);  // a failed Open may be retried
+    EXPECT_EQ(serial.GetBaudRate(), 9600);
+    EXPECT_EQ(serial.GetTimeouts().ReadIntervalTimeout, 2u);
+    EXPECT_EQ(serial.SetBaudRate(CBR_115200), 1);
+    EXPECT_EQ(serial.GetTimeouts().ReadIntervalTimeout, 1u);  // 20000 / 115200 gives 0
+    EXPECT_EQ(serial.GetBaudRate(), 115200);
+    EXPECT_EQ(serial.Config(CBR_4800, DATABITS_7, EVENPARITY, ONE5STOPBITS), 1);
+    EXPECT_EQ(serial.GetBaudRate(), 4800);
+    EXPECT_EQ(serial.GetDataBits(), 8);  // a pseudo-terminal keeps 8 bits, no parity
+    EXPECT_EQ(serial.GetStopBits(), ONE5STOPBITS);
+    serial.SetTimeout(50);
+    EXPECT_EQ(serial.GetTimeouts().ReadIntervalTimeout, 50u);
+    EXPECT_EQ(serial.GetTimeouts().ReadTotalTimeoutConstant, 0u);
+    serial.SetCTS(true);  // a pseudo-terminal has no RTS: nothing fails
+    serial.SendBreak(5000);
+    serial.Close();
+    EXPECT_EQ(serial.Open(line.far.Path().c_str()), 0);  // opened once only
+}
+
+TEST(SerialTest, ReceivedBlocksAreStampedFromTheirFirstCharacter) {
+    const double now = 1.0e6;
+    CTickwise::SetClockForTesting([now] { return now; });
+    Line line;
+    std::string received;
+    {
+        CSerial serial;
+        ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+        std::string sent;
+        for (int i = 0; i < 96; ++i) {
+            sent.push_back(static_cast<char>('A' + i % 26));
+        }
+        ASSERT_EQ(line.far.Write(sent.data(), sent.size()), 96);
+        const double charTime = 1000.0 * 10 / 9600;
+        while (received.size() < sent.size()) {
+            CBuffer* block = PopWithin(serial.GetReadQueue());
+            ASSERT_NE(block, nullptr);
+            EXPECT_NEAR(block->m_dfCharacterTime, charTime, 1e-12);
+            // 96 bytes read at T are stamped T - 100.
+            EXPECT_NEAR(block->m_dfTimeStamp, now - charTime * block->m_dwLength, 1e-9);
+            EXPECT_EQ(block->m_pData[block->m_dwLength], 0);
+            received.append(reinterpret_cast<char*>(block->m_pData), block->m_dwLength);
+            delete block;
+        }
+        EXPECT_EQ(received.size(), sent.size());
+        // Several completion threads may queue blocks out of order; every byte arrives.
+        std::string a = received;
+        std::string b = sent;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        EXPECT_EQ(a, b);
+    }
+    CTickwise::SetClockForTesting(nullptr);
+}
+
+TEST(SerialTest, WriteQueueBlocksGoOutInOrderAndEmptyOnesAreSkipped) {
+    Line line;
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    std::string expected;
+    for (int i = 0; i < 20; ++i) {
+        const std::string text = "block " + std::to_string(i) + "\r\n";
+        auto* block = new CBuffer;
+        block->m_pData = new BYTE[text.size()];
+        std::memcpy(block->m_pData, text.data(), text.size());
+        block->m_dwLength = static_cast<DWORD>(text.size());
+        ASSERT_TRUE(serial.GetWriteQueue().Push(block));
+        if (i == 10) {
+            ASSERT_TRUE(serial.GetWriteQueue().Push(new CBuffer));  // length 0: not written
+        }
+        expected += text;
+    }
+    const std::string got = line.ReadExactly(expected.size());
+    // One writer issues the requests in order; the completion threads may carry two
+    // writes at once, so compare the bytes as a whole.
+    std::string a = got;
+    std::string b = expected;
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b);
+}
+
+TEST(SerialTest, CloseWithBlocksStillQueuedLosesNothingAndLeaksNothing) {
+    Line line;
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    ASSERT_EQ(line.far.Write("unread", 6), 6);
+    for (int i = 0; i < 50; ++i) {
+        auto* block = new CBuffer;
+        block->m_pData = new BYTE[512]();
+        block->m_dwLength = 512;
+        serial.GetWriteQueue().Push(block);
+    }
+    serial.Close();  // the sanitizer build reports any block left behind
+    EXPECT_EQ(serial.GetWriteQueue().Count(), 0);
+    EXPECT_EQ(serial.GetReadQueue().Count(), 0);
+}
+
+TEST(SerialTest, AVanishedLineStopsTransfersWithoutHarm) {
+    auto line = std::make_unique<Line>();
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line->far.Path().c_str()), 1);
+    line.reset();
+    auto* block = new CBuffer;
+    block->m_pData = new BYTE[4]{'a', 'b', 'c', 'd'};
+    block->m_dwLength = 4;
+    serial.GetWriteQueue().Push(block);
+    serial.Close();
+}
+
+namespace {
+// A line whose modem lines the test sets: CTS level and the driver's running counts.
+struct FakeLines {
+    std::mutex mutex;
+    comlane::LineState state;
+    void Set(bool cts, unsigned extraChanges = 0) {
+        std::lock_guard lock(mutex);
+        state.ctsChanges += (state.cts != cts ? 1 : 0) + extraChanges;
+        state.cts = cts;
+    }
+    void Break() {
+        std::lock_guard lock(mutex);
+        ++state.breaks;
+    }
+    comlane::LineStateReader Reader() {
+        return [this](comlane::LineState& out) {
+            std::lock_guard lock(mutex);
+            out = state;
+            return true;
+        };
+    }
+};
+}  // namespace
+
+TEST(SerialTest, CtsRisingEdgesAndBreaksBecomeEvents) {
+    const double now = 5000.0;
+    CTickwise::SetClockForTesting([now] { return now; });
+    FakeLines lines;
+    Line line;
+    {
+        CSerial serial;
+        serial.SetLineStateReaderForTesting(lines.Reader());
+        ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+        // Two pulses (on, off, on, off) between two looks of the watcher: two rising edges.
+        lines.Set(false, 4);
+        for (int i = 0; i < 2; ++i) {
+            CSerialEvent* e = PopWithin(serial.GetEventQueue());
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ(e->m_dwEventCode, EV_CTS);
+            EXPECT_EQ(e->m_dfTimeStamp, now);
+            delete e;
+        }
+        lines.Break();
+        CSerialEvent* e = PopWithin(serial.GetEventQueue());
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->m_dwEventCode, EV_BREAK);
+        delete e;
+        // A falling edge alone queues nothing; the next rising edge does.
+        lines.Set(true);
+        e = PopWithin(serial.GetEventQueue());
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->m_dwEventCode, EV_CTS);
+        delete e;
+        lines.Set(false);
+        lines.Break();
+        e = PopWithin(serial.GetEventQueue());
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->m_dwEventCode, EV_BREAK);  // the fall made no event
+        delete e;
+    }
+    CTickwise::SetClockForTesting(nullptr);
+}
+
+TEST(SerialTest, BytesWithinTheReadIntervalComeBackAsOneBlock) {
+    Line line;
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    serial.SetTimeout(1000);  // generous: the two writes below are one message
+    ASSERT_EQ(line.far.Write("$HCHDT,", 7), 7);
+    ASSERT_EQ(line.far.Write("005.250,T*2b\r\n", 14), 14);
+    CBuffer* block = PopWithin(serial.GetReadQueue());
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block->m_pData), block->m_dwLength),
+              "$HCHDT,005.250,T*2b\r\n");
+    delete block;
+}

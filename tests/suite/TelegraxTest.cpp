@@ -1,0 +1,258 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comlane/SerialDevice.h"
+#include "interfaces/CommsManager.h"
+#include "interfaces/PortManager.h"
+
+namespace {
+// A serial client on the far side of a virtual port, attached through its published link.
+class Client {
+public:
+    explicit Client(const std::string& name)
+        : m_fd(::open(comlane::CPortMap::LinkPath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~Client() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    bool IsOpen() const { return m_fd >= 0; }
+    std::string Read(std::size_t n) {
+        std::string got;
+        char buffer[4096];
+        while (got.size() < n) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 10000) != 1) {
+                break;
+            }
+            const ssize_t r = ::read(m_fd, buffer, std::min(sizeof(buffer), n - got.size()));
+            if (r <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(r));
+        }
+        return got;
+    }
+    int Waiting() const {
+        int n = -1;
+        ioctl(m_fd, FIONREAD, &n);
+        return n;
+    }
+    // Writes everything, waiting for room as the port reads.
+    void Write(const std::string& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            pollfd p{m_fd, POLLOUT, 0};
+            ASSERT_EQ(::poll(&p, 1, 10000), 1) << "the port stopped reading";
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) {
+        s.push_back(static_cast<char>(v));
+    }
+    return s;
+}
+
+BOOL Send(CTelegrax* port, const std::string& text, ETelegramType type = eTelegramAscii) {
+    CTelegram telegram(type);
+    telegram.SetText(text);
+    return port->SendTelegram(&telegram, 0);
+}
+
+struct Manager {
+    CPortManager manager;
+    Manager() { manager.AddPortAgent(new CCommsManager); }
+};
+}  // namespace
+
+TEST(PortManagerTest, ListsTheMappedPortsInNumberOrder) {
+    Manager m;
+    std::vector<std::string> names;
+    std::vector<std::string> other;
+    const int count = m.manager.GetAvailablePorts(names, other, -1);
+    EXPECT_EQ(count, static_cast<int>(names.size()));
+    EXPECT_TRUE(other.empty());
+    for (const char* name : {"COM1", "COM2", "COM3", "COM100"}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    }
+    // The dialog reads the number after the first three characters of each name.
+    for (const std::string& name : names) {
+        EXPECT_GT(std::stoi(name.substr(3)), 0) << name;
+    }
+
+    CPortManager empty;
+    empty.AddPortAgent(nullptr);
+    names.clear();
+    EXPECT_EQ(empty.GetAvailablePorts(names, other, -1), 0);
+    EXPECT_EQ(empty.GetPort("COM2"), nullptr);
+}
+
+TEST(PortManagerTest, AVirtualPortLivesFromGetPortToReleasePortAndHasOneOwner) {
+    Manager a;
+    Manager b;
+    const std::filesystem::path link = comlane::CPortMap::LinkPath("COM2");
+    CTelegrax* port = a.manager.GetPort("COM2");
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), port->GetDevicePath());
+    EXPECT_EQ(b.manager.GetPort("COM2"), nullptr);  // held for exclusive use
+    EXPECT_EQ(a.manager.GetPort("COM2"), nullptr);
+    EXPECT_EQ(b.manager.ReleasePort(port), 0);  // not b's to hand back
+    EXPECT_EQ(a.manager.ReleasePort(port), 1);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    CTelegrax* again = b.manager.GetPort("COM2");
+    EXPECT_NE(again, nullptr);  // b's manager hands it back when b goes
+
+    for (const char* bad : {"COM77", "COM0", "bogus", "", "COM2x"}) {
+        EXPECT_EQ(a.manager.GetPort(bad), nullptr) << bad;
+    }
+    ASSERT_TRUE(comlane::CPortMap::Map("COM8", "/dev/ttyUSB-not-plugged-in"));
+    EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);
+    ASSERT_TRUE(comlane::CPortMap::Map("COM8", "/dev/console"));
+    EXPECT_EQ(a.manager.GetPort("COM8"), nullptr);  // never the console...
+    std::vector<std::string> names;
+    std::vector<std::string> other;
+    a.manager.GetAvailablePorts(names, other, -1);
+    EXPECT_EQ(std::find(names.begin(), names.end(), "COM8"), names.end());  // ...nor listed
+    comlane::CPortMap::Unmap("COM8");
+}
+
+TEST(TelegraxTest, AsciiTelegramsGoOutAsTheyStand) {
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM3");
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->SetProtocol("TRANSMIT(ASCII), RECEIVE(ASCII)"));
+    EXPECT_TRUE(port->Configure("CONFIG(115200,8,n,1)"));
+    EXPECT_EQ(port->GetConfiguration(), "CONFIG(115200,8,n,1)");
+    Client client("COM3");
+    ASSERT_TRUE(client.IsOpen());
+    const std::string hdt = "$HCHDT,005.250,T*2b\r\n";
+    EXPECT_TRUE(Send(port, hdt));
+    EXPECT_EQ(client.Read(hdt.size()), hdt);
+    EXPECT_EQ(port->GetSentCount(), 1u);
+    EXPECT_FALSE(port->SendTelegram(nullptr, 0));
+}
+
+TEST(TelegraxTest, SettingsThatDoNotParseLeaveThePortAsItWas) {
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM3");
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->Configure("CONFIG(4800,8,n,1)"));
+    EXPECT_FALSE(port->Configure("CONFIG(fast,8,n,1)"));
+    EXPECT_EQ(port->GetConfiguration(), "CONFIG(4800,8,n,1)");
+    ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
+    EXPECT_FALSE(port->SetProtocol("Transmit(Morse)"));
+    EXPECT_EQ(port->GetProtocol(), "Transmit(ByteStuffed),Receive(ByteStuffed)");
+}
+
+TEST(TelegraxTest, ByteStuffedTelegramsAreFramedOutAndWholeFramesComeIn) {
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM100");
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
+    ASSERT_TRUE(port->Configure("CONFIG(115200,8,n,1)"));
+    ASSERT_TRUE(port->StartReceiving());
+    Client client("COM100");
+    ASSERT_TRUE(client.IsOpen());
+
+    EXPECT_TRUE(Send(port, Bytes({'a', 0x10, 'b'}), eTelegramBinary));
+    const std::string framed = Bytes({0x10, 0x02, 'a', 0x10, 0x10, 'b', 0x10, 0x03});
+    EXPECT_EQ(client.Read(framed.size()), framed);
+
+    // A frame split across writes, with a DLE at the end of the first piece.
+    client.Write(Bytes({'j', 'u', 'n', 'k', 0x10, 0x02, 'x', 0x10}));
+    client.Write(Bytes({0x10, 'y', 0x10, 0x03, 0x10, 0x02, 'z', 0x10, 0x03}));
+    std::vector<std::string> frames;
+    while (frames.size() < 2 && port->m_hReceiveEvent->Wait(10000)) {
+        CTelegram telegram;
+        while (port->ReceiveTelegram(&telegram, 0)) {
+            frames.push_back(telegram.GetText());
+        }
+    }
+    EXPECT_EQ(frames, (std::vector<std::string>{Bytes({'x', 0x10, 'y'}), "z"}));
+    CTelegram none;
+    EXPECT_FALSE(port->ReceiveTelegram(&none, 0));
+    EXPECT_FALSE(port->m_hReceiveEvent->Wait(0));  // cleared once nothing waits
+    EXPECT_TRUE(port->StopReceiving());
+}
+
+TEST(TelegraxTest, AMegabyteWithoutAFrameEndCostsOneDroppedFrameAndNothingMore) {
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM100");
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
+    ASSERT_TRUE(port->StartReceiving());
+    Client client("COM100");
+    ASSERT_TRUE(client.IsOpen());
+    client.Write(Bytes({0x10, 0x02}) + std::string(1024 * 1024, 'z'));
+    client.Write(Bytes({0x10, 0x03, 0x10, 0x02, 'o', 'k', 0x10, 0x03}));
+    ASSERT_TRUE(port->m_hReceiveEvent->Wait(10000));
+    CTelegram telegram;
+    ASSERT_TRUE(port->ReceiveTelegram(&telegram, 0));
+    EXPECT_EQ(telegram.GetText(), "ok");
+    EXPECT_FALSE(port->ReceiveTelegram(&telegram, 0));
+    EXPECT_EQ(port->GetReceiveDroppedCount(), 1u);
+}
+
+TEST(TelegraxTest, ALineThatFallsBehindDropsNewTelegramsInsteadOfQueueingThem) {
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM2");
+    ASSERT_NE(port, nullptr);
+    Client client("COM2");  // attached, but reads nothing
+    ASSERT_TRUE(client.IsOpen());
+    const std::string tss1 = ":000000  0000U 0225 -0150\r\n";
+    std::size_t accepted = 0;
+    for (int i = 0; i < 20; ++i) {
+        accepted += Send(port, tss1) ? 1 : 0;
+        // The kernel hands the bytes to the far end on its own thread: wait for them.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (client.Waiting() < static_cast<int>(accepted * tss1.size()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+    }
+    // 0, 27 and 54 bytes waiting let a telegram through; 81 is more than one cycle.
+    EXPECT_EQ(accepted, 3u);
+    EXPECT_EQ(port->GetDroppedCount(), 17u);
+    EXPECT_EQ(client.Read(accepted * tss1.size()), tss1 + tss1 + tss1);
+    // Once the client has read, telegrams flow again.
+    EXPECT_TRUE(Send(port, tss1));
+    EXPECT_EQ(client.Read(tss1.size()), tss1);
+}
+
+TEST(TelegraxTest, ADeviceThatDisappearsSilencesThePortWithoutHarm) {
+    auto device = std::make_unique<comlane::CSerialDevice>();
+    ASSERT_TRUE(device->OpenPseudoTerminal());
+    ASSERT_TRUE(comlane::CPortMap::Map("COM9", device->Path()));
+    Manager m;
+    CTelegrax* port = m.manager.GetPort("COM9");
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
+    ASSERT_TRUE(port->StartReceiving());
+    device.reset();  // unplugged
+    EXPECT_FALSE(Send(port, "after"));
+    EXPECT_FALSE(port->IsOpen());
+    CTelegram telegram;
+    EXPECT_FALSE(port->ReceiveTelegram(&telegram, 0));
+    EXPECT_EQ(m.manager.ReleasePort(port), 1);
+    comlane::CPortMap::Unmap("COM9");
+}
