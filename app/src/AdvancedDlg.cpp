@@ -159,7 +159,7 @@ void CAdvancedDlg::OnSmoothing() {
     const bool on = m_ui->smoothingCheck->isChecked();
     m_pMainDlg->Settings().m_bApplySmoothing = on;
     if (CXsensModule* link = m_pMainDlg->SensorLink()) {
-        link->m_bSmoothing = on;
+        link->SetSmoothing(on);
     }
 }
 
@@ -176,6 +176,6 @@ void CAdvancedDlg::OnLogging() {
     settings.m_bLogging = !settings.m_bLogging;
     m_ui->loggingButton->setChecked(settings.m_bLogging);
     if (CXsensModule* link = m_pMainDlg->SensorLink()) {
-        link->SetEulerLogFolder(settings.m_strLogFolder, settings.m_bLogging);
+        link->SetEulerLogFolder(settings.m_bLogging, settings.m_strLogFolder);
     }
 }

@@ -17,6 +17,7 @@
 #include "app/AdvancedDlg.h"
 #include "app/AlarmClient.h"
 #include "app/AttitudeDlg.h"
+#include "app/BinaryTelegramWorker.h"
 #include "app/CJLatitudeEdit.h"
 #include "app/ControlHost.h"
 #include "app/MotionTrackerSink.h"
@@ -201,8 +202,8 @@ BOOL CTavimoDlg::OnInitDialog() {
         return TRUE;
     }
     g_pSensorDataHandler = m_pXsensModule;
-    m_pXsensModule->m_bSmoothing = m_settings.m_bApplySmoothing;
-    m_pXsensModule->m_fMagneticVariation = static_cast<float>(m_settings.m_dMagneticVariation);
+    m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
+    m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
 
     m_statusTimer.start();
     m_dLastSampleTime = 0.0;
@@ -386,7 +387,7 @@ void CTavimoDlg::CheckRateAndStart() {
         m_pXsensModule->StartSensor();
         m_bSensorRunning = true;
     }
-    m_pXsensModule->m_dTimeWindow = m_settings.m_nTimeWindow;
+    m_pXsensModule->SetTimeWindow(m_settings.m_nTimeWindow);
 }
 
 void CTavimoDlg::UpdateTelegramOutput(QComboBox* telegramList, QComboBox* portList, QComboBox* baudList,
@@ -462,12 +463,12 @@ void CTavimoDlg::OnSelChangeFrequency() {
     }
     m_settings.m_strFrequency = Text(m_ui->frequencyCombo);
     if (m_ui->frequencyCombo->currentText() == "Max Output") {
-        m_pXsensModule->m_dOutputInterval = 0.0;
+        m_pXsensModule->SetOutputInterval(0.0);
         return;
     }
     const int hz = m_ui->frequencyCombo->currentData().toInt();
     if (hz > 0) {
-        m_pXsensModule->m_dOutputInterval = 1000 / hz;
+        m_pXsensModule->SetOutputInterval(1000 / hz);
     }
 }
 
@@ -501,7 +502,7 @@ void CTavimoDlg::OnApplyVariation() {
     const double value = m_pVariationEdit->GetValue();
     if (value >= -180.0 && value <= 180.0) {
         m_settings.m_dMagneticVariation = value;
-        m_pXsensModule->m_fMagneticVariation = static_cast<float>(value);
+        m_pXsensModule->SetMagneticVariation(static_cast<float>(value));
         ShowVariation();
         m_ui->variationApplyButton->setEnabled(false);
         SaveSettings();
@@ -523,7 +524,7 @@ void CTavimoDlg::OnStatusTimer() {
     float pitch = 0.0F;
     float roll = 0.0F;
     float heading = 0.0F;
-    if (m_pXsensModule->m_bSmoothing) {
+    if (m_settings.m_bApplySmoothing) {
         // Smoothed: the orientation now, on the same time base as the telegrams.
         time = CTickwise::GetPCMilliSecs();
         m_pXsensModule->GetOrientationData(time, pitch, roll, heading);
@@ -546,7 +547,7 @@ void CTavimoDlg::OnStatusTimer() {
             m_pAttitudeDlg->SetAttitude(heading, roll, pitch);
         }
         if (m_p3DViewDlg != nullptr) {
-            m_p3DViewDlg->SetRotationMatrix(m_pXsensModule->GetRotationMatrix());
+            m_p3DViewDlg->SetRotationMatrix(m_pXsensModule->GetRotationMatrix().data());
         }
     }
 }
@@ -564,9 +565,9 @@ void CTavimoDlg::PostQuit(int exitCode) {
 
 void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_TAVIMO_BINARY_TELEGRAM:
+        case WM_BINARY_TELEGRAM:
             // The binary worker's notice: accepted and ignored; the copy is ours to free.
-            CBinaryTelegramWorker::FreeNotice(wParam, lParam);
+            FreeBinaryTelegram(lParam);
             break;
         case WM_TAVIMO_ATTITUDE_CLOSED:
             if (m_pAttitudeDlg != nullptr && reinterpret_cast<CAttitudeDlg*>(lParam) == m_pAttitudeDlg) {
@@ -577,7 +578,7 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 m_p3DViewDlg = nullptr;
             }
             break;
-        case WM_TAVIMO_RECONNECT:
+        case WM_TAVIMO_RECONNECT_SENSOR:
             if (m_pXsensModule != nullptr) {
                 m_pXsensModule->Reconnect();
             }

@@ -33,12 +33,10 @@ namespace Ui {
 class CTavimoDlg;
 }
 
-// Private messages of the main window.
-constexpr UINT WM_TAVIMO_BINARY_TELEGRAM = WM_USER + 100;
+// Private messages of the main window; the workers' own (WM_USER+100, +103, +104) are
+// declared beside their senders.
 constexpr UINT WM_TAVIMO_TRAY_NOTIFY = WM_USER + 101;
 constexpr UINT WM_TAVIMO_ATTITUDE_CLOSED = WM_USER + 102;
-constexpr UINT WM_TAVIMO_RECONNECT = WM_USER + 103;
-constexpr UINT WM_TAVIMO_SENSOR_LOST = WM_USER + 104;
 
 constexpr UINT IDD_TAVIMO_DIALOG = 13652;
 constexpr UINT IDD_ABOUTBOX = 13653;

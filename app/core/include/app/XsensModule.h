@@ -71,6 +71,8 @@ public:
     IMotionTracker* GetTracker() const { return m_pTracker.get(); }
     CMotionTrackerHealthCheck& HealthCheck() { return m_healthCheck; }
     std::string GetEulerLogFileName() const;
+    // The latest rotation matrix m0..m8 (the 3-D view draws it).
+    std::array<float, 9> GetRotationMatrix() const;
 
     // Where the telegram workers come from (process-wide; set by the telegram output area).
     static void SetTelegramOutputFactory(TelegramOutputFactory factory);
