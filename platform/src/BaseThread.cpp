@@ -144,6 +144,11 @@ void CBaseThread::StopThread() {
     }
     if (!handle || !m_bRunning) {
         TraceLine("Has QUIT already (OK)");
+        // A thread that ended its loop by itself may still be in OnThreadShutdown: let it
+        // finish (within the bounded wait) so the owner may delete the object afterwards.
+        if (handle) {
+            handle->finished.Wait(m_dwStopTimeoutMs);
+        }
         std::lock_guard lock(m_handleMutex);
         m_hThread.reset();
         return;

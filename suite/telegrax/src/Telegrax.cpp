@@ -14,6 +14,12 @@
 
 using telegrax::EFraming;
 
+namespace {
+// How often the receiver looks for a stop request between bytes: bounds how long handing
+// a receiving port back takes.
+constexpr int kReceivePollMs = 25;
+}  // namespace
+
 struct CTelegrax::Impl {
     explicit Impl(const std::string& portName) : name(portName) {
         log.SetModuleName("Telegrax");
@@ -69,7 +75,7 @@ void CTelegrax::Impl::Receive(CEvent& event) {
     };
     char buffer[4096];
     while (!stopReceiving.load()) {
-        if (!device.WaitReadable(100)) {
+        if (!device.WaitReadable(kReceivePollMs)) {
             continue;
         }
         const long n = device.Read(buffer, sizeof(buffer));
