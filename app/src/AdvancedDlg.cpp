@@ -23,7 +23,9 @@ void SelectPrefix(QComboBox* list, const QString& text) {
     }
 }
 
-QString Fixed(double value) { return QString::asprintf("%5.2f", value); }
+QString Fixed(double value) {
+    return QString::asprintf("%5.2f", value);
+}
 }  // namespace
 
 CAdvancedDlg::CAdvancedDlg(CTavimoDlg* mainDlg)
@@ -75,7 +77,9 @@ void CAdvancedDlg::ShowSensorValues() {
     SelectRate(m_nSampleRate);
 }
 
-void CAdvancedDlg::SelectRate(short rate) { SelectPrefix(m_ui->rateCombo, QString::asprintf("%d", rate)); }
+void CAdvancedDlg::SelectRate(short rate) {
+    SelectPrefix(m_ui->rateCombo, QString::asprintf("%d", rate));
+}
 
 void CAdvancedDlg::SelectBaud(long baud) {
     const QString text = QString::asprintf("%ld", baud);
@@ -85,18 +89,22 @@ void CAdvancedDlg::SelectBaud(long baud) {
     }
 }
 
-bool CAdvancedDlg::Validate(const QString& text, double low, double high, bool integer, QWidget* field,
-                            double& value) {
+bool CAdvancedDlg::Validate(const QString& text, double low, double high, bool integer,
+                            QWidget* field, double& value) {
     bool ok = false;
-    value = integer ? static_cast<double>(text.trimmed().toLongLong(&ok)) : text.trimmed().toDouble(&ok);
+    value = integer ? static_cast<double>(text.trimmed().toLongLong(&ok))
+                    : text.trimmed().toDouble(&ok);
     if (!ok) {
-        AfxMessageBox(integer ? "Please enter an integer." : "Please enter a number.", MB_ICONEXCLAMATION);
+        AfxMessageBox(integer ? "Please enter an integer." : "Please enter a number.",
+                      MB_ICONEXCLAMATION);
     } else if (value < low || value > high) {
         char message[128];
         if (integer) {
-            std::snprintf(message, sizeof(message), "Please enter an integer between %.0f and %.0f.", low, high);
+            std::snprintf(message, sizeof(message),
+                          "Please enter an integer between %.0f and %.0f.", low, high);
         } else {
-            std::snprintf(message, sizeof(message), "Please enter a number between %g and %g.", low, high);
+            std::snprintf(message, sizeof(message), "Please enter a number between %g and %g.", low,
+                          high);
         }
         AfxMessageBox(message, MB_ICONEXCLAMATION);
         ok = false;
@@ -137,7 +145,8 @@ void CAdvancedDlg::OnApplySampleRate() {
     link->SetSampleRate(m_nSampleRate);
     short port = 0;
     long baud = 0;
-    link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight, m_nSampleRate);
+    link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight,
+                            m_nSampleRate);
     SelectBaud(baud);
     ShowSensorValues();
 }
@@ -150,7 +159,8 @@ void CAdvancedDlg::OnApplyBaudRate() {
     link->SetSensorBaudRate(m_ui->baudCombo->currentText().toLong());
     short port = 0;
     long baud = 0;
-    link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight, m_nSampleRate);
+    link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight,
+                            m_nSampleRate);
     SelectBaud(baud);
     ShowSensorValues();
 }

@@ -72,7 +72,8 @@ C3DViewDlg* C3DViewDlg::Create(HWND mainWnd) {
 
 void C3DViewDlg::SetRotationMatrix(const float* matrix) {
     CComPtr<IView3DCtrl> control;
-    if (matrix != nullptr && SUCCEEDED(m_object.QueryInterface(attitude::IID_IView3DCtrl, &control))) {
+    if (matrix != nullptr &&
+        SUCCEEDED(m_object.QueryInterface(attitude::IID_IView3DCtrl, &control))) {
         control->SetRotationMatrix(matrix, 9);
     }
 }

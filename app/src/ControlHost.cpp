@@ -14,7 +14,8 @@ QWidget* CreateHostedControl(const char* progId, QWidget* host, CComPtr<IUnknown
         return nullptr;
     }
     CComPtr<IControlWidget> control;
-    if (FAILED(object.QueryInterface(IID_IControlWidget, &control)) || control->GetWidget() == nullptr) {
+    if (FAILED(object.QueryInterface(IID_IControlWidget, &control)) ||
+        control->GetWidget() == nullptr) {
         object.Release();
         return nullptr;
     }

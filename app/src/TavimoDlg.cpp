@@ -35,18 +35,22 @@ constexpr COLORREF kRed = 0x0000FF;
 constexpr COLORREF kOrange = 0x0087FF;
 constexpr COLORREF kGreen = 0x00FF00;
 
-const char* const kTelegramNames[] = {"None", "HDM", "HDT", "TSS1", "TSS2", "PRDID", "HDT,TSS1", "HDM,TSS1"};
+const char* const kTelegramNames[] = {"None", "HDM",   "HDT",      "TSS1",
+                                      "TSS2", "PRDID", "HDT,TSS1", "HDM,TSS1"};
 const int kFrequencies[] = {1, 2, 5, 10, 25};
 
 // Selects the first entry with exactly this text; no change when none matches.
 void SelectExact(QComboBox* list, const std::string& text) {
-    const int index = list->findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int index =
+        list->findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index >= 0) {
         list->setCurrentIndex(index);
     }
 }
 
-std::string Text(const QComboBox* list) { return list->currentText().toStdString(); }
+std::string Text(const QComboBox* list) {
+    return list->currentText().toStdString();
+}
 
 std::string Format(const char* format, double value) {
     char buffer[64];
@@ -63,10 +67,11 @@ void RegisterTavimoDlgResources() {
     done = true;
     platform::AddResourceModule("Tavimo", true);
     platform::RegisterString("Tavimo", IDS_ABOUTBOX, "&About Tavimo...");
-    platform::RegisterMenu("Tavimo", IDR_TRAYMENU,
-                           {MenuEntry::Popup("Tray", {MenuEntry::Item(ID_TRAY_HIDE, "Hide the Tavimo"),
-                                                      MenuEntry::Item(ID_TRAY_RESTORE, "Restore the Tavimo"),
-                                                      MenuEntry::Item(ID_TRAY_EXIT, "Exit the Tavimo application")})});
+    platform::RegisterMenu(
+        "Tavimo", IDR_TRAYMENU,
+        {MenuEntry::Popup("Tray", {MenuEntry::Item(ID_TRAY_HIDE, "Hide the Tavimo"),
+                                   MenuEntry::Item(ID_TRAY_RESTORE, "Restore the Tavimo"),
+                                   MenuEntry::Item(ID_TRAY_EXIT, "Exit the Tavimo application")})});
 }
 
 CTavimoDlg::CTavimoDlg(const CCommandLineInfoEx& commandLine, QWidget* parent)
@@ -84,6 +89,12 @@ CTavimoDlg::CTavimoDlg(const CCommandLineInfoEx& commandLine, QWidget* parent)
     m_log.TraceNow("CTavimoDlg()", "constructed OK");
     setWindowIcon(TavimoIcon());
     m_bEmbedded = commandLine.GetOption("Embedded") != 0;
+    // The connection lamp: the LED control of the template, created through the COM runtime.
+    m_pLed = qobject_cast<CLedCtrl*>(CreateHostedControl(kLedProgId, m_ui->ledHost, m_ledObject));
+    if (m_pLed != nullptr) {
+        m_pLed->setProperty("ctrlId", 13741);
+        m_pLed->setMinimumSize(24, 24);
+    }
 
     m_statusTimer.setInterval(200);
     connect(&m_statusTimer, &QTimer::timeout, this, &CTavimoDlg::OnStatusTimer);
@@ -98,8 +109,10 @@ CTavimoDlg::CTavimoDlg(const CCommandLineInfoEx& commandLine, QWidget* parent)
     connect(m_ui->variationApplyButton, &QPushButton::clicked, this, &CTavimoDlg::OnApplyVariation);
     connect(m_ui->outputApplyButton, &QPushButton::clicked, this, &CTavimoDlg::OnApplyOutput);
     connect(m_ui->frequencyCombo, &QComboBox::activated, this, &CTavimoDlg::OnSelChangeFrequency);
-    connect(m_ui->primaryTelegramCombo, &QComboBox::activated, this, [this] { OnSelChangeTelegram(true); });
-    connect(m_ui->secondaryTelegramCombo, &QComboBox::activated, this, [this] { OnSelChangeTelegram(false); });
+    connect(m_ui->primaryTelegramCombo, &QComboBox::activated, this,
+            [this] { OnSelChangeTelegram(true); });
+    connect(m_ui->secondaryTelegramCombo, &QComboBox::activated, this,
+            [this] { OnSelChangeTelegram(false); });
     for (QComboBox* list : {m_ui->primaryPortCombo, m_ui->primaryBaudCombo}) {
         connect(list, &QComboBox::activated, this, [this] { OnSelChangePortOrBaud(true); });
     }
@@ -155,17 +168,18 @@ BOOL CTavimoDlg::OnInitDialog() {
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
             m_pTrayIcon = new QSystemTrayIcon(TavimoIcon(), this);
             m_pTrayIcon->setToolTip(windowTitle().left(127));
-            connect(m_pTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick) {
-                    showNormal();
-                } else if (reason == QSystemTrayIcon::Context) {
-                    activateWindow();
-                    std::unique_ptr<QMenu> menu = BuildTrayMenu();
-                    if (QAction* chosen = menu->exec(QCursor::pos())) {
-                        OnTrayCommand(chosen->data().toUInt());
-                    }
-                }
-            });
+            connect(m_pTrayIcon, &QSystemTrayIcon::activated, this,
+                    [this](QSystemTrayIcon::ActivationReason reason) {
+                        if (reason == QSystemTrayIcon::DoubleClick) {
+                            showNormal();
+                        } else if (reason == QSystemTrayIcon::Context) {
+                            activateWindow();
+                            std::unique_ptr<QMenu> menu = BuildTrayMenu();
+                            if (QAction* chosen = menu->exec(QCursor::pos())) {
+                                OnTrayCommand(chosen->data().toUInt());
+                            }
+                        }
+                    });
             m_pTrayIcon->show();
         }
     } else {
@@ -186,12 +200,14 @@ BOOL CTavimoDlg::OnInitDialog() {
     m_pXsensModule = new CXsensModule(this);
     if (!m_pXsensModule->Initialise()) {
         if (m_bEmbedded) {
-            RaiseAlarm("Unable to launch the Tavimo.",
-                       "The Tavimo was unable to create an essential component. Please ensure that the "
-                       "ActiveX control: MTobj.dll is correctly registered.");
+            RaiseAlarm(
+                "Unable to launch the Tavimo.",
+                "The Tavimo was unable to create an essential component. Please ensure that the "
+                "ActiveX control: MTobj.dll is correctly registered.");
         } else {
             AfxMessageBox(
-                "The Tavimo was unable to create an essential component and therefore needs to close.\n\n"
+                "The Tavimo was unable to create an essential component and therefore needs to "
+                "close.\n\n"
                 "Please ensure that the ActiveX control: MTobj.dll is correctly registered before "
                 "attempting to restart this application.",
                 MB_ICONEXCLAMATION);
@@ -210,8 +226,8 @@ BOOL CTavimoDlg::OnInitDialog() {
     m_ui->advancedButton->setEnabled(false);
 
     CComPtr<IMotionTrackerSink> sink;
-    HRESULT hr = CoCreateInstance(CLSID_MotionTrackerSink, nullptr, CLSCTX_ALL, IID_IMotionTrackerSink,
-                                  reinterpret_cast<void**>(&sink));
+    HRESULT hr = CoCreateInstance(CLSID_MotionTrackerSink, nullptr, CLSCTX_ALL,
+                                  IID_IMotionTrackerSink, reinterpret_cast<void**>(&sink));
     if (FAILED(hr)) {
         m_log.LogError(hr, "OnInitDialog", "IMotionTrackerSink");
         return TRUE;
@@ -222,8 +238,6 @@ BOOL CTavimoDlg::OnInitDialog() {
         return TRUE;
     }
 
-    // The connection lamp: the LED control created through the COM runtime.
-    m_pLed = qobject_cast<CLedCtrl*>(CreateHostedControl(kLedProgId, m_ui->ledHost, m_ledObject));
     if (m_pLed != nullptr) {
         m_pLed->SetActiveColor(kRed);
         m_pLed->SetActive(true);
@@ -234,8 +248,8 @@ BOOL CTavimoDlg::OnInitDialog() {
     OnSelChangeTelegram(false);
     UpdateFrequencyEnabling();
     m_log.Trace("OnInitDialog", "After Enable Frequency");
-    UpdateTelegramOutput(m_ui->secondaryTelegramCombo, m_ui->secondaryPortCombo, m_ui->secondaryBaudCombo,
-                         m_nSecondaryId);
+    UpdateTelegramOutput(m_ui->secondaryTelegramCombo, m_ui->secondaryPortCombo,
+                         m_ui->secondaryBaudCombo, m_nSecondaryId);
     m_log.Trace("OnInitDialog", "After Update Telegram Output");
     UpdateTelegramOutput(m_ui->primaryTelegramCombo, m_ui->primaryPortCombo, m_ui->primaryBaudCombo,
                          m_nPrimaryId);
@@ -251,7 +265,8 @@ BOOL CTavimoDlg::OnInitDialog() {
     m_pVariationEdit->setProperty("ctrlId", 13746);
     m_pVariationEdit->SetMask();
     ShowVariation();
-    connect(m_pVariationEdit, &QLineEdit::textEdited, this, [this] { m_ui->variationApplyButton->setEnabled(true); });
+    connect(m_pVariationEdit, &QLineEdit::textEdited, this,
+            [this] { m_ui->variationApplyButton->setEnabled(true); });
     m_pVariationEdit->installEventFilter(this);
     m_ui->variationApplyButton->setEnabled(false);
     m_log.Trace("OnInitDialog", "InitDialog Completed");
@@ -262,7 +277,8 @@ void CTavimoDlg::FillLists() {
     std::vector<std::string> names;
     std::vector<std::string> other;
     m_portManager.GetAvailablePorts(names, other, -1);
-    for (QComboBox* list : {m_ui->sensorPortCombo, m_ui->primaryPortCombo, m_ui->secondaryPortCombo}) {
+    for (QComboBox* list :
+         {m_ui->sensorPortCombo, m_ui->primaryPortCombo, m_ui->secondaryPortCombo}) {
         list->clear();
         for (const std::string& name : names) {
             list->addItem(QString::fromStdString(name));
@@ -296,8 +312,9 @@ void CTavimoDlg::LoadSettings() {
     SelectExact(m_ui->secondaryBaudCombo, m_settings.m_strSecondaryBaud);
     SelectExact(m_ui->primaryTelegramCombo, m_settings.m_strPrimaryTelegram);
     SelectExact(m_ui->secondaryTelegramCombo, m_settings.m_strSecondaryTelegram);
-    for (QComboBox* list : {m_ui->primaryTelegramCombo, m_ui->primaryBaudCombo, m_ui->primaryPortCombo,
-                            m_ui->secondaryTelegramCombo, m_ui->secondaryBaudCombo, m_ui->secondaryPortCombo}) {
+    for (QComboBox* list :
+         {m_ui->primaryTelegramCombo, m_ui->primaryBaudCombo, m_ui->primaryPortCombo,
+          m_ui->secondaryTelegramCombo, m_ui->secondaryBaudCombo, m_ui->secondaryPortCombo}) {
         list->setEnabled(m_settings.m_bEnableOutputUI);
     }
     SelectExact(m_ui->frequencyCombo, m_settings.m_strFrequency);
@@ -346,10 +363,12 @@ void CTavimoDlg::DoConnect() {
         const short port = PortNumber(m_ui->sensorPortCombo->currentText());
         const long baud = m_ui->sensorBaudCombo->currentText().toLong();
         m_pXsensModule->OpenSensorPort(port, baud);
-        m_pXsensModule->SetFilterSettings(m_settings.m_fFilterGain, m_settings.m_fMagnetometerWeight);
+        m_pXsensModule->SetFilterSettings(m_settings.m_fFilterGain,
+                                          m_settings.m_fMagnetometerWeight);
         short actualPort = 0;
         long actualBaud = 0;
-        m_pXsensModule->GetSensorSettings(actualPort, actualBaud, m_strDeviceId, m_settings.m_fFilterGain,
+        m_pXsensModule->GetSensorSettings(actualPort, actualBaud, m_strDeviceId,
+                                          m_settings.m_fFilterGain,
                                           m_settings.m_fMagnetometerWeight, m_nSampleRate);
         if (!m_strDeviceId.empty()) {
             m_dLastSampleTime = 0.0;
@@ -390,8 +409,8 @@ void CTavimoDlg::CheckRateAndStart() {
     m_pXsensModule->SetTimeWindow(m_settings.m_nTimeWindow);
 }
 
-void CTavimoDlg::UpdateTelegramOutput(QComboBox* telegramList, QComboBox* portList, QComboBox* baudList,
-                                      int& outputId) {
+void CTavimoDlg::UpdateTelegramOutput(QComboBox* telegramList, QComboBox* portList,
+                                      QComboBox* baudList, int& outputId) {
     if (m_pXsensModule == nullptr) {
         return;
     }
@@ -421,7 +440,8 @@ void CTavimoDlg::UpdateFrequencyEnabling() {
 
 void CTavimoDlg::OnSelChangeTelegram(bool primary) {
     QComboBox* list = primary ? m_ui->primaryTelegramCombo : m_ui->secondaryTelegramCombo;
-    std::string& stored = primary ? m_settings.m_strPrimaryTelegram : m_settings.m_strSecondaryTelegram;
+    std::string& stored =
+        primary ? m_settings.m_strPrimaryTelegram : m_settings.m_strSecondaryTelegram;
     if (Text(list) != stored) {
         stored = Text(list);
         (primary ? m_bPrimaryChanged : m_bSecondaryChanged) = true;
@@ -432,7 +452,8 @@ void CTavimoDlg::OnSelChangeTelegram(bool primary) {
 }
 
 void CTavimoDlg::EnableRow(bool primary) {
-    const bool on = TelegramType(primary ? m_ui->primaryTelegramCombo : m_ui->secondaryTelegramCombo) != 0;
+    const bool on =
+        TelegramType(primary ? m_ui->primaryTelegramCombo : m_ui->secondaryTelegramCombo) != 0;
     (primary ? m_ui->primaryPortCombo : m_ui->secondaryPortCombo)->setEnabled(on);
     (primary ? m_ui->primaryBaudCombo : m_ui->secondaryBaudCombo)->setEnabled(on);
 }
@@ -475,13 +496,13 @@ void CTavimoDlg::OnSelChangeFrequency() {
 void CTavimoDlg::OnApplyOutput() {
     StopSensorIfRunning();
     if (m_bPrimaryChanged) {
-        UpdateTelegramOutput(m_ui->primaryTelegramCombo, m_ui->primaryPortCombo, m_ui->primaryBaudCombo,
-                             m_nPrimaryId);
+        UpdateTelegramOutput(m_ui->primaryTelegramCombo, m_ui->primaryPortCombo,
+                             m_ui->primaryBaudCombo, m_nPrimaryId);
         m_bPrimaryChanged = false;
     }
     if (m_bSecondaryChanged) {
-        UpdateTelegramOutput(m_ui->secondaryTelegramCombo, m_ui->secondaryPortCombo, m_ui->secondaryBaudCombo,
-                             m_nSecondaryId);
+        UpdateTelegramOutput(m_ui->secondaryTelegramCombo, m_ui->secondaryPortCombo,
+                             m_ui->secondaryBaudCombo, m_nSecondaryId);
         m_bSecondaryChanged = false;
     }
     CheckRateAndStart();
@@ -510,7 +531,8 @@ void CTavimoDlg::OnApplyVariation() {
     }
     char text[256];
     std::snprintf(text, sizeof(text), "Please enter a Magnetic Variation value between: %s and %s.",
-                  m_pVariationEdit->FormatValue(-180.0).c_str(), m_pVariationEdit->FormatValue(180.0).c_str());
+                  m_pVariationEdit->FormatValue(-180.0).c_str(),
+                  m_pVariationEdit->FormatValue(180.0).c_str());
     AfxMessageBox(text);
     ShowVariation();
     m_pVariationEdit->setFocus();
@@ -531,9 +553,11 @@ void CTavimoDlg::OnStatusTimer() {
     } else {
         m_pXsensModule->GetOrientationDataLatest(time, pitch, roll, heading);
     }
-    const double minutes =
-        m_dLastSampleTime != 0.0 ? (CTickwise::GetPCMilliSecs() - m_dLastSampleTime) * (1.0 / 60000.0) : 0.0;
-    m_strAge = Format("%6.1f min /", minutes) + CTickwise::ConvertPCMilliSecsToOleDateTime(time).Format(" %H:%M:%S");
+    const double minutes = m_dLastSampleTime != 0.0
+                               ? (CTickwise::GetPCMilliSecs() - m_dLastSampleTime) * (1.0 / 60000.0)
+                               : 0.0;
+    m_strAge = Format("%6.1f min /", minutes) +
+               CTickwise::ConvertPCMilliSecsToOleDateTime(time).Format(" %H:%M:%S");
     m_ui->ageValue->setText(QString::fromStdString(m_strAge));
     if (time > m_dLastSampleTime) {
         m_dLastSampleTime = time;
@@ -570,10 +594,12 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             FreeBinaryTelegram(lParam);
             break;
         case WM_TAVIMO_ATTITUDE_CLOSED:
-            if (m_pAttitudeDlg != nullptr && reinterpret_cast<CAttitudeDlg*>(lParam) == m_pAttitudeDlg) {
+            if (m_pAttitudeDlg != nullptr &&
+                reinterpret_cast<CAttitudeDlg*>(lParam) == m_pAttitudeDlg) {
                 m_pAttitudeDlg->deleteLater();
                 m_pAttitudeDlg = nullptr;
-            } else if (m_p3DViewDlg != nullptr && reinterpret_cast<C3DViewDlg*>(lParam) == m_p3DViewDlg) {
+            } else if (m_p3DViewDlg != nullptr &&
+                       reinterpret_cast<C3DViewDlg*>(lParam) == m_p3DViewDlg) {
                 m_p3DViewDlg->deleteLater();
                 m_p3DViewDlg = nullptr;
             }
@@ -586,13 +612,15 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TAVIMO_SENSOR_LOST:
             if (m_bEmbedded) {
                 RaiseAlarm("No longer receiving valid data from the motion sensor hardware.",
-                           "The Tavimo is no longer receiving valid data from the motion sensor hardware. The "
+                           "The Tavimo is no longer receiving valid data from the motion sensor "
+                           "hardware. The "
                            "Tavimo will be restarted in an attempt to fix the problem.");
                 PostQuit(3);  // a service manager starts the module again
-            } else if (AfxMessageBox("The Tavimo is no longer receiving valid data from the motion sensor "
-                                     "hardware.\nThis problem may be resolved by closing and restarting the "
-                                     "application.\n\nDo you wish to exit the Tavimo Application?",
-                                     MB_YESNO) == IDYES) {
+            } else if (AfxMessageBox(
+                           "The Tavimo is no longer receiving valid data from the motion sensor "
+                           "hardware.\nThis problem may be resolved by closing and restarting the "
+                           "application.\n\nDo you wish to exit the Tavimo Application?",
+                           MB_YESNO) == IDYES) {
                 PostQuit(0);
             }
             break;
@@ -666,7 +694,8 @@ void CTavimoDlg::keyPressEvent(QKeyEvent* event) {
 
 void CTavimoDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    for (QWidget* child : {static_cast<QWidget*>(m_pAttitudeDlg), static_cast<QWidget*>(m_p3DViewDlg)}) {
+    for (QWidget* child :
+         {static_cast<QWidget*>(m_pAttitudeDlg), static_cast<QWidget*>(m_p3DViewDlg)}) {
         if (child != nullptr) {
             child->show();
         }
@@ -675,7 +704,8 @@ void CTavimoDlg::showEvent(QShowEvent* event) {
 
 void CTavimoDlg::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
-    for (QWidget* child : {static_cast<QWidget*>(m_pAttitudeDlg), static_cast<QWidget*>(m_p3DViewDlg)}) {
+    for (QWidget* child :
+         {static_cast<QWidget*>(m_pAttitudeDlg), static_cast<QWidget*>(m_p3DViewDlg)}) {
         if (child != nullptr) {
             child->hide();
         }
@@ -716,9 +746,10 @@ void CTavimoDlg::OnCompass() {
     }
     m_pAttitudeDlg = CAttitudeDlg::Create(&m_messageTarget);
     if (m_pAttitudeDlg == nullptr) {
-        AfxMessageBox("Unable to display the Attitude window.\n\nPlease ensure that the ActiveX control: "
-                      "Attitude.ocx is correctly registered.",
-                      MB_ICONEXCLAMATION);
+        AfxMessageBox(
+            "Unable to display the Attitude window.\n\nPlease ensure that the ActiveX control: "
+            "Attitude.ocx is correctly registered.",
+            MB_ICONEXCLAMATION);
     }
 }
 
@@ -730,9 +761,10 @@ void CTavimoDlg::On3DView() {
     }
     m_p3DViewDlg = C3DViewDlg::Create(&m_messageTarget);
     if (m_p3DViewDlg == nullptr) {
-        AfxMessageBox("Unable to display the Attitude window.\n\nPlease ensure that the ActiveX control: "
-                      "Attitude.ocx is correctly registered.",
-                      MB_ICONEXCLAMATION);
+        AfxMessageBox(
+            "Unable to display the Attitude window.\n\nPlease ensure that the ActiveX control: "
+            "Attitude.ocx is correctly registered.",
+            MB_ICONEXCLAMATION);
         return;
     }
     float offset = 0.0F;

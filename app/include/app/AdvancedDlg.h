@@ -41,7 +41,8 @@ private:
     void SelectBaud(long baud);
     void SelectRate(short rate);
     void ShowSensorValues();
-    bool Validate(const QString& text, double low, double high, bool integer, QWidget* field, double& value);
+    bool Validate(const QString& text, double low, double high, bool integer, QWidget* field,
+                  double& value);
 
     std::unique_ptr<Ui::CAdvancedDlg> m_ui;
     CTavimoDlg* m_pMainDlg;

@@ -13,6 +13,7 @@
 
 #include "app/QtMessageTarget.h"
 #include "app/Settings.h"
+#include "interfaces/CommsManager.h"
 #include "interfaces/ErrorLog.h"
 #include "interfaces/PortManager.h"
 #include "platform/Com.h"

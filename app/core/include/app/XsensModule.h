@@ -60,6 +60,10 @@ public:
     void SetMagneticVariation(float degrees) { m_fMagneticVariation = degrees; }
     void SetTimeWindow(double ms) { m_dfTimeWindow = ms; }
     void SetOutputInterval(double ms) { m_dfOutputInterval = ms; }
+    bool IsSmoothing() const { return m_bSmoothing; }
+    float GetMagneticVariation() const { return m_fMagneticVariation; }
+    double GetTimeWindow() const { return m_dfTimeWindow; }
+    double GetOutputInterval() const { return m_dfOutputInterval; }
 
     double GetLatency() const;
     double GetSamplePeriod() const;
