@@ -593,6 +593,9 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // The binary worker's notice: accepted and ignored; the copy is ours to free.
             FreeBinaryTelegram(lParam);
             break;
+        case WM_QUIT:  // the service manager or the terminal asked the program to end
+            PostQuit(0);
+            break;
         case WM_TAVIMO_ATTITUDE_CLOSED:
             if (m_pAttitudeDlg != nullptr &&
                 reinterpret_cast<CAttitudeDlg*>(lParam) == m_pAttitudeDlg) {
