@@ -797,3 +797,8 @@ std::uint32_t CXsensModule::GetBufferCount() const {
 std::string CXsensModule::GetDeviceId() const {
     return m_deviceId;
 }
+
+std::array<float, 9> CXsensModule::GetRotationMatrix() const {
+    CSingleLock lock(m_dataLock);
+    return m_rotationMatrix;
+}

@@ -60,6 +60,10 @@ public:
     void SetMagneticVariation(float degrees) { m_fMagneticVariation = degrees; }
     void SetTimeWindow(double ms) { m_dfTimeWindow = ms; }
     void SetOutputInterval(double ms) { m_dfOutputInterval = ms; }
+    bool IsSmoothing() const { return m_bSmoothing; }
+    float GetMagneticVariation() const { return m_fMagneticVariation; }
+    double GetTimeWindow() const { return m_dfTimeWindow; }
+    double GetOutputInterval() const { return m_dfOutputInterval; }
 
     double GetLatency() const;
     double GetSamplePeriod() const;
@@ -71,6 +75,8 @@ public:
     IMotionTracker* GetTracker() const { return m_pTracker.get(); }
     CMotionTrackerHealthCheck& HealthCheck() { return m_healthCheck; }
     std::string GetEulerLogFileName() const;
+    // The latest rotation matrix m0..m8 (the 3-D view draws it).
+    std::array<float, 9> GetRotationMatrix() const;
 
     // Where the telegram workers come from (process-wide; DefaultTelegramOutputFactory()
     // unless a test sets its own).
