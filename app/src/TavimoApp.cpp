@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <filesystem>
 
+#include "app/QtPromptService.h"
 #include "app/TavimoDlg.h"
+#include "attitude/AttitudeControls.h"
 #include "platform/CommandLine.h"
 
 namespace {
@@ -91,10 +93,16 @@ BOOL CTavimoApp::InitInstance() {
     }
     m_log.Trace("InitInstance", "After Parse Command Line");
     {
-        CTavimoDlg dlg;
+        // The window's message boxes, and the controls it hosts, for as long as it runs.
+        attitude::CAttitudeControlsRegistration attitudeControls;
+        CTavimoDlg dlg(m_cmdInfo);
+        CQtPromptService prompts(&dlg);
+        platform::SetPromptService(&prompts);
         m_log.Trace("InitInstance", "before DoModal()");
-        dlg.exec();
+        dlg.DoModal();
         m_log.Trace("InitInstance", "After DoModal()");
+        m_exitCode = dlg.ExitCode();
+        platform::SetPromptService(nullptr);
     }
     return FALSE;
 }

@@ -1,12 +1,792 @@
 #include "app/TavimoDlg.h"
 
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
 #include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
 
-CTavimoDlg::CTavimoDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Tavimo");
-    auto* layout = new QVBoxLayout(this);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+#include "app/AdvancedDlg.h"
+#include "app/AlarmClient.h"
+#include "app/AttitudeDlg.h"
+#include "app/BinaryTelegramWorker.h"
+#include "app/CJLatitudeEdit.h"
+#include "app/ControlHost.h"
+#include "app/MotionTrackerSink.h"
+#include "app/TavimoIcon.h"
+#include "app/XsensModule.h"
+#include "interfaces/Tickwise.h"
+#include "led/LedCtrl.h"
+#include "platform/Prompt.h"
+#include "platform/Resources.h"
+#include "ui_TavimoDlg.h"
+#include "utilon/CommandLineInfoEx.h"
+
+namespace {
+constexpr COLORREF kRed = 0x0000FF;
+constexpr COLORREF kOrange = 0x0087FF;
+constexpr COLORREF kGreen = 0x00FF00;
+
+const char* const kTelegramNames[] = {"None", "HDM",   "HDT",      "TSS1",
+                                      "TSS2", "PRDID", "HDT,TSS1", "HDM,TSS1"};
+const int kFrequencies[] = {1, 2, 5, 10, 25};
+
+// Selects the first entry with exactly this text; no change when none matches.
+void SelectExact(QComboBox* list, const std::string& text) {
+    const int index =
+        list->findText(QString::fromStdString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        list->setCurrentIndex(index);
+    }
+}
+
+std::string Text(const QComboBox* list) {
+    return list->currentText().toStdString();
+}
+
+std::string Format(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof(buffer), format, value);
+    return buffer;
+}
+}  // namespace
+
+void RegisterTavimoDlgResources() {
+    static bool done = false;
+    if (done) {
+        return;
+    }
+    done = true;
+    platform::AddResourceModule("Tavimo", true);
+    platform::RegisterString("Tavimo", IDS_ABOUTBOX, "&About Tavimo...");
+    platform::RegisterMenu(
+        "Tavimo", IDR_TRAYMENU,
+        {MenuEntry::Popup("Tray", {MenuEntry::Item(ID_TRAY_HIDE, "Hide the Tavimo"),
+                                   MenuEntry::Item(ID_TRAY_RESTORE, "Restore the Tavimo"),
+                                   MenuEntry::Item(ID_TRAY_EXIT, "Exit the Tavimo application")})});
+}
+
+CTavimoDlg::CTavimoDlg(const CCommandLineInfoEx& commandLine, QWidget* parent)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::CTavimoDlg>()),
+      m_store(CTavimoSettingsStore::FileNameFromCommandLine(commandLine)),
+      m_messageTarget([this](UINT message, WPARAM wParam, LPARAM lParam) {
+          OnPostedMessage(message, wParam, lParam);
+      }) {
+    RegisterTavimoDlgResources();
+    m_ui->setupUi(this);
+    m_log.SetModuleName("Tavimo");
+    m_log.SetObjectName("CTavimoDlg");
+    m_log.EnableTrace(false);
+    m_log.TraceNow("CTavimoDlg()", "constructed OK");
+    setWindowIcon(TavimoIcon());
+    m_bEmbedded = commandLine.GetOption("Embedded") != 0;
+    // The connection lamp: the LED control of the template, created through the COM runtime.
+    m_pLed = qobject_cast<CLedCtrl*>(CreateHostedControl(kLedProgId, m_ui->ledHost, m_ledObject));
+    if (m_pLed != nullptr) {
+        m_pLed->setProperty("ctrlId", 13741);
+        m_pLed->setMinimumSize(24, 24);
+    }
+
+    m_statusTimer.setInterval(200);
+    connect(&m_statusTimer, &QTimer::timeout, this, &CTavimoDlg::OnStatusTimer);
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setInterval(1000);
+    connect(&m_connectTimer, &QTimer::timeout, this, &CTavimoDlg::DoConnect);
+
+    connect(m_ui->connectButton, &QPushButton::clicked, this, &CTavimoDlg::OnConnect);
+    connect(m_ui->compassButton, &QPushButton::clicked, this, &CTavimoDlg::OnCompass);
+    connect(m_ui->view3dButton, &QPushButton::clicked, this, &CTavimoDlg::On3DView);
+    connect(m_ui->advancedButton, &QPushButton::clicked, this, &CTavimoDlg::OnAdvanced);
+    connect(m_ui->variationApplyButton, &QPushButton::clicked, this, &CTavimoDlg::OnApplyVariation);
+    connect(m_ui->outputApplyButton, &QPushButton::clicked, this, &CTavimoDlg::OnApplyOutput);
+    connect(m_ui->frequencyCombo, &QComboBox::activated, this, &CTavimoDlg::OnSelChangeFrequency);
+    connect(m_ui->primaryTelegramCombo, &QComboBox::activated, this,
+            [this] { OnSelChangeTelegram(true); });
+    connect(m_ui->secondaryTelegramCombo, &QComboBox::activated, this,
+            [this] { OnSelChangeTelegram(false); });
+    for (QComboBox* list : {m_ui->primaryPortCombo, m_ui->primaryBaudCombo}) {
+        connect(list, &QComboBox::activated, this, [this] { OnSelChangePortOrBaud(true); });
+    }
+    for (QComboBox* list : {m_ui->secondaryPortCombo, m_ui->secondaryBaudCombo}) {
+        connect(list, &QComboBox::activated, this, [this] { OnSelChangePortOrBaud(false); });
+    }
+}
+
+CTavimoDlg::~CTavimoDlg() {
+    if (m_bInitialised) {
+        delete m_pTrayIcon;
+        m_pTrayIcon = nullptr;
+        m_statusTimer.stop();
+        m_connectTimer.stop();
+        StopSensorIfRunning();
+        SaveSettings();
+        if (m_pXsensModule != nullptr) {
+            m_pXsensModule->UnadviseSink(m_dwSinkCookie);
+            g_pSensorDataHandler = nullptr;
+            delete m_pXsensModule;
+            m_pXsensModule = nullptr;
+        }
+        DestroyChildren();
+    }
+    if (AfxGetMainWnd() == &m_messageTarget) {
+        AfxSetMainWnd(nullptr);
+    }
+}
+
+QWidget* CTavimoDlg::Control(int id) const {
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (w->property("ctrlId").toInt() == id) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+int CTavimoDlg::DoModal() {
+    OnInitDialog();
+    if (m_bQuitRequested) {
+        return IDCANCEL;
+    }
+    return exec();
+}
+
+BOOL CTavimoDlg::OnInitDialog() {
+    m_bInitialised = true;
+    AfxSetMainWnd(&m_messageTarget);
+    platform::SetPromptCaption(windowTitle().toStdString());
+    m_log.Trace("OnInitDialog", "OnInitDialog");
+    if (m_bEmbedded) {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            m_pTrayIcon = new QSystemTrayIcon(TavimoIcon(), this);
+            m_pTrayIcon->setToolTip(windowTitle().left(127));
+            connect(m_pTrayIcon, &QSystemTrayIcon::activated, this,
+                    [this](QSystemTrayIcon::ActivationReason reason) {
+                        if (reason == QSystemTrayIcon::DoubleClick) {
+                            showNormal();
+                        } else if (reason == QSystemTrayIcon::Context) {
+                            activateWindow();
+                            std::unique_ptr<QMenu> menu = BuildTrayMenu();
+                            if (QAction* chosen = menu->exec(QCursor::pos())) {
+                                OnTrayCommand(chosen->data().toUInt());
+                            }
+                        }
+                    });
+            m_pTrayIcon->show();
+        }
+    } else {
+        setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    }
+    m_log.Trace("CTavimoDlg", "OnInitDialog()");
+    m_log.Trace("OnInitDialog", "After menu Set Up");
+    m_portManager.AddPortAgent(new CCommsManager);
+    m_log.Trace("OnInitDialog", "After Port Agent");
+    FillLists();
+    m_log.Trace("OnInitDialog", "After Combos Set up");
+    // A configuration named but not there yet starts as the shipped default, so that every
+    // change the user makes is kept.
+    m_store.CreateIfMissing();
+    LoadSettings();
+    m_log.Trace("OnInitDialog", "After Xml Set up");
+
+    m_pXsensModule = new CXsensModule(this);
+    if (!m_pXsensModule->Initialise()) {
+        if (m_bEmbedded) {
+            RaiseAlarm(
+                "Unable to launch the Tavimo.",
+                "The Tavimo was unable to create an essential component. Please ensure that the "
+                "ActiveX control: MTobj.dll is correctly registered.");
+        } else {
+            AfxMessageBox(
+                "The Tavimo was unable to create an essential component and therefore needs to "
+                "close.\n\n"
+                "Please ensure that the ActiveX control: MTobj.dll is correctly registered before "
+                "attempting to restart this application.",
+                MB_ICONEXCLAMATION);
+        }
+        delete m_pXsensModule;
+        m_pXsensModule = nullptr;
+        PostQuit(1);
+        return TRUE;
+    }
+    g_pSensorDataHandler = m_pXsensModule;
+    m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
+    m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
+
+    m_statusTimer.start();
+    m_dLastSampleTime = 0.0;
+    m_ui->advancedButton->setEnabled(false);
+
+    CComPtr<IMotionTrackerSink> sink;
+    HRESULT hr = CoCreateInstance(CLSID_MotionTrackerSink, nullptr, CLSCTX_ALL,
+                                  IID_IMotionTrackerSink, reinterpret_cast<void**>(&sink));
+    if (FAILED(hr)) {
+        m_log.LogError(hr, "OnInitDialog", "IMotionTrackerSink");
+        return TRUE;
+    }
+    hr = m_pXsensModule->AdviseSink(sink, &m_dwSinkCookie);
+    if (FAILED(hr)) {
+        m_log.LogError(hr, "OnInitDialog", "Advise");
+        return TRUE;
+    }
+
+    if (m_pLed != nullptr) {
+        m_pLed->SetActiveColor(kRed);
+        m_pLed->SetActive(true);
+    }
+
+    OnSelChangeFrequency();
+    OnSelChangeTelegram(true);
+    OnSelChangeTelegram(false);
+    UpdateFrequencyEnabling();
+    m_log.Trace("OnInitDialog", "After Enable Frequency");
+    UpdateTelegramOutput(m_ui->secondaryTelegramCombo, m_ui->secondaryPortCombo,
+                         m_ui->secondaryBaudCombo, m_nSecondaryId);
+    m_log.Trace("OnInitDialog", "After Update Telegram Output");
+    UpdateTelegramOutput(m_ui->primaryTelegramCombo, m_ui->primaryPortCombo, m_ui->primaryBaudCombo,
+                         m_nPrimaryId);
+    m_log.Trace("OnInitDialog", "After Telegram Output Set");
+    Connect();
+    m_log.Trace("OnInitDialog", "After Connect");
+    m_pXsensModule->SetSensorPortWorkerPort(m_settings.m_nMSIOPort, m_settings.m_nMSIOBaud);
+
+    m_pVariationEdit = new CCJLatitudeEdit(m_ui->variationHost);
+    auto* hostLayout = new QVBoxLayout(m_ui->variationHost);
+    hostLayout->setContentsMargins(0, 0, 0, 0);
+    hostLayout->addWidget(m_pVariationEdit);
+    m_pVariationEdit->setProperty("ctrlId", 13746);
+    m_pVariationEdit->SetMask();
+    ShowVariation();
+    connect(m_pVariationEdit, &QLineEdit::textEdited, this,
+            [this] { m_ui->variationApplyButton->setEnabled(true); });
+    m_pVariationEdit->installEventFilter(this);
+    m_ui->variationApplyButton->setEnabled(false);
+    m_log.Trace("OnInitDialog", "InitDialog Completed");
+    return TRUE;
+}
+
+void CTavimoDlg::FillLists() {
+    std::vector<std::string> names;
+    std::vector<std::string> other;
+    m_portManager.GetAvailablePorts(names, other, -1);
+    for (QComboBox* list :
+         {m_ui->sensorPortCombo, m_ui->primaryPortCombo, m_ui->secondaryPortCombo}) {
+        list->clear();
+        for (const std::string& name : names) {
+            list->addItem(QString::fromStdString(name));
+        }
+        list->setCurrentIndex(list->count() > 0 ? 0 : -1);
+    }
+    for (QComboBox* list : {m_ui->primaryTelegramCombo, m_ui->secondaryTelegramCombo}) {
+        list->clear();
+        for (int type = 0; type < 8; ++type) {
+            list->addItem(kTelegramNames[type], type);
+        }
+        list->setCurrentIndex(0);
+    }
+    m_ui->frequencyCombo->clear();
+    for (int hz : kFrequencies) {
+        char text[16];
+        std::snprintf(text, sizeof(text), "%d Hz", hz);
+        m_ui->frequencyCombo->addItem(text, hz);
+    }
+    m_ui->frequencyCombo->addItem("Max Output");
+    m_ui->frequencyCombo->setCurrentIndex(m_ui->frequencyCombo->count() - 1);
+}
+
+void CTavimoDlg::LoadSettings() {
+    m_store.LoadSettings(m_settings);
+    SelectExact(m_ui->sensorPortCombo, m_settings.m_strSensorPort);
+    SelectExact(m_ui->primaryPortCombo, m_settings.m_strPrimaryPort);
+    SelectExact(m_ui->secondaryPortCombo, m_settings.m_strSecondaryPort);
+    SelectExact(m_ui->sensorBaudCombo, m_settings.m_strSensorBaud);
+    SelectExact(m_ui->primaryBaudCombo, m_settings.m_strPrimaryBaud);
+    SelectExact(m_ui->secondaryBaudCombo, m_settings.m_strSecondaryBaud);
+    SelectExact(m_ui->primaryTelegramCombo, m_settings.m_strPrimaryTelegram);
+    SelectExact(m_ui->secondaryTelegramCombo, m_settings.m_strSecondaryTelegram);
+    for (QComboBox* list :
+         {m_ui->primaryTelegramCombo, m_ui->primaryBaudCombo, m_ui->primaryPortCombo,
+          m_ui->secondaryTelegramCombo, m_ui->secondaryBaudCombo, m_ui->secondaryPortCombo}) {
+        list->setEnabled(m_settings.m_bEnableOutputUI);
+    }
+    SelectExact(m_ui->frequencyCombo, m_settings.m_strFrequency);
+}
+
+void CTavimoDlg::SaveSettings() {
+    m_settings.m_strSensorPort = Text(m_ui->sensorPortCombo);
+    m_settings.m_strSensorBaud = Text(m_ui->sensorBaudCombo);
+    m_store.SaveSettings(m_settings);
+}
+
+short CTavimoDlg::PortNumber(const QString& text) {
+    // "COM12" gives 12; a text of three characters or fewer gives 0.
+    const std::string s = text.toStdString();
+    return s.size() > 3 ? static_cast<short>(std::atoi(s.c_str() + 3)) : static_cast<short>(0);
+}
+
+int CTavimoDlg::TelegramType(const QComboBox* list) {
+    return list->currentIndex() >= 0 ? list->currentData().toInt() : 0;
+}
+
+void CTavimoDlg::StopSensorIfRunning() {
+    if (m_pXsensModule != nullptr && m_bSensorRunning) {
+        m_pXsensModule->StopSensor();
+        m_bSensorRunning = false;
+    }
+}
+
+void CTavimoDlg::Connect() {
+    StopSensorIfRunning();
+    if (m_pLed != nullptr) {
+        m_pLed->SetActiveColor(kOrange);
+        m_pLed->SetFlashing(true);
+    }
+    m_connectTimer.start();
+}
+
+void CTavimoDlg::OnConnect() {
+    m_bConnectRequested = true;
+    Connect();
+}
+
+void CTavimoDlg::DoConnect() {
+    m_connectTimer.stop();
+    if (m_pXsensModule != nullptr) {
+        const short port = PortNumber(m_ui->sensorPortCombo->currentText());
+        const long baud = m_ui->sensorBaudCombo->currentText().toLong();
+        m_pXsensModule->OpenSensorPort(port, baud);
+        m_pXsensModule->SetFilterSettings(m_settings.m_fFilterGain,
+                                          m_settings.m_fMagnetometerWeight);
+        short actualPort = 0;
+        long actualBaud = 0;
+        m_pXsensModule->GetSensorSettings(actualPort, actualBaud, m_strDeviceId,
+                                          m_settings.m_fFilterGain,
+                                          m_settings.m_fMagnetometerWeight, m_nSampleRate);
+        if (!m_strDeviceId.empty()) {
+            m_dLastSampleTime = 0.0;
+            if (m_pLed != nullptr) {
+                m_pLed->SetActiveColor(kGreen);
+            }
+            m_ui->advancedButton->setEnabled(true);
+            CheckRateAndStart();
+            if (m_bEmbedded && !m_bConnectRequested) {
+                hide();
+            }
+        } else {
+            if (m_pLed != nullptr) {
+                m_pLed->SetActiveColor(kRed);
+            }
+            m_ui->advancedButton->setEnabled(false);
+        }
+    }
+    if (m_pLed != nullptr) {
+        m_pLed->SetFlashing(false);
+    }
+    m_bConnectRequested = false;
+}
+
+void CTavimoDlg::CheckRateAndStart() {
+    SaveSettings();
+    if (static_cast<long>(m_nSampleRate) * 270 > m_ui->sensorBaudCombo->currentText().toLong()) {
+        AfxMessageBox("Sample Rate too high for this Baud rate !");
+        return;
+    }
+    if (m_pXsensModule == nullptr) {
+        return;
+    }
+    if (!m_bSensorRunning) {
+        m_pXsensModule->StartSensor();
+        m_bSensorRunning = true;
+    }
+    m_pXsensModule->SetTimeWindow(m_settings.m_nTimeWindow);
+}
+
+void CTavimoDlg::UpdateTelegramOutput(QComboBox* telegramList, QComboBox* portList,
+                                      QComboBox* baudList, int& outputId) {
+    if (m_pXsensModule == nullptr) {
+        return;
+    }
+    const int type = TelegramType(telegramList);
+    const short port = PortNumber(portList->currentText());
+    const long baud = baudList->currentText().toLong();
+    if (type == 0) {
+        if (outputId != 0) {
+            m_pXsensModule->RemoveTelegramWorker(outputId);
+            outputId = 0;
+        }
+    } else if (outputId != 0) {
+        m_pXsensModule->ModifyTelegramWorker(outputId, type, port, baud);
+    } else {
+        outputId = m_pXsensModule->AddTelegramWorker(type, port, baud);
+    }
+}
+
+void CTavimoDlg::UpdateOutputApply() {
+    m_ui->outputApplyButton->setEnabled(m_bPrimaryChanged || m_bSecondaryChanged);
+}
+
+void CTavimoDlg::UpdateFrequencyEnabling() {
+    m_ui->frequencyCombo->setEnabled(TelegramType(m_ui->primaryTelegramCombo) != 0 ||
+                                     TelegramType(m_ui->secondaryTelegramCombo) != 0);
+}
+
+void CTavimoDlg::OnSelChangeTelegram(bool primary) {
+    QComboBox* list = primary ? m_ui->primaryTelegramCombo : m_ui->secondaryTelegramCombo;
+    std::string& stored =
+        primary ? m_settings.m_strPrimaryTelegram : m_settings.m_strSecondaryTelegram;
+    if (Text(list) != stored) {
+        stored = Text(list);
+        (primary ? m_bPrimaryChanged : m_bSecondaryChanged) = true;
+        UpdateOutputApply();
+    }
+    EnableRow(primary);
+    UpdateFrequencyEnabling();
+}
+
+void CTavimoDlg::EnableRow(bool primary) {
+    const bool on =
+        TelegramType(primary ? m_ui->primaryTelegramCombo : m_ui->secondaryTelegramCombo) != 0;
+    (primary ? m_ui->primaryPortCombo : m_ui->secondaryPortCombo)->setEnabled(on);
+    (primary ? m_ui->primaryBaudCombo : m_ui->secondaryBaudCombo)->setEnabled(on);
+}
+
+void CTavimoDlg::OnSelChangePortOrBaud(bool primary) {
+    QComboBox* port = primary ? m_ui->primaryPortCombo : m_ui->secondaryPortCombo;
+    QComboBox* baud = primary ? m_ui->primaryBaudCombo : m_ui->secondaryBaudCombo;
+    std::string& storedPort = primary ? m_settings.m_strPrimaryPort : m_settings.m_strSecondaryPort;
+    std::string& storedBaud = primary ? m_settings.m_strPrimaryBaud : m_settings.m_strSecondaryBaud;
+    bool changed = false;
+    if (Text(port) != storedPort) {
+        storedPort = Text(port);
+        changed = true;
+    }
+    if (Text(baud) != storedBaud) {
+        storedBaud = Text(baud);
+        changed = true;
+    }
+    if (changed) {
+        (primary ? m_bPrimaryChanged : m_bSecondaryChanged) = true;
+    }
+    UpdateOutputApply();
+}
+
+void CTavimoDlg::OnSelChangeFrequency() {
+    if (m_pXsensModule == nullptr) {
+        return;
+    }
+    m_settings.m_strFrequency = Text(m_ui->frequencyCombo);
+    if (m_ui->frequencyCombo->currentText() == "Max Output") {
+        m_pXsensModule->SetOutputInterval(0.0);
+        return;
+    }
+    const int hz = m_ui->frequencyCombo->currentData().toInt();
+    if (hz > 0) {
+        m_pXsensModule->SetOutputInterval(1000 / hz);
+    }
+}
+
+void CTavimoDlg::OnApplyOutput() {
+    StopSensorIfRunning();
+    if (m_bPrimaryChanged) {
+        UpdateTelegramOutput(m_ui->primaryTelegramCombo, m_ui->primaryPortCombo,
+                             m_ui->primaryBaudCombo, m_nPrimaryId);
+        m_bPrimaryChanged = false;
+    }
+    if (m_bSecondaryChanged) {
+        UpdateTelegramOutput(m_ui->secondaryTelegramCombo, m_ui->secondaryPortCombo,
+                             m_ui->secondaryBaudCombo, m_nSecondaryId);
+        m_bSecondaryChanged = false;
+    }
+    CheckRateAndStart();
+    UpdateOutputApply();
+    SaveSettings();
+}
+
+void CTavimoDlg::ShowVariation() {
+    if (m_pVariationEdit != nullptr) {
+        m_pVariationEdit->SetValue(m_settings.m_dMagneticVariation);
+    }
+}
+
+void CTavimoDlg::OnApplyVariation() {
+    if (m_pXsensModule == nullptr || m_pVariationEdit == nullptr) {
+        return;
+    }
+    const double value = m_pVariationEdit->GetValue();
+    if (value >= -180.0 && value <= 180.0) {
+        m_settings.m_dMagneticVariation = value;
+        m_pXsensModule->SetMagneticVariation(static_cast<float>(value));
+        ShowVariation();
+        m_ui->variationApplyButton->setEnabled(false);
+        SaveSettings();
+        return;
+    }
+    char text[256];
+    std::snprintf(text, sizeof(text), "Please enter a Magnetic Variation value between: %s and %s.",
+                  m_pVariationEdit->FormatValue(-180.0).c_str(),
+                  m_pVariationEdit->FormatValue(180.0).c_str());
+    AfxMessageBox(text);
+    ShowVariation();
+    m_pVariationEdit->setFocus();
+}
+
+void CTavimoDlg::OnStatusTimer() {
+    if (m_pXsensModule == nullptr) {
+        return;
+    }
+    double time = 0.0;
+    float pitch = 0.0F;
+    float roll = 0.0F;
+    float heading = 0.0F;
+    if (m_settings.m_bApplySmoothing) {
+        // Smoothed: the orientation now, on the same time base as the telegrams.
+        time = CTickwise::GetPCMilliSecs();
+        m_pXsensModule->GetOrientationData(time, pitch, roll, heading);
+    } else {
+        m_pXsensModule->GetOrientationDataLatest(time, pitch, roll, heading);
+    }
+    const double minutes = m_dLastSampleTime != 0.0
+                               ? (CTickwise::GetPCMilliSecs() - m_dLastSampleTime) * (1.0 / 60000.0)
+                               : 0.0;
+    m_strAge = Format("%6.1f min /", minutes) +
+               CTickwise::ConvertPCMilliSecsToOleDateTime(time).Format(" %H:%M:%S");
+    m_ui->ageValue->setText(QString::fromStdString(m_strAge));
+    if (time > m_dLastSampleTime) {
+        m_dLastSampleTime = time;
+        m_strPitch = Format("%5.2f", pitch);
+        m_strRoll = Format("%5.2f", roll);
+        m_strHeading = Format("%5.2f", heading);
+        m_ui->pitchValue->setText(QString::fromStdString(m_strPitch));
+        m_ui->rollValue->setText(QString::fromStdString(m_strRoll));
+        m_ui->headingValue->setText(QString::fromStdString(m_strHeading));
+        if (m_pAttitudeDlg != nullptr) {
+            m_pAttitudeDlg->SetAttitude(heading, roll, pitch);
+        }
+        if (m_p3DViewDlg != nullptr) {
+            m_p3DViewDlg->SetRotationMatrix(m_pXsensModule->GetRotationMatrix().data());
+        }
+    }
+}
+
+void CTavimoDlg::RaiseAlarm(const std::string& text, const std::string& detail) {
+    CAlarmClient client(windowTitle().toStdString().c_str());
+    client.RaiseAlarm(text, true, false, detail);
+}
+
+void CTavimoDlg::PostQuit(int exitCode) {
+    m_bQuitRequested = true;
+    m_nExitCode = exitCode;
+    done(IDCANCEL);
+}
+
+void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_BINARY_TELEGRAM:
+            // The binary worker's notice: accepted and ignored; the copy is ours to free.
+            FreeBinaryTelegram(lParam);
+            break;
+        case WM_QUIT:  // the service manager or the terminal asked the program to end
+            PostQuit(0);
+            break;
+        case WM_TAVIMO_ATTITUDE_CLOSED:
+            if (m_pAttitudeDlg != nullptr &&
+                reinterpret_cast<CAttitudeDlg*>(lParam) == m_pAttitudeDlg) {
+                m_pAttitudeDlg->deleteLater();
+                m_pAttitudeDlg = nullptr;
+            } else if (m_p3DViewDlg != nullptr &&
+                       reinterpret_cast<C3DViewDlg*>(lParam) == m_p3DViewDlg) {
+                m_p3DViewDlg->deleteLater();
+                m_p3DViewDlg = nullptr;
+            }
+            break;
+        case WM_TAVIMO_RECONNECT_SENSOR:
+            if (m_pXsensModule != nullptr) {
+                m_pXsensModule->Reconnect();
+            }
+            break;
+        case WM_TAVIMO_SENSOR_LOST:
+            if (m_bEmbedded) {
+                RaiseAlarm("No longer receiving valid data from the motion sensor hardware.",
+                           "The Tavimo is no longer receiving valid data from the motion sensor "
+                           "hardware. The "
+                           "Tavimo will be restarted in an attempt to fix the problem.");
+                PostQuit(3);  // a service manager starts the module again
+            } else if (AfxMessageBox(
+                           "The Tavimo is no longer receiving valid data from the motion sensor "
+                           "hardware.\nThis problem may be resolved by closing and restarting the "
+                           "application.\n\nDo you wish to exit the Tavimo Application?",
+                           MB_YESNO) == IDYES) {
+                PostQuit(0);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+std::unique_ptr<QMenu> CTavimoDlg::BuildTrayMenu() {
+    auto menu = std::make_unique<QMenu>();
+    CMenu resource;
+    if (!resource.LoadMenu(IDR_TRAYMENU) || resource.GetSubMenu(0) == nullptr) {
+        return menu;
+    }
+    CMenu* popup = resource.GetSubMenu(0);
+    const UINT removed = isVisible() ? ID_TRAY_RESTORE : ID_TRAY_HIDE;
+    for (int i = 0; i < popup->GetMenuItemCount(); ++i) {
+        const UINT id = popup->GetMenuItemID(i);
+        if (id == removed) {
+            continue;
+        }
+        std::string text;
+        popup->GetMenuString(static_cast<UINT>(i), text, MF_BYPOSITION);
+        QAction* action = menu->addAction(QString::fromStdString(text));
+        action->setData(id);
+    }
+    return menu;
+}
+
+void CTavimoDlg::OnTrayCommand(UINT command) {
+    switch (command) {
+        case ID_TRAY_HIDE:
+            hide();
+            break;
+        case ID_TRAY_RESTORE:
+            showNormal();
+            break;
+        case ID_TRAY_EXIT:
+            PostQuit(0);
+            break;
+        default:
+            break;
+    }
+}
+
+void CTavimoDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (m_bEmbedded) {
+        hide();
+        return;
+    }
+    if (AfxMessageBox("Do you wish to exit the Tavimo Application?", MB_YESNO) == IDYES) {
+        done(IDOK);
+    }
+}
+
+void CTavimoDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter and Escape end the dialog at once, without the question.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            done(IDOK);
+            return;
+        case Qt::Key_Escape:
+            done(IDCANCEL);
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void CTavimoDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    for (QWidget* child :
+         {static_cast<QWidget*>(m_pAttitudeDlg), static_cast<QWidget*>(m_p3DViewDlg)}) {
+        if (child != nullptr) {
+            child->show();
+        }
+    }
+}
+
+void CTavimoDlg::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    for (QWidget* child :
+         {static_cast<QWidget*>(m_pAttitudeDlg), static_cast<QWidget*>(m_p3DViewDlg)}) {
+        if (child != nullptr) {
+            child->hide();
+        }
+    }
+}
+
+void CTavimoDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window menu's "About" entry.
+    const std::string about = LoadStringOrEmpty(IDS_ABOUTBOX);
+    if (about.empty()) {
+        return;
+    }
+    QMenu menu(this);
+    QString text = QString::fromStdString(about);
+    text.replace("&", "");
+    menu.addAction(text, this, &CTavimoDlg::OnAbout);
+    menu.exec(event->globalPos());
+}
+
+void CTavimoDlg::OnAbout() {
+    QDialog about(this);
+    about.setWindowTitle("About  Tavimo");
+    about.setWindowIcon(TavimoIcon());
+    auto* layout = new QVBoxLayout(&about);
+    layout->addWidget(new QLabel("Tavimo Version 1.0", &about));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    about.setProperty("ctrlId", IDD_ABOUTBOX);
+    about.exec();
+}
+
+void CTavimoDlg::OnCompass() {
+    if (m_pAttitudeDlg != nullptr) {
+        delete m_pAttitudeDlg;
+        m_pAttitudeDlg = nullptr;
+        return;
+    }
+    m_pAttitudeDlg = CAttitudeDlg::Create(&m_messageTarget);
+    if (m_pAttitudeDlg == nullptr) {
+        AfxMessageBox(
+            "Unable to display the Attitude window.\n\nPlease ensure that the ActiveX control: "
+            "Attitude.ocx is correctly registered.",
+            MB_ICONEXCLAMATION);
+    }
+}
+
+void CTavimoDlg::On3DView() {
+    if (m_p3DViewDlg != nullptr) {
+        delete m_p3DViewDlg;
+        m_p3DViewDlg = nullptr;
+        return;
+    }
+    m_p3DViewDlg = C3DViewDlg::Create(&m_messageTarget);
+    if (m_p3DViewDlg == nullptr) {
+        AfxMessageBox(
+            "Unable to display the Attitude window.\n\nPlease ensure that the ActiveX control: "
+            "Attitude.ocx is correctly registered.",
+            MB_ICONEXCLAMATION);
+        return;
+    }
+    float offset = 0.0F;
+    if (m_store.GetHeadingOffset(offset)) {
+        m_p3DViewDlg->SetHeadingOffset(offset);
+    }
+}
+
+void CTavimoDlg::DestroyChildren() {
+    delete m_pAttitudeDlg;
+    m_pAttitudeDlg = nullptr;
+    delete m_p3DViewDlg;
+    m_p3DViewDlg = nullptr;
+}
+
+void CTavimoDlg::OnAdvanced() {
+    StopSensorIfRunning();
+    CAdvancedDlg dlg(this);
+    dlg.exec();
+    SaveSettings();
+    CheckRateAndStart();
 }

@@ -24,6 +24,7 @@ constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_NOTIFY = 0x004E;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 
 constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b) {

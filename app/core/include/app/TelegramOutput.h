@@ -1,0 +1,31 @@
+// What the sensor link needs of a telegram worker: the ASCII outputs receive attitudes,
+// the sensor-side port worker only a port. The telegram output area supplies the workers
+// through a factory, so the sensor link does not depend on how they send.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class ITelegramOutput {
+public:
+    virtual ~ITelegramOutput() = default;
+    // Sets the running flag and starts the worker's thread.
+    virtual bool Start() = 0;
+    // The worker thread base's stop sequence (bounded wait).
+    virtual void Stop() = 0;
+    virtual void SetAttitude(double time, float roll, float pitch, float magneticHeading,
+                             float magneticVariation) = 0;
+    virtual void SetPort(short comNumber, unsigned baud) = 0;
+    virtual void SetTelegramType(int type) = 0;
+};
+
+struct TelegramOutputFactory {
+    // An ASCII telegram worker for (type, COM number, baud); null when it cannot be made.
+    std::function<std::unique_ptr<ITelegramOutput>(int, short, unsigned)> attitude;
+    // The binary worker of the sensor-side port; null when it cannot be made.
+    std::function<std::unique_ptr<ITelegramOutput>()> sensorPort;
+};
+
+// The program's workers: the attitude telegram worker of each output row and the binary
+// worker of the sensor-side port. The sensor link uses these unless a test sets others.
+TelegramOutputFactory DefaultTelegramOutputFactory();

@@ -1,0 +1,54 @@
+// The "Advanced" dialog: the connected sensor's id, its sample rate and baud rate
+// (applied to the sensor at once), the filter gain and magnetometer weight, smoothing and
+// its time window, and the Euler log.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class CAdvancedDlg;
+}
+class CTavimoDlg;
+
+constexpr int IDD_ADVANCED = 13660;
+
+class CAdvancedDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAdvancedDlg(CTavimoDlg* mainDlg);
+    ~CAdvancedDlg() override;
+
+    // Validates and copies the values back into the main window; the dialog stays open
+    // (with a message and the focus on the field) when a value is out of range.
+    void OnOK();
+    void OnApplySampleRate();
+    void OnApplyBaudRate();
+    void OnSmoothing();
+    void OnBrowseFolder();
+    void OnLogging();
+    // The folder browser: the chosen folder, or empty when cancelled (tests replace it).
+    std::function<std::string(const std::string& start)> m_browse;
+
+    short SampleRate() const { return m_nSampleRate; }
+    float FilterGain() const { return m_fFilterGain; }
+    float MagnetometerWeight() const { return m_fMagnetometerWeight; }
+    unsigned TimeWindow() const { return m_nTimeWindow; }
+
+private:
+    void SelectBaud(long baud);
+    void SelectRate(short rate);
+    void ShowSensorValues();
+    bool Validate(const QString& text, double low, double high, bool integer, QWidget* field,
+                  double& value);
+
+    std::unique_ptr<Ui::CAdvancedDlg> m_ui;
+    CTavimoDlg* m_pMainDlg;
+    short m_nSampleRate;
+    float m_fFilterGain;
+    float m_fMagnetometerWeight;
+    unsigned m_nTimeWindow;
+    std::string m_strDeviceId;
+};

@@ -1,0 +1,43 @@
+// The sensor object stand-in: a simulated orientation sensor under the sensor's class id,
+// implementing IMotionTracker and the sink's connection point. Linking this library
+// registers the class; tests may revoke and restore the registration.
+#pragma once
+
+#include <vector>
+
+#include "interfaces/MotionTracker.h"
+
+namespace mtobj {
+
+// Registry settings of the sensor object (HKEY_CURRENT_USER): "Port" (text, "COM1" by
+// default) names the port the device answers on, "Seed" (DWORD, 1 by default) its motion.
+// Settings saved by slot 37 go under "Devices\<device id>".
+inline constexpr const char* kSettingsKey = "Software\\Tervalis\\Calyra\\MotionSensor";
+
+// Takes the class out of the class table ("component not registered") or back in.
+void UnregisterClass();
+void RegisterClass();
+
+}  // namespace mtobj
+
+// What a test can do to the simulated sensor beyond the sensor interface.
+class IMotionTrackerSimulation : public IUnknown {
+public:
+    // Stops delivering samples while sampling goes on, and starts again.
+    virtual HRESULT FallSilent() = 0;
+    virtual HRESULT Resume() = 0;
+    // From now on, the given slot answers the result (S_OK clears it).
+    virtual HRESULT RefuseSetting(int slot, HRESULT result) = 0;
+    // From now on, the given slot throws (false clears it).
+    virtual HRESULT ThrowFrom(int slot, bool enable) = 0;
+    // Queues raw arrays and announces them at once on the calling thread.
+    virtual HRESULT InjectBatch(const std::vector<VARIANT>& arrays) = 0;
+    // The seed of the motion and the motion time of the newest sample delivered
+    // (seconds; negative before the first).
+    virtual HRESULT GetSeed(DWORD* seed) = 0;
+    virtual HRESULT GetLastSampleSeconds(double* seconds) = 0;
+    // How many sample arrays the sensor has delivered and how many data events it fired.
+    virtual HRESULT GetCounts(DWORD* arrays, DWORD* events) = 0;
+};
+
+inline const IID IID_IMotionTrackerSimulation = MakeGuid("{6D0C2F47-1B35-4E0A-9C6B-2E74A1D3F5B8}");

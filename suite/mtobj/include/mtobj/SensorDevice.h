@@ -1,0 +1,48 @@
+// The one table of operations between the sensor object and a device: the sensor object
+// keeps the COM side (settings, queue, events, thread) and a device does the rest, so a
+// driver for a real sensor is one new implementation of this table.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Com.h"
+
+namespace mtobj {
+
+struct SensorConfig {
+    std::int16_t sampleRate = 100;  // Hz
+    std::int16_t outputMode = 2;    // 0 quaternion, 1 Euler angles, 2 rotation matrix
+    bool extraData = false;         // a second array after every sample
+    float gain = 1.0F;
+    std::int16_t filterParameter = 1;
+    float weight = 1.0F;
+};
+
+class ISensorDevice {
+public:
+    virtual ~ISensorDevice() = default;
+    // Opens the device on a port name ("COM1"); S_OK when the device answers there.
+    virtual HRESULT Open(const std::string& port, LONG baud) = 0;
+    virtual void Close() = 0;
+    virtual std::string DeviceId() const = 0;
+    // Applies the settings; they take effect at the next Start.
+    virtual void Configure(const SensorConfig& config) = 0;
+    virtual HRESULT Start() = 0;
+    virtual void Stop() = 0;
+    // Waits at most timeoutMs for the next batch and appends its arrays in delivery order
+    // (two per sample when extra data is on), and the device time of the newest sample in
+    // seconds. False when woken by Interrupt or stopped.
+    virtual bool ReadBatch(std::vector<std::vector<float>>& arrays, double& newestSeconds,
+                           DWORD timeoutMs) = 0;
+    // Wakes a ReadBatch in progress.
+    virtual void Interrupt() = 0;
+};
+
+// The simulated sensor: answers on the port named by the registry (COM1 unless set),
+// moves as VesselMotion(seed) and delivers its samples in batches on their due times.
+std::unique_ptr<ISensorDevice> MakeSimulatedDevice(std::uint32_t seed, const std::string& port);
+
+}  // namespace mtobj

@@ -1,0 +1,152 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "mtobj/SensorDevice.h"
+#include "mtobj/VesselMotion.h"
+#include "platform/Sync.h"
+
+namespace mtobj {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Batches come at most this often (about 60 data events a second), so a fast rate costs
+// the program a wake-up per batch, not one per sample: at 512 Hz the whole chain from
+// sensor to two telegram outputs then stays near 1% of a core.
+constexpr double kMinBatchMs = 16.0;
+
+class CSimulatedDevice final : public ISensorDevice {
+public:
+    CSimulatedDevice(std::uint32_t seed, std::string port)
+        : m_motion(seed), m_port(std::move(port)), m_created(Clock::now()) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%08X", 0x00300000U + (seed & 0xFFFFU));
+        m_deviceId = id;
+    }
+
+    HRESULT Open(const std::string& port, LONG baud) override {
+        std::lock_guard lock(m_mutex);
+        if (port != m_port || baud <= 0) {
+            return E_FAIL;
+        }
+        m_open = true;
+        return S_OK;
+    }
+    void Close() override {
+        Stop();
+        std::lock_guard lock(m_mutex);
+        m_open = false;
+    }
+    std::string DeviceId() const override { return m_deviceId; }
+    void Configure(const SensorConfig& config) override {
+        std::lock_guard lock(m_mutex);
+        m_config = config;
+    }
+    HRESULT Start() override {
+        std::lock_guard lock(m_mutex);
+        if (!m_open) {
+            return E_FAIL;
+        }
+        m_running = true;
+        m_period = 1000.0 / std::max<int>(1, m_config.sampleRate);
+        // The first sample is due one period from now, then one period apart.
+        m_startMs = NowMs();
+        m_next = 1;
+        return S_OK;
+    }
+    void Stop() override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_running = false;
+        }
+        m_wake.Set();
+    }
+    bool ReadBatch(std::vector<std::vector<float>>& arrays, double& newestSeconds,
+                   DWORD timeoutMs) override {
+        double dueMs;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_running) {
+                return false;
+            }
+            dueMs = std::max(m_startMs + m_next * m_period, m_lastBatchMs + kMinBatchMs);
+        }
+        const double waitMs = dueMs - NowMs();
+        if (waitMs > 0) {
+            const DWORD wait = static_cast<DWORD>(std::min<double>(std::ceil(waitMs), timeoutMs));
+            if (m_wake.Wait(wait)) {
+                return false;
+            }
+        }
+        std::lock_guard lock(m_mutex);
+        if (!m_running) {
+            return false;
+        }
+        const double now = NowMs();
+        m_lastBatchMs = now;
+        bool any = false;
+        while (m_startMs + m_next * m_period <= now) {
+            const double seconds = (m_startMs + m_next * m_period) / 1000.0;
+            ++m_next;
+            AppendSample(arrays, m_motion.At(seconds));
+            newestSeconds = seconds;
+            any = true;
+        }
+        return any;
+    }
+    void Interrupt() override { m_wake.Set(); }
+
+private:
+    double NowMs() const {
+        return std::chrono::duration<double, std::milli>(Clock::now() - m_created).count();
+    }
+    void AppendSample(std::vector<std::vector<float>>& arrays, const Attitude& a) const {
+        switch (m_config.outputMode) {
+            case 0: {
+                const auto q = VesselMotion::Quaternion(a);
+                arrays.emplace_back(q.begin(), q.end());
+                break;
+            }
+            case 1: {
+                const auto e = VesselMotion::Euler(a);
+                arrays.emplace_back(e.begin(), e.end());
+                break;
+            }
+            default: {
+                const auto m = VesselMotion::Matrix(a);
+                arrays.emplace_back(m.begin(), m.end());
+                break;
+            }
+        }
+        if (m_config.extraData) {
+            // Calibrated accelerations (gravity seen by the sensor), rates and field.
+            const auto m = VesselMotion::Matrix(a);
+            arrays.push_back({9.81F * m[6], 9.81F * m[7], 9.81F * m[8], 0, 0, 0, m[0], m[1], m[2]});
+        }
+    }
+
+    VesselMotion m_motion;
+    const std::string m_port;
+    const Clock::time_point m_created;
+    std::string m_deviceId;
+    std::mutex m_mutex;
+    CEvent m_wake;
+    SensorConfig m_config;
+    bool m_open = false;
+    bool m_running = false;
+    double m_period = 10.0;
+    double m_startMs = 0;
+    double m_lastBatchMs = -1e9;
+    std::uint64_t m_next = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<ISensorDevice> MakeSimulatedDevice(std::uint32_t seed, const std::string& port) {
+    return std::make_unique<CSimulatedDevice>(seed, port);
+}
+
+}  // namespace mtobj

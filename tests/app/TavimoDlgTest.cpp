@@ -1,0 +1,327 @@
+// The main window driven offscreen with the simulated sensor: its lists, settings,
+// connection lamp, outputs, variation, health-check messages and embedded mode.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "GuiTestApp.h"
+#include "TestSupport.h"
+#include "app/AdvancedDlg.h"
+#include "app/AttitudeDlg.h"
+#include "app/CJLatitudeEdit.h"
+#include "app/Config.h"
+#include "app/MotionTrackerHealthCheck.h"
+#include "app/ServerModule.h"
+#include "app/TavimoDlg.h"
+#include "app/XsensModule.h"
+#include "attitude/AttitudeControls.h"
+#include "led/LedCtrl.h"
+#include "mtobj/MTObj.h"
+#include "platform/Prompt.h"
+#include "utilon/CommandLineInfoEx.h"
+
+namespace {
+// Answers every message box and remembers its text.
+class CAnsweringPrompt : public IPromptService {
+public:
+    int Show(const std::string& text, const std::string&, UINT type) override {
+        texts.push_back(text);
+        return (type & MB_YESNO) != 0 ? answer : IDOK;
+    }
+    std::vector<std::string> texts;
+    int answer = IDNO;
+};
+
+class TavimoDlgTest : public testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        CoInitialize(nullptr);
+        // The program serves its own sink class, as the application object does at start-up.
+        ASSERT_EQ(server.RegisterClassObjects(), S_OK);
+        platform::SetPromptService(&prompts);
+        m_config = tavimo_test::TempRoot() + "/Window.xml";
+    }
+    void TearDown() override {
+        dlg.reset();
+        platform::SetPromptService(nullptr);
+        CoUninitialize();
+    }
+    // Makes the window as the program does (the configuration named on the command line)
+    // and runs its start-up.
+    CTavimoDlg& Start(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"tavimo", m_config};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ParseCommandLine(commandLine, args);
+        dlg = std::make_unique<CTavimoDlg>(commandLine);
+        dlg->OnInitDialog();
+        dlg->show();
+        return *dlg;
+    }
+    template <class T>
+    T* Control(int id) {
+        return qobject_cast<T*>(dlg->Control(id));
+    }
+    bool WaitConnected() {
+        return QTest::qWaitFor([this] { return dlg->Led()->GetActiveColor() != 0x0087FF; }, 10000);
+    }
+    CComPtr<IMotionTrackerSimulation> Simulation() {
+        CComPtr<IMotionTrackerSimulation> sim;
+        dlg->SensorLink()->GetTracker()->QueryInterface(IID_IMotionTrackerSimulation,
+                                                        reinterpret_cast<void**>(&sim));
+        return sim;
+    }
+    std::string ConfigValue(const char* key) {
+        CConfig config;
+        CComBSTR value("");
+        if (!config.Load(CComBSTR(m_config)) || !config.GetValue(CComBSTR(key), value)) {
+            return "<missing>";
+        }
+        return value.str();
+    }
+
+    CTavimoServerModule server{"/usr/bin/tavimo"};
+    attitude::CAttitudeControlsRegistration controls;
+    CAnsweringPrompt prompts;
+    CCommandLineInfoEx commandLine;
+    std::unique_ptr<CTavimoDlg> dlg;
+    std::string m_config;
+};
+}  // namespace
+
+TEST_F(TavimoDlgTest, StartUpFillsTheListsWritesTheDefaultFileAndConnects) {
+    CTavimoDlg& w = Start();
+    EXPECT_TRUE(std::filesystem::exists(m_config));  // a missing file starts as the default
+    auto* telegrams = Control<QComboBox>(13735);
+    ASSERT_NE(telegrams, nullptr);
+    ASSERT_EQ(telegrams->count(), 8);
+    EXPECT_EQ(telegrams->itemText(7), "HDM,TSS1");
+    EXPECT_EQ(telegrams->itemData(7).toInt(), 7);
+    auto* frequency = Control<QComboBox>(13743);
+    EXPECT_EQ(frequency->itemText(0), "1 Hz");
+    EXPECT_EQ(frequency->currentText(), "Max Output");
+    auto* ports = Control<QComboBox>(13709);
+    EXPECT_GE(ports->findText("COM1"), 0);
+    EXPECT_EQ(ports->currentText(), "COM1");
+    EXPECT_EQ(Control<QComboBox>(13731)->currentText(), "COM2");
+    EXPECT_EQ(Control<QComboBox>(13711)->itemText(0), "115200");
+    EXPECT_FALSE(Control<QPushButton>(13739)->isEnabled());  // until a sensor answers
+    EXPECT_EQ(w.Led()->GetActiveColor(), 0x0087FFu);         // connecting: orange
+
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_EQ(w.Led()->GetActiveColor(), 0x00FF00u);
+    EXPECT_TRUE(Control<QPushButton>(13739)->isEnabled());
+    EXPECT_TRUE(w.IsSensorRunning());
+    EXPECT_FALSE(w.DeviceId().empty());
+    // Live values reach the labels within a few refreshes.
+    auto* heading = Control<QLabel>(13720);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !heading->text().isEmpty(); }, 10000));
+    EXPECT_TRUE(Control<QLabel>(13708)->text().contains("min /"));
+    SaveScreenshot(w, "main-window");
+}
+
+TEST_F(TavimoDlgTest, SensorOnAnotherPortTurnsTheLampRed) {
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("SensorPort/Path"), CComBSTR("COM3")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    EXPECT_EQ(Control<QComboBox>(13709)->currentText(), "COM3");
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_EQ(w.Led()->GetActiveColor(), 0x0000FFu);
+    EXPECT_FALSE(Control<QPushButton>(13739)->isEnabled());
+    EXPECT_FALSE(w.IsSensorRunning());
+}
+
+TEST_F(TavimoDlgTest, FrequencyListSetsTheOutputIntervalAtOnce) {
+    CTavimoDlg& w = Start();
+    auto* frequency = Control<QComboBox>(13743);
+    EXPECT_EQ(w.SensorLink()->GetOutputInterval(), 0.0);
+    const std::pair<const char*, double> cases[] = {{"1 Hz", 1000}, {"2 Hz", 500},
+                                                    {"5 Hz", 200},  {"10 Hz", 100},
+                                                    {"25 Hz", 40},  {"Max Output", 0}};
+    for (const auto& [text, interval] : cases) {
+        frequency->setCurrentIndex(frequency->findText(text));
+        w.OnSelChangeFrequency();
+        EXPECT_EQ(w.SensorLink()->GetOutputInterval(), interval) << text;
+    }
+}
+
+TEST_F(TavimoDlgTest, TelegramListsEnableTheirRowsAndTheApplyButton) {
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    config.Load(CComBSTR(m_config));
+    config.SetValue(CComBSTR("PrimaryPort/Telegram"), CComBSTR(""));
+    config.SetValue(CComBSTR("SecondaryPort/Telegram"), CComBSTR(""));
+    config.Save(CComBSTR(""));
+    CTavimoDlg& w = Start();
+    // No stored telegram text: the start-up stores "None" and marks both rows changed.
+    EXPECT_TRUE(Control<QPushButton>(13717)->isEnabled());
+    EXPECT_FALSE(Control<QComboBox>(13743)->isEnabled());  // both rows "None"
+    EXPECT_FALSE(Control<QComboBox>(13731)->isEnabled());
+    EXPECT_FALSE(Control<QComboBox>(13734)->isEnabled());
+    EXPECT_EQ(w.PrimaryOutputId(), 0);
+
+    auto* primary = Control<QComboBox>(13735);
+    primary->setCurrentIndex(primary->findText("HDT"));
+    w.OnSelChangeTelegram(true);
+    EXPECT_TRUE(Control<QComboBox>(13743)->isEnabled());
+    EXPECT_TRUE(Control<QComboBox>(13731)->isEnabled());
+    w.OnApplyOutput();
+    EXPECT_NE(w.PrimaryOutputId(), 0);
+    EXPECT_FALSE(Control<QPushButton>(13717)->isEnabled());
+    EXPECT_EQ(ConfigValue("PrimaryPort/Telegram"), "HDT");
+    EXPECT_EQ(ConfigValue("SecondaryPort/Telegram"), "None");
+
+    primary->setCurrentIndex(0);
+    w.OnSelChangeTelegram(true);
+    w.OnApplyOutput();
+    EXPECT_EQ(w.PrimaryOutputId(), 0);  // "None" removes the output
+}
+
+TEST_F(TavimoDlgTest, MagneticVariationLimits) {
+    CTavimoDlg& w = Start();
+    CCJLatitudeEdit* edit = w.VariationEdit();
+    ASSERT_NE(edit, nullptr);
+    edit->SetValue(180.0);
+    w.OnApplyVariation();
+    EXPECT_TRUE(prompts.texts.empty());
+    EXPECT_FLOAT_EQ(w.SensorLink()->GetMagneticVariation(), 180.0F);
+    edit->SetValue(-180.0);
+    w.OnApplyVariation();
+    EXPECT_FLOAT_EQ(w.SensorLink()->GetMagneticVariation(), -180.0F);
+    EXPECT_EQ(std::stod(ConfigValue("MagneticVariation")), -180.0);
+    edit->SetValue(-180.01);
+    w.OnApplyVariation();
+    ASSERT_EQ(prompts.texts.size(), 1u);
+    EXPECT_EQ(prompts.texts[0].rfind("Please enter a Magnetic Variation value between: ", 0), 0u);
+    EXPECT_FLOAT_EQ(w.SensorLink()->GetMagneticVariation(), -180.0F);  // the old value stays
+    EXPECT_NEAR(edit->GetValue(), -180.0, 1e-9);
+}
+
+TEST_F(TavimoDlgTest, AdvancedDialogRateTooHighForTheBaudRateLeavesTheSensorStopped) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    w.StopSensorIfRunning();
+    w.SetSampleRate(512);
+    w.CheckRateAndStart();
+    ASSERT_FALSE(prompts.texts.empty());
+    EXPECT_EQ(prompts.texts.back(), "Sample Rate too high for this Baud rate !");
+    EXPECT_FALSE(w.IsSensorRunning());
+    w.SetSampleRate(400);  // 400 x 270 = 108000 fits 115200
+    w.CheckRateAndStart();
+    EXPECT_TRUE(w.IsSensorRunning());
+}
+
+TEST_F(TavimoDlgTest, AdvancedDialogValidatesAndCopiesBack) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    CAdvancedDlg advanced(&w);
+    auto* window = advanced.findChild<QLineEdit*>("windowEdit");
+    auto* gain = advanced.findChild<QLineEdit*>("gainEdit");
+    ASSERT_TRUE(window && gain);
+    window->setText("10001");
+    advanced.OnOK();
+    ASSERT_FALSE(prompts.texts.empty());
+    EXPECT_EQ(advanced.result(), 0);  // still open
+    window->setText("10000");
+    gain->setText("2.5");
+    advanced.OnOK();
+    EXPECT_EQ(advanced.result(), QDialog::Accepted);
+    EXPECT_EQ(w.Settings().m_nTimeWindow, 10000);
+    EXPECT_FLOAT_EQ(w.Settings().m_fFilterGain, 2.5F);
+
+    CAdvancedDlg logging(&w);
+    logging.m_browse = [](const std::string&) { return tavimo_test::TempRoot(); };
+    logging.OnBrowseFolder();
+    EXPECT_EQ(w.Settings().m_strLogFolder, tavimo_test::TempRoot());
+    logging.OnLogging();
+    EXPECT_TRUE(w.Settings().m_bLogging);
+    // The log starts with the next sample, in the chosen folder.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !w.SensorLink()->GetEulerLogFileName().empty(); }, 10000));
+    EXPECT_EQ(std::filesystem::path(w.SensorLink()->GetEulerLogFileName()).parent_path(),
+              std::filesystem::path(tavimo_test::TempRoot()));
+    logging.OnLogging();
+    EXPECT_FALSE(w.Settings().m_bLogging);
+    logging.OnSmoothing();
+    EXPECT_EQ(w.SensorLink()->IsSmoothing(), w.Settings().m_bApplySmoothing);
+    SaveScreenshot(logging, "advanced-dialog");
+}
+
+TEST_F(TavimoDlgTest, HealthCheckMessagesReconnectAndAskAtLoss) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    w.OnPostedMessage(WM_TAVIMO_RECONNECT_SENSOR, 0, 0);
+    EXPECT_FALSE(w.QuitRequested());
+    prompts.answer = IDNO;
+    w.OnPostedMessage(WM_TAVIMO_SENSOR_LOST, 0, 0);
+    ASSERT_FALSE(prompts.texts.empty());
+    EXPECT_NE(prompts.texts.back().find("Do you wish to exit the Tavimo Application?"),
+              std::string::npos);
+    EXPECT_FALSE(w.QuitRequested());
+    prompts.answer = IDYES;
+    w.OnPostedMessage(WM_TAVIMO_SENSOR_LOST, 0, 0);
+    EXPECT_TRUE(w.QuitRequested());
+    EXPECT_EQ(w.ExitCode(), 0);
+}
+
+TEST_F(TavimoDlgTest, EmbeddedHidesAfterTheFirstConnectionAndRaisesAnAlarmAtLoss) {
+    CTavimoDlg& w = Start({"-Embedded"});
+    EXPECT_TRUE(w.IsEmbedded());
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_FALSE(w.isVisible());
+    w.show();
+    w.OnConnect();  // a connection the user asked for does not hide the window
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Led()->GetActiveColor() == 0x00FF00; }, 10000));
+    EXPECT_TRUE(w.isVisible());
+    std::unique_ptr<QMenu> menu = w.BuildTrayMenu();
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Hide the Tavimo");
+    EXPECT_EQ(menu->actions()[1]->text(), "Exit the Tavimo application");
+    w.OnTrayCommand(ID_TRAY_HIDE);
+    EXPECT_EQ(w.BuildTrayMenu()->actions()[0]->text(), "Restore the Tavimo");
+    w.OnPostedMessage(WM_TAVIMO_SENSOR_LOST, 0, 0);
+    EXPECT_TRUE(prompts.texts.empty());  // alarms instead of boxes
+    EXPECT_TRUE(w.QuitRequested());
+    EXPECT_NE(w.ExitCode(), 0);  // a service manager starts it again
+}
+
+TEST_F(TavimoDlgTest, AttitudeWindowsToggleAndReportAMissingControl) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    w.OnCompass();
+    ASSERT_NE(w.AttitudeWindow(), nullptr);
+    w.On3DView();
+    ASSERT_NE(w.ViewWindow(), nullptr);
+    QTest::qWait(600);  // a few display refreshes reach both windows
+    SaveScreenshot(*w.AttitudeWindow(), "attitude-window");
+    SaveScreenshot(*w.ViewWindow(), "3d-view-window");
+    w.AttitudeWindow()->close();  // closing tells the main window, which destroys it
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.AttitudeWindow() == nullptr; }, 5000));
+    w.On3DView();
+    EXPECT_EQ(w.ViewWindow(), nullptr);
+    controls.Revoke();
+    w.OnCompass();
+    EXPECT_EQ(w.AttitudeWindow(), nullptr);
+    ASSERT_FALSE(prompts.texts.empty());
+    EXPECT_EQ(prompts.texts.back().rfind("Unable to display the Attitude window.", 0), 0u);
+}
+
+TEST_F(TavimoDlgTest, MissingSensorComponentEndsTheStartUp) {
+    mtobj::UnregisterClass();
+    CTavimoDlg& w = Start();
+    mtobj::RegisterClass();
+    EXPECT_TRUE(w.QuitRequested());
+    EXPECT_EQ(w.SensorLink(), nullptr);
+    ASSERT_FALSE(prompts.texts.empty());
+    EXPECT_NE(prompts.texts.back().find("MTobj.dll is correctly registered"), std::string::npos);
+}

@@ -1,0 +1,1 @@
+tavimo_test(suite_logmill_tests SOURCES LogmillTest.cpp LIBS logmill)
