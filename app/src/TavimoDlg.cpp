@@ -156,7 +156,22 @@ int CTavimoDlg::DoModal() {
     if (m_bQuitRequested) {
         return IDCANCEL;
     }
-    return exec();
+    // Not QDialog::exec(): hiding the window (embedded, or to the notification area) ends
+    // exec()'s loop, and with it the program. This loop ends only at done().
+    setResult(0);
+    show();
+    QEventLoop loop;
+    m_pModalLoop = &loop;
+    loop.exec(QEventLoop::DialogExec);
+    m_pModalLoop = nullptr;
+    return result();
+}
+
+void CTavimoDlg::done(int result) {
+    QDialog::done(result);
+    if (m_pModalLoop != nullptr) {
+        m_pModalLoop->exit(result);
+    }
 }
 
 BOOL CTavimoDlg::OnInitDialog() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 #include <memory>
@@ -62,6 +63,8 @@ public:
     // Initialises the window and runs it modally; returns at once when initialisation
     // asked the program to quit.
     int DoModal();
+    // Ends DoModal's loop with the result (hiding the window does not).
+    void done(int result) override;
     // The start-up sequence; TRUE always (a failure posts the quit instead).
     BOOL OnInitDialog();
     bool QuitRequested() const { return m_bQuitRequested; }
@@ -165,4 +168,5 @@ private:
     bool m_bQuitRequested = false;
     bool m_bInitialised = false;
     int m_nExitCode = 0;
+    QEventLoop* m_pModalLoop = nullptr;  // DoModal's loop while it runs
 };
