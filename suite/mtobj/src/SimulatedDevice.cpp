@@ -2,7 +2,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <optional>
 
 #include "mtobj/SensorDevice.h"
 #include "mtobj/VesselMotion.h"
@@ -18,10 +20,28 @@ using Clock = std::chrono::steady_clock;
 // sensor to two telegram outputs then stays near 1% of a core.
 constexpr double kMinBatchMs = 16.0;
 
+// A seam for fault tests of the whole program: with TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS
+// set to n, every simulated device of the process stops delivering samples n ms after the
+// first device was made, like a sensor that stops talking while its port stays open.
+// Reconnecting does not bring it back.
+std::optional<Clock::time_point> SilentFrom() {
+    static const std::optional<Clock::time_point> from = []() -> std::optional<Clock::time_point> {
+        const char* text = std::getenv("TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS");
+        char* end = nullptr;
+        const long ms = text != nullptr ? std::strtol(text, &end, 10) : -1;
+        if (text == nullptr || end == text || *end != '\0' || ms < 0) {
+            return std::nullopt;
+        }
+        return Clock::now() + std::chrono::milliseconds(ms);
+    }();
+    return from;
+}
+
 class CSimulatedDevice final : public ISensorDevice {
 public:
     CSimulatedDevice(std::uint32_t seed, std::string port)
         : m_motion(seed), m_port(std::move(port)), m_created(Clock::now()) {
+        SilentFrom();  // the silence is counted from the first device
         char id[16];
         std::snprintf(id, sizeof id, "%08X", 0x00300000U + (seed & 0xFFFFU));
         m_deviceId = id;
@@ -80,6 +100,10 @@ public:
             if (m_wake.Wait(wait)) {
                 return false;
             }
+        }
+        if (const auto silent = SilentFrom(); silent && Clock::now() >= *silent) {
+            m_wake.Wait(timeoutMs);
+            return false;
         }
         std::lock_guard lock(m_mutex);
         if (!m_running) {
