@@ -1,0 +1,21 @@
+# Faults injected into the real program: the store writer is the process killed in the
+# middle of store writes.
+if(TARGET logmill AND NOT TAVIMO_SANITIZE STREQUAL "thread")
+  add_executable(store_writer StoreWriter.cpp)
+  target_link_libraries(store_writer PRIVATE platform "$<LINK_LIBRARY:TAVIMO_COM_SERVER,logmill>")
+  add_library(tavimo_telegram_reader STATIC TelegramReader.cpp)
+  target_include_directories(tavimo_telegram_reader PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  tavimo_test(e2e_fault_tests
+    SOURCES FaultTest.cpp ProcessRunner.cpp
+    LIBS tavimo_core tavimo_telegram_reader comlane LibXml2::LibXml2 SQLite::SQLite3
+    TIMEOUT 300)
+  add_dependencies(e2e_fault_tests tavimo store_writer)
+  target_compile_definitions(e2e_fault_tests PRIVATE TAVIMO_BINARY="$<TARGET_FILE:tavimo>"
+                             STORE_WRITER_BINARY="$<TARGET_FILE:store_writer>")
+  # The soak (not in CI): scripts/soak.sh runs it.
+  add_executable(tavimo_soak Soak.cpp ProcessRunner.cpp)
+  target_link_libraries(tavimo_soak PRIVATE tavimo_telegram_reader platform comlane
+                        tavimo_test_support)
+  target_compile_definitions(tavimo_soak PRIVATE TAVIMO_BINARY="$<TARGET_FILE:tavimo>")
+  add_dependencies(tavimo_soak tavimo)
+endif()
