@@ -14,8 +14,6 @@ if(TARGET logmill AND NOT TAVIMO_SANITIZE STREQUAL "thread")
                              STORE_WRITER_BINARY="$<TARGET_FILE:store_writer>")
   # The soak (not in CI): scripts/soak.sh runs it.
   add_executable(tavimo_soak Soak.cpp ProcessRunner.cpp)
-  target_link_libraries(tavimo_soak PRIVATE tavimo_telegram_reader platform comlane
-                        tavimo_test_support)
-  target_compile_definitions(tavimo_soak PRIVATE TAVIMO_BINARY="$<TARGET_FILE:tavimo>")
-  add_dependencies(tavimo_soak tavimo)
+  target_link_libraries(tavimo_soak PRIVATE tavimo_telegram_reader tavimo_core comlane)
+  target_include_directories(tavimo_soak PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
 endif()
