@@ -22,6 +22,12 @@ echo "== Tests =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 [ "${TAVIMO_TEST_QUICK:-0}" = "1" ] && exit 0
 
+# libFuzzer targets, 30 seconds each (about 4 minutes, plus their clang build).
+if [ "${CI:-}" = "true" ] || [ "${TAVIMO_FUZZ:-0}" = "1" ]; then
+  echo "== Fuzzing =="
+  scripts/fuzz.sh 30
+fi
+
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
