@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -156,7 +157,12 @@ int CTavimoDlg::DoModal() {
     if (m_bQuitRequested) {
         return IDCANCEL;
     }
-    return exec();
+    // A loop of our own rather than exec(): exec() would end as soon as the window hides,
+    // and an embedded window lives hidden in the notification area.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, [&loop](int result) { loop.exit(result); });
+    show();
+    return loop.exec(QEventLoop::DialogExec);
 }
 
 BOOL CTavimoDlg::OnInitDialog() {
