@@ -721,6 +721,16 @@ void CTavimoDlg::hideEvent(QHideEvent* event) {
     }
 }
 
+bool CTavimoDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The user may have chosen another degree format for the suite since the mask was built.
+    if (watched == m_pVariationEdit && event->type() == QEvent::FocusIn &&
+        m_pVariationEdit->UnitsChanged()) {
+        m_pVariationEdit->SetMask();
+        ShowVariation();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CTavimoDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The window menu's "About" entry.
     const std::string about = LoadStringOrEmpty(IDS_ABOUTBOX);
