@@ -495,7 +495,7 @@ void CTavimoDlg::OnSelChangeFrequency() {
     }
     const int hz = m_ui->frequencyCombo->currentData().toInt();
     if (hz > 0) {
-        m_pXsensModule->SetOutputInterval(1000 / hz);
+        m_pXsensModule->SetOutputInterval(static_cast<double>(1000 / hz));  // whole milliseconds
     }
 }
 
