@@ -143,12 +143,7 @@ void CAdvancedDlg::OnApplySampleRate() {
     }
     m_nSampleRate = static_cast<short>(m_ui->rateCombo->currentText().toInt());
     link->SetSampleRate(m_nSampleRate);
-    short port = 0;
-    long baud = 0;
-    link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight,
-                            m_nSampleRate);
-    SelectBaud(baud);
-    ShowSensorValues();
+    ReadSensorBack(link);
 }
 
 void CAdvancedDlg::OnApplyBaudRate() {
@@ -157,6 +152,11 @@ void CAdvancedDlg::OnApplyBaudRate() {
         return;
     }
     link->SetSensorBaudRate(m_ui->baudCombo->currentText().toLong());
+    ReadSensorBack(link);
+}
+
+void CAdvancedDlg::ReadSensorBack(CXsensModule* link) {
+    // The lists show what the sensor reports now, also after it refused the change.
     short port = 0;
     long baud = 0;
     link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight,

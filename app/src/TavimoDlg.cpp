@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -156,22 +157,12 @@ int CTavimoDlg::DoModal() {
     if (m_bQuitRequested) {
         return IDCANCEL;
     }
-    // Not QDialog::exec(): hiding the window (embedded, or to the notification area) ends
-    // exec()'s loop, and with it the program. This loop ends only at done().
-    setResult(0);
-    show();
+    // A loop of our own rather than exec(): exec() would end as soon as the window hides,
+    // and an embedded window lives hidden in the notification area.
     QEventLoop loop;
-    m_pModalLoop = &loop;
-    loop.exec(QEventLoop::DialogExec);
-    m_pModalLoop = nullptr;
-    return result();
-}
-
-void CTavimoDlg::done(int result) {
-    QDialog::done(result);
-    if (m_pModalLoop != nullptr) {
-        m_pModalLoop->exit(result);
-    }
+    connect(this, &QDialog::finished, &loop, [&loop](int result) { loop.exit(result); });
+    show();
+    return loop.exec(QEventLoop::DialogExec);
 }
 
 BOOL CTavimoDlg::OnInitDialog() {
@@ -504,7 +495,7 @@ void CTavimoDlg::OnSelChangeFrequency() {
     }
     const int hz = m_ui->frequencyCombo->currentData().toInt();
     if (hz > 0) {
-        m_pXsensModule->SetOutputInterval(1000 / hz);
+        m_pXsensModule->SetOutputInterval(static_cast<double>(1000 / hz));  // whole milliseconds
     }
 }
 
@@ -728,6 +719,16 @@ void CTavimoDlg::hideEvent(QHideEvent* event) {
             child->hide();
         }
     }
+}
+
+bool CTavimoDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The user may have chosen another degree format for the suite since the mask was built.
+    if (watched == m_pVariationEdit && event->type() == QEvent::FocusIn &&
+        m_pVariationEdit->UnitsChanged()) {
+        m_pVariationEdit->SetMask();
+        ShowVariation();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CTavimoDlg::contextMenuEvent(QContextMenuEvent* event) {

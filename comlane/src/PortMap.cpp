@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 #include "comlane/SerialDevice.h"
 #include "platform/Registry.h"
@@ -11,6 +12,13 @@ namespace comlane {
 namespace {
 // The suite's port map: one string value per port name.
 constexpr const char* kPortsKey = "SOFTWARE\\Tervalis\\Calyra\\Ports";
+
+// Reading the map may first write the shipped defaults: one thread at a time, so a
+// second port opened at the same moment never sees the key before its entries.
+std::recursive_mutex& MapMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
 
 std::string PortName(int number) {
     return "COM" + std::to_string(number);
@@ -45,6 +53,7 @@ int CPortMap::PortNumber(const std::string& name) {
 }
 
 std::vector<std::pair<std::string, std::string>> CPortMap::Entries() {
+    std::lock_guard lock(MapMutex());
     CRegKey key;
     std::map<int, std::string> byNumber;
     if (key.Open(HKEY_CURRENT_USER, kPortsKey) != ERROR_SUCCESS) {
@@ -108,6 +117,7 @@ bool CPortMap::Map(const std::string& name, const std::string& target) {
     if (number < 0 || target.empty()) {
         return false;
     }
+    std::lock_guard lock(MapMutex());
     Entries();  // a first mapping keeps the shipped defaults beside it
     CRegKey key;
     return key.Create(HKEY_CURRENT_USER, kPortsKey) == ERROR_SUCCESS &&
@@ -115,6 +125,7 @@ bool CPortMap::Map(const std::string& name, const std::string& target) {
 }
 
 bool CPortMap::Unmap(const std::string& name) {
+    std::lock_guard lock(MapMutex());
     const int number = PortNumber(name);
     CRegKey key;
     if (number < 0 || key.Open(HKEY_CURRENT_USER, kPortsKey) != ERROR_SUCCESS) {

@@ -320,25 +320,8 @@ void ComModuleUnlock() {
 
 // ---- Connection points --------------------------------------------------------------
 
-HRESULT AtlAdvise(IUnknown* container, IUnknown* sink, REFIID iid, DWORD* cookie) {
-    if (container == nullptr || sink == nullptr || cookie == nullptr) {
-        return E_POINTER;
-    }
-    CComPtr<IConnectionPointContainer> cpc;
-    HRESULT hr =
-        container->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
-    if (FAILED(hr)) {
-        return hr;
-    }
-    CComPtr<IConnectionPoint> point;
-    hr = cpc->FindConnectionPoint(iid, &point);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return point->Advise(sink, cookie);
-}
-
-HRESULT AtlUnadvise(IUnknown* container, REFIID iid, DWORD cookie) {
+namespace {
+HRESULT FindConnectionPoint(IUnknown* container, REFIID iid, CComPtr<IConnectionPoint>& point) {
     if (container == nullptr) {
         return E_POINTER;
     }
@@ -348,12 +331,23 @@ HRESULT AtlUnadvise(IUnknown* container, REFIID iid, DWORD cookie) {
     if (FAILED(hr)) {
         return hr;
     }
-    CComPtr<IConnectionPoint> point;
-    hr = cpc->FindConnectionPoint(iid, &point);
-    if (FAILED(hr)) {
-        return hr;
+    return cpc->FindConnectionPoint(iid, &point);
+}
+}  // namespace
+
+HRESULT AtlAdvise(IUnknown* container, IUnknown* sink, REFIID iid, DWORD* cookie) {
+    if (sink == nullptr || cookie == nullptr) {
+        return E_POINTER;
     }
-    return point->Unadvise(cookie);
+    CComPtr<IConnectionPoint> point;
+    const HRESULT hr = FindConnectionPoint(container, iid, point);
+    return FAILED(hr) ? hr : point->Advise(sink, cookie);
+}
+
+HRESULT AtlUnadvise(IUnknown* container, REFIID iid, DWORD cookie) {
+    CComPtr<IConnectionPoint> point;
+    const HRESULT hr = FindConnectionPoint(container, iid, point);
+    return FAILED(hr) ? hr : point->Unadvise(cookie);
 }
 
 // ---- Variants ---------------------------------------------------------------------------

@@ -348,7 +348,10 @@ LONG RegDeleteValue(HKEY key, const char* name) {
     return sqlite3_changes(g_db) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-LONG RegDeleteKey(HKEY parent, const char* subKey) {
+namespace {
+// Deletes the key below parent (with everything under it when tree is set; otherwise only
+// a key without sub-keys) in one transaction.
+LONG DeleteKey(HKEY parent, const char* subKey, bool tree) {
     std::lock_guard lock(g_mutex);
     if (LONG rc = Check(parent); rc != ERROR_SUCCESS) {
         return rc;
@@ -360,7 +363,7 @@ LONG RegDeleteKey(HKEY parent, const char* subKey) {
     if (id == 0) {
         return ERROR_FILE_NOT_FOUND;
     }
-    {
+    if (!tree) {
         Statement children("SELECT 1 FROM keys WHERE parent = ?");
         if (children.Bind(1, id).Step() == SQLITE_ROW) {
             return ERROR_ACCESS_DENIED;
@@ -373,25 +376,14 @@ LONG RegDeleteKey(HKEY parent, const char* subKey) {
     DeleteSubtree(id);
     return tx.Commit() ? ERROR_SUCCESS : ERROR_BADDB;
 }
+}  // namespace
+
+LONG RegDeleteKey(HKEY parent, const char* subKey) {
+    return DeleteKey(parent, subKey, false);
+}
 
 LONG RegDeleteTree(HKEY parent, const char* subKey) {
-    std::lock_guard lock(g_mutex);
-    if (LONG rc = Check(parent); rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    if (SplitPath(subKey).empty()) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    const sqlite3_int64 id = Resolve(parent->id, subKey, false, nullptr);
-    if (id == 0) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    Transaction tx;
-    if (!tx.Ok()) {
-        return ERROR_BADDB;
-    }
-    DeleteSubtree(id);
-    return tx.Commit() ? ERROR_SUCCESS : ERROR_BADDB;
+    return DeleteKey(parent, subKey, true);
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, std::string& name) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "led/LedCtrl.h"
 #include "mtobj/MTObj.h"
 #include "platform/Prompt.h"
+#include "platform/Registry.h"
 #include "utilon/CommandLineInfoEx.h"
 
 namespace {
@@ -205,6 +207,22 @@ TEST_F(TavimoDlgTest, MagneticVariationLimits) {
     EXPECT_EQ(prompts.texts[0].rfind("Please enter a Magnetic Variation value between: ", 0), 0u);
     EXPECT_FLOAT_EQ(w.SensorLink()->GetMagneticVariation(), -180.0F);  // the old value stays
     EXPECT_NEAR(edit->GetValue(), -180.0, 1e-9);
+}
+
+TEST_F(TavimoDlgTest, VariationEditFollowsAUnitChangeWhenItGetsTheFocus) {
+    CTavimoDlg& w = Start();
+    w.VariationEdit()->SetValue(-12.25);
+    w.OnApplyVariation();
+    const QString before = w.VariationEdit()->text();
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "SOFTWARE\\Tervalis\\Calyra\\Properties"),
+              ERROR_SUCCESS);
+    key.SetString("Units:Latitude/Longitude:Default[String]", "DDD.ddd");
+    QFocusEvent focus(QEvent::FocusIn);
+    QApplication::sendEvent(w.VariationEdit(), &focus);
+    EXPECT_NE(w.VariationEdit()->text(), before);
+    EXPECT_TRUE(w.VariationEdit()->text().contains("12.250"));
+    EXPECT_NEAR(w.VariationEdit()->GetValue(), -12.25, 1e-9);
 }
 
 TEST_F(TavimoDlgTest, AdvancedDialogRateTooHighForTheBaudRateLeavesTheSensorStopped) {

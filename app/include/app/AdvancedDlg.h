@@ -41,6 +41,7 @@ private:
     void SelectBaud(long baud);
     void SelectRate(short rate);
     void ShowSensorValues();
+    void ReadSensorBack(class CXsensModule* link);
     bool Validate(const QString& text, double low, double high, bool integer, QWidget* field,
                   double& value);
 

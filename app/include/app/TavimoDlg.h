@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 #include <memory>
@@ -63,8 +62,6 @@ public:
     // Initialises the window and runs it modally; returns at once when initialisation
     // asked the program to quit.
     int DoModal();
-    // Ends DoModal's loop with the result (hiding the window does not).
-    void done(int result) override;
     // The start-up sequence; TRUE always (a failure posts the quit instead).
     BOOL OnInitDialog();
     bool QuitRequested() const { return m_bQuitRequested; }
@@ -125,6 +122,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FillLists();
@@ -168,5 +166,4 @@ private:
     bool m_bQuitRequested = false;
     bool m_bInitialised = false;
     int m_nExitCode = 0;
-    QEventLoop* m_pModalLoop = nullptr;  // DoModal's loop while it runs
 };

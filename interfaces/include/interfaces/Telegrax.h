@@ -26,7 +26,7 @@ public:
     // motion telegram) is under 64 bytes.
     static constexpr int kOutputCycleBytes = 64;
     // Frames longer than this are dropped on receive (a stream without frame ends).
-    static constexpr std::size_t kMaxReceivedTelegram = 64 * 1024;
+    static constexpr std::size_t kMaxReceivedTelegram = std::size_t{64} * 1024;
     // Received telegrams waiting beyond this are dropped (nobody is reading).
     static constexpr std::size_t kMaxWaitingTelegrams = 1024;
 

@@ -125,18 +125,19 @@ void CErrorLog::Trace(const char* context, const char* format, ...) {
     }
     va_list args;
     va_start(args, format);
-    std::string text = Format(format, args);
+    const std::string text = Format(format, args);
     va_end(args);
     Write(context, text);
 }
 
+// The same line as Trace; callers use it for life-cycle events, waits and failures.
 void CErrorLog::TraceNow(const char* context, const char* format, ...) {
     if (!IsTraceEnabled()) {
         return;
     }
     va_list args;
     va_start(args, format);
-    std::string text = Format(format, args);
+    const std::string text = Format(format, args);
     va_end(args);
     Write(context, text);
 }

@@ -1,0 +1,82 @@
+// tavimo-ports: shows and changes the port map, which ties each "COM<n>" name the module
+// uses to a serial device or to a virtual port ("pty").
+//
+//   tavimo-ports                       list the map (name, device, where a virtual port appears)
+//   tavimo-ports map COM4 /dev/ttyUSB0 tie a name to a device (or to "pty")
+//   tavimo-ports unmap COM4            remove a name
+//   tavimo-ports sensor COM4           the port on which the simulated sensor answers
+#include <cstdio>
+#include <string>
+
+#include "comlane/SerialDevice.h"
+#include "mtobj/MTObj.h"
+#include "platform/Registry.h"
+
+namespace {
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: tavimo-ports [list | map COM<n> <device|pty> | unmap COM<n> | sensor COM<n>]\n");
+    return 2;
+}
+
+int BadName(const std::string& name) {
+    std::fprintf(stderr, "tavimo-ports: '%s' is not a port name (COM1 to COM99999)\n", name.c_str());
+    return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "list";
+    if (command == "list" && argc <= 2) {
+        for (const auto& [name, target] : comlane::CPortMap::Entries()) {
+            if (target == comlane::CPortMap::kPseudoTerminal) {
+                std::printf("%-8s pty  (appears as %s)\n", name.c_str(), comlane::CPortMap::LinkPath(name).c_str());
+            } else {
+                std::printf("%-8s %s\n", name.c_str(), target.c_str());
+            }
+        }
+        return 0;
+    }
+    if (command == "map" && argc == 4) {
+        if (comlane::CPortMap::PortNumber(argv[2]) < 0) {
+            return BadName(argv[2]);
+        }
+        const std::string target = argv[3];
+        if (target != comlane::CPortMap::kPseudoTerminal && target.rfind("/dev/", 0) != 0) {
+            std::fprintf(stderr, "tavimo-ports: '%s' is neither a device under /dev nor \"pty\"\n", argv[3]);
+            return 2;
+        }
+        if (target != comlane::CPortMap::kPseudoTerminal && comlane::CSerialDevice::IsConsole(target)) {
+            std::fprintf(stderr, "tavimo-ports: %s is the system console and is never opened\n", argv[3]);
+            return 1;
+        }
+        if (!comlane::CPortMap::Map(argv[2], target)) {
+            std::fprintf(stderr, "tavimo-ports: the registry could not be written\n");
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "unmap" && argc == 3) {
+        if (comlane::CPortMap::PortNumber(argv[2]) < 0) {
+            return BadName(argv[2]);
+        }
+        if (!comlane::CPortMap::Unmap(argv[2])) {
+            std::fprintf(stderr, "tavimo-ports: %s is not mapped\n", argv[2]);
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "sensor" && argc == 3) {
+        if (comlane::CPortMap::PortNumber(argv[2]) < 0) {
+            return BadName(argv[2]);
+        }
+        CRegKey key;
+        if (key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey) != ERROR_SUCCESS ||
+            key.SetString("Port", argv[2]) != ERROR_SUCCESS) {
+            std::fprintf(stderr, "tavimo-ports: the registry could not be written\n");
+            return 1;
+        }
+        return 0;
+    }
+    return Usage();
+}

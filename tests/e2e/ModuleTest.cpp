@@ -1,0 +1,154 @@
+// The whole module: the tavimo binary started on a fresh configuration file, with the
+// simulated sensor, sends its telegrams on the virtual ports at the chosen rate.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ProcessRunner.h"
+#include "TestSupport.h"
+#include "app/Config.h"
+#include "app/Settings.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+std::string PortLink(const char* name) {
+    return std::string(std::getenv("XDG_RUNTIME_DIR")) + "/tavimo/ports/" + name;
+}
+
+// Opens a virtual port as any serial client would, once the module has published it.
+int OpenPort(const char* name) {
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < deadline) {
+        const int fd = open(PortLink(name).c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) {
+            termios tio{};
+            tcgetattr(fd, &tio);
+            cfmakeraw(&tio);
+            tcsetattr(fd, TCSANOW, &tio);
+            return fd;
+        }
+        poll(nullptr, 0, 50);
+    }
+    return -1;
+}
+
+// Reads whole lines for the given time.
+std::vector<std::string> ReadLines(int fd, std::chrono::milliseconds duration) {
+    std::vector<std::string> lines;
+    std::string pending;
+    const auto end = Clock::now() + duration;
+    while (Clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n <= 0) {
+            continue;
+        }
+        pending.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t eol; (eol = pending.find("\r\n")) != std::string::npos;) {
+            lines.push_back(pending.substr(0, eol));
+            pending.erase(0, eol + 2);
+        }
+    }
+    return lines;
+}
+
+bool ChecksumValid(const std::string& line) {
+    const std::size_t star = line.find('*');
+    if (line.empty() || line[0] != '$' || star == std::string::npos || star + 3 != line.size()) {
+        return false;
+    }
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < star; ++i) {
+        sum ^= static_cast<unsigned char>(line[i]);
+    }
+    char expected[3];
+    std::snprintf(expected, sizeof(expected), "%02x", sum);
+    return line.substr(star + 1) == expected;
+}
+
+class ModuleTest : public testing::Test {
+protected:
+    void SetUp() override {
+        m_config = tavimo_test::TempRoot() + "/Vessel.xml";
+        std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    }
+    void Set(const char* key, const char* value) {
+        CConfig config;
+        ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+        ASSERT_TRUE(config.SetValue(CComBSTR(key), CComBSTR(value)));
+        ASSERT_TRUE(config.Save(CComBSTR("")));
+    }
+    std::string m_config;
+};
+}  // namespace
+
+TEST_F(ModuleTest, SendsHdtAndTss1OnTheVirtualPortsAtTheChosenRate) {
+    Set("TelegramOutputFrequency", "5 Hz");
+    ProcessRunner tavimo(TAVIMO_BINARY, {m_config});
+    ASSERT_TRUE(tavimo.Start());
+    const int hdt = OpenPort("COM2");
+    const int tss = OpenPort("COM3");
+    ASSERT_GE(hdt, 0) << tavimo.Output();
+    ASSERT_GE(tss, 0) << tavimo.Output();
+    // Wait for the sensor to connect (1 s) and settle, then count for four seconds.
+    ReadLines(hdt, std::chrono::milliseconds(2000));
+    ReadLines(tss, std::chrono::milliseconds(10));
+    const auto start = Clock::now();
+    std::vector<std::string> headings = ReadLines(hdt, std::chrono::milliseconds(4000));
+    std::vector<std::string> motions = ReadLines(tss, std::chrono::milliseconds(10));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    close(hdt);
+    close(tss);
+
+    ASSERT_FALSE(headings.empty()) << tavimo.Output();
+    const double rate = static_cast<double>(headings.size()) / seconds;
+    EXPECT_GT(rate, 3.5);
+    EXPECT_LT(rate, 6.5);
+    double previous = -1.0;
+    int changes = 0;
+    for (const std::string& line : headings) {
+        ASSERT_EQ(line.rfind("$HCHDT,", 0), 0u) << line;
+        EXPECT_TRUE(ChecksumValid(line)) << line;
+        const double heading = std::atof(line.c_str() + 7);
+        EXPECT_GE(heading, 0.0);
+        EXPECT_LT(heading, 360.0);
+        if (previous >= 0.0 && heading != previous) {
+            ++changes;
+        }
+        previous = heading;
+    }
+    EXPECT_GT(changes, 0);  // the heading follows the vessel
+    ASSERT_FALSE(motions.empty());
+    for (const std::string& line : motions) {
+        ASSERT_EQ(line.size(), 25u) << line;  // ":000000  0000USRRRR SPPPP"
+        EXPECT_EQ(line.rfind(":000000  0000U", 0), 0u) << line;
+        // Roll and pitch of a vessel in a seaway: a few degrees, in hundredths.
+        EXPECT_LT(std::abs(std::atoi(line.substr(15, 4).c_str())), 3000) << line;
+        EXPECT_LT(std::abs(std::atoi(line.substr(21, 4).c_str())), 3000) << line;
+    }
+
+    // SIGTERM ends it as the Exit command does: the settings are written back.
+    tavimo.Terminate();
+    CConfig config;
+    CComBSTR frequency("");
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.GetValue(CComBSTR("TelegramOutputFrequency"), frequency));
+    EXPECT_EQ(frequency.str(), "5 Hz");
+}
