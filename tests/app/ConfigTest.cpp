@@ -168,6 +168,27 @@ TEST_F(ConfigTest, SaveKeepsTheLatin1DeclarationAndItsBytes) {
     EXPECT_NE(text.find("<Unit>\xb0</Unit>"), std::string::npos) << text;
 }
 
+TEST_F(ConfigTest, ADeclaredEncodingThatWouldNotReadBackIsNeverSaved) {
+    // Found by fuzzing: a file declaring UTF-7 loads, but written in UTF-7 it no longer
+    // parses, and every setting would be lost at the next start.
+    const std::string utf7 =
+        "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<Tavimo><Unit>x</Unit></Tavimo>\n";
+    const fs::path path = File(utf7);
+    CConfig config;
+    ASSERT_TRUE(config.Load(path.string()));
+    ASSERT_TRUE(config.SetValue("Unit", "y"));
+    EXPECT_FALSE(config.Save(""));
+    EXPECT_EQ(ReadAll(path), utf7);
+    EXPECT_NE(m_trace.find("would not read back"), std::string::npos) << m_trace;
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 1);  // no temporary file left behind
+    CConfig again;
+    EXPECT_TRUE(again.Load(path.string()));
+}
+
 TEST_F(ConfigTest, SaveReplacesTheFileWholeAndKeepsItsPermissions) {
     const fs::path path = File(kSample);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);

@@ -79,6 +79,38 @@ std::filesystem::path SaveTarget(const std::string& fileName) {
     }
     return path;
 }
+
+// The document in the text; null unless it is one well-formed document with a root.
+// No network and no external entities: a configuration file reads only itself.
+xmlDocPtr ParseDocument(const std::string& text, const char* url) {
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlParserCtxtPtr parser = xmlNewParserCtxt();
+    if (parser == nullptr || text.size() > static_cast<std::size_t>(INT_MAX)) {
+        xmlFreeParserCtxt(parser);
+        return nullptr;
+    }
+    xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), url,
+                                      nullptr, options);
+    const bool wellFormed = parser->wellFormed != 0;
+    xmlFreeParserCtxt(parser);
+    if (doc != nullptr && (!wellFormed || xmlDocGetRootElement(doc) == nullptr)) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+    }
+    return doc;
+}
+
+// Whether the file holds a document Load can read.
+bool ReadsBack(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    if (!(file && bytes << file.rdbuf())) {
+        return false;
+    }
+    xmlDocPtr doc = ParseDocument(bytes.str(), path.c_str());
+    xmlFreeDoc(doc);
+    return doc != nullptr;
+}
 }  // namespace
 
 void CConfig::DocDeleter::operator()(_xmlDoc* doc) const {
@@ -112,20 +144,8 @@ bool CConfig::Load(const BSTR& fileName) {
         m_log.Trace("Load", "unable to read the configuration file %s", m_fileName.c_str());
         return false;
     }
-    const std::string text = bytes.str();
-    // No network and no external entities: a configuration file reads only itself.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    xmlParserCtxtPtr parser = xmlNewParserCtxt();
-    if (parser == nullptr || text.size() > static_cast<std::size_t>(INT_MAX)) {
-        xmlFreeParserCtxt(parser);
-        return false;
-    }
-    m_doc.reset(xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()),
-                                  m_fileName.c_str(), nullptr, options));
-    const bool wellFormed = parser->wellFormed != 0;
-    xmlFreeParserCtxt(parser);
-    if (!m_doc || !wellFormed || xmlDocGetRootElement(m_doc.get()) == nullptr) {
-        m_doc.reset();
+    m_doc.reset(ParseDocument(bytes.str(), m_fileName.c_str()));
+    if (!m_doc) {
         m_log.Trace("Load", "unable to load the configuration file %s", m_fileName.c_str());
         return false;
     }
@@ -209,6 +229,14 @@ bool CConfig::Save(const BSTR& fileName) {
     }
     ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
+    // Some declared encodings (UTF-7, say) write a file the parser cannot read again:
+    // such a file never replaces one that reads.
+    if (ok && !ReadsBack(temp)) {
+        m_log.Trace("Save", "%s would not read back in its encoding %s: settings not saved",
+                    target.c_str(), encoding != nullptr ? encoding : "UTF-8");
+        ::unlink(temp.c_str());
+        return false;
+    }
     if (ok && ::rename(temp.c_str(), target.c_str()) == 0) {
         if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
             ::fsync(dir);
