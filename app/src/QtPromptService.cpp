@@ -1,8 +1,16 @@
 #include "app/QtPromptService.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 int CQtPromptService::Show(const std::string& text, const std::string& caption, UINT type) {
+    // Headless (a service, no display): nobody can answer, so the module must not wait.
+    // The text goes to standard error and the question takes its safe answer, "No".
+    if (QGuiApplication::platformName() == "offscreen") {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
+    }
     QMessageBox box(m_parent);
     box.setWindowTitle(QString::fromStdString(caption));
     box.setText(QString::fromStdString(text));

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include "app/CJLatitudeEdit.h"
 #include "app/Config.h"
 #include "app/MotionTrackerHealthCheck.h"
+#include "app/QtPromptService.h"
 #include "app/ServerModule.h"
 #include "app/TavimoDlg.h"
 #include "app/XsensModule.h"
@@ -342,4 +344,16 @@ TEST_F(TavimoDlgTest, MissingSensorComponentEndsTheStartUp) {
     EXPECT_EQ(w.SensorLink(), nullptr);
     ASSERT_FALSE(prompts.texts.empty());
     EXPECT_NE(prompts.texts.back().find("MTobj.dll is correctly registered"), std::string::npos);
+}
+
+TEST(QtPromptServiceTest, HeadlessBoxesNeverWaitAndQuestionsAnswerNo) {
+    GuiApp();
+    ASSERT_EQ(QGuiApplication::platformName(), "offscreen");
+    CQtPromptService prompts;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(prompts.Show("Sample Rate too high for this Baud rate !", "Tavimo", MB_OK), IDOK);
+    EXPECT_EQ(prompts.Show("Do you wish to exit the Tavimo Application?", "Tavimo", MB_YESNO),
+              IDNO);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Tavimo: Sample Rate too high"),
+              std::string::npos);
 }

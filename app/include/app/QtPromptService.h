@@ -1,4 +1,5 @@
-// Message boxes of the window: information, exclamation and yes/no questions.
+// Message boxes of the window: information, exclamation and yes/no questions. Without a
+// display they are written to standard error and never wait for an answer.
 #pragma once
 
 #include "platform/Prompt.h"
