@@ -1,4 +1,4 @@
-// Tagbook property specifications and paths: the first line is a specification added to
+// Tagbook property declarations and paths: the first line is a declaration added to
 // a block with a child, the following lines are paths set, got and looked up.
 #include "FuzzSupport.h"
 #include "tagbook/DataBlock.h"
@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::vector<std::string> lines = tavimo_fuzz::Split(tavimo_fuzz::Text(data, size), '\n');
-    CPropertySpec spec;
-    CPropertySpec::Parse(lines[0], spec);
+    CPropertyDecl decl;
+    CPropertyDecl::Parse(lines[0], decl);
     CDataBlock root;
     root.SetName("Root");
     root.Initialise();

@@ -165,23 +165,23 @@ BOOL CCmdTargetList::Route(UINT id, int code, void* extra, void* handlerInfo) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Specifications
+// Declarations
 
-bool CPropertySpec::Parse(const std::string& spec, CPropertySpec& out) {
-    out = CPropertySpec();
-    const std::size_t open = spec.find('[');
+bool CPropertyDecl::Parse(const std::string& decl, CPropertyDecl& out) {
+    out = CPropertyDecl();
+    const std::size_t open = decl.find('[');
     if (open == std::string::npos) {
         return false;
     }
-    out.name = spec.substr(0, open);
+    out.name = decl.substr(0, open);
     while (!out.name.empty() && out.name.back() == ':') {
         out.name.pop_back();
     }
-    const std::size_t close = spec.find(']', open + 1);
+    const std::size_t close = decl.find(']', open + 1);
     if (close == std::string::npos) {
         return false;
     }
-    const std::string inside = spec.substr(open + 1, close - open - 1);
+    const std::string inside = decl.substr(open + 1, close - open - 1);
     // The type ends at the first ":" or "=", unless that is the first character.
     std::size_t end = inside.find_first_of(":=");
     if (end == 0) {
@@ -580,13 +580,13 @@ BOOL CDataBlock::IsProperty(UINT nameID) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Specifications
+// Declarations
 
-BOOL CDataBlock::AddProperty(const std::string& spec, UINT id) {
+BOOL CDataBlock::AddProperty(const std::string& decl, UINT id) {
     ORVEX_TRACE(4, "Adding property to CDataBlock[\"%s\"]:\n", GetName().c_str());
-    ORVEX_TRACE(4, "\tID: %d,\tSpecification: \"%s\"\n", static_cast<int>(id), spec.c_str());
-    CPropertySpec parsed;
-    if (!CPropertySpec::Parse(spec, parsed)) {
+    ORVEX_TRACE(4, "\tID: %d,\tSpecification: \"%s\"\n", static_cast<int>(id), decl.c_str());
+    CPropertyDecl parsed;
+    if (!CPropertyDecl::Parse(decl, parsed)) {
         return FALSE;
     }
     return AddProperty(parsed.name, parsed.type, id, parsed.qualifiers, parsed.initial);

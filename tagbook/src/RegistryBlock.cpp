@@ -138,9 +138,9 @@ BOOL CRegistryBlock::Purge() {
     return RegDeleteTree(key.Handle(), m_sSection.c_str()) == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
-BOOL CRegistryBlock::LoadValue(const std::string& spec) {
-    CPropertySpec parsed;
-    if (!CPropertySpec::Parse(spec, parsed)) {
+BOOL CRegistryBlock::LoadValue(const std::string& decl) {
+    CPropertyDecl parsed;
+    if (!CPropertyDecl::Parse(decl, parsed)) {
         return FALSE;
     }
     // A stored name may only ever make a plain setting: a block class named here would
@@ -160,7 +160,7 @@ BOOL CRegistryBlock::LoadValue(const std::string& spec) {
     Get(parsed.name, text);
     CRegKey key;
     if (OpenSection(key, false) == ERROR_SUCCESS) {
-        if (std::optional<std::string> value = key.QueryString(spec)) {
+        if (std::optional<std::string> value = key.QueryString(decl)) {
             text = *value;
         }
     }
@@ -177,8 +177,8 @@ std::string CRegistryBlock::GetValueSpec(const std::string& name) {
 }
 
 BOOL CRegistryBlock::SaveValue(const std::string& name) {
-    const std::string spec = GetValueSpec(name);
-    if (spec.empty()) {
+    const std::string decl = GetValueSpec(name);
+    if (decl.empty()) {
         return FALSE;
     }
     std::string text;
@@ -187,7 +187,7 @@ BOOL CRegistryBlock::SaveValue(const std::string& name) {
     if (OpenSection(key, true) != ERROR_SUCCESS) {
         return FALSE;
     }
-    return key.SetString(spec, text) == ERROR_SUCCESS ? TRUE : FALSE;
+    return key.SetString(decl, text) == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
 CPropItem* CRegistryBlock::OnAddProperty(const std::string& name, void* data, int type) {

@@ -117,14 +117,14 @@ public:
                                     long flag) = 0;
 };
 
-// A property specification "Name[Type:Qualifiers=Initial]", taken apart.
-struct CPropertySpec {
+// A property declaration "Name[Type:Qualifiers=Initial]", taken apart.
+struct CPropertyDecl {
     std::string name;
     std::string type;
     std::string qualifiers;
     std::string initial;
     // False when the name or the type is empty.
-    static bool Parse(const std::string& spec, CPropertySpec& out);
+    static bool Parse(const std::string& decl, CPropertyDecl& out);
 };
 
 // The type code that goes with a C++ value type.
@@ -211,7 +211,7 @@ public:
     // ---- properties: type-free forms, which all typed forms call
     virtual BOOL AddProperty(const std::string& name, const std::string& type, UINT id,
                              const std::string& qualifiers, const std::string& initial);
-    virtual BOOL AddProperty(const std::string& spec, UINT id);
+    virtual BOOL AddProperty(const std::string& decl, UINT id);
     virtual BOOL DeleteProperty(const std::string& name, double timeout = m_dDefaultTimeout);
     virtual BOOL Add(const std::string& path, void* data, int type,
                      double timeout = m_dDefaultTimeout);

@@ -42,9 +42,9 @@ public:
     virtual BOOL Save();
     // Deletes the whole section.
     virtual BOOL Purge();
-    // Reads the value named by the specification into the property, adding the property
+    // Reads the value named by the declaration into the property, adding the property
     // when it is missing.
-    virtual BOOL LoadValue(const std::string& spec);
+    virtual BOOL LoadValue(const std::string& decl);
     // Writes one property's text; 0 when it does not exist or the write fails.
     virtual BOOL SaveValue(const std::string& name);
 

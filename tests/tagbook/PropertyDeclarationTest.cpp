@@ -3,16 +3,16 @@
 #include "tagbook/DataBlock.h"
 
 namespace {
-std::string Parts(const std::string& spec) {
-    CPropertySpec p;
-    if (!CPropertySpec::Parse(spec, p)) {
+std::string Parts(const std::string& decl) {
+    CPropertyDecl p;
+    if (!CPropertyDecl::Parse(decl, p)) {
         return "invalid";
     }
     return p.name + "|" + p.type + "|" + p.qualifiers + "|" + p.initial;
 }
 }  // namespace
 
-TEST(PropertySpecTest, PartsOfASpecification) {
+TEST(PropertyDeclarationTest, PartsOfADeclaration) {
     EXPECT_EQ(Parts("OpenLastJob[int=1]"), "OpenLastJob|int||1");
     EXPECT_EQ(Parts("Type[String=\"LBL\"]"), "Type|String||LBL");
     EXPECT_EQ(Parts("Background[Colour=0,0,0.2509]"), "Background|Colour||0,0,0.2509");
@@ -24,14 +24,14 @@ TEST(PropertySpecTest, PartsOfASpecification) {
     EXPECT_EQ(Parts("M[int:Choices:A,B=B]"), "M|int|Choices:A,B|B");
 }
 
-TEST(PropertySpecTest, MalformedSpecificationsAreRefused) {
-    for (const char* spec :
+TEST(PropertyDeclarationTest, MalformedDeclarationsAreRefused) {
+    for (const char* decl :
          {"", "Name", "Name[Real", "[Real=1]", "Name[]", "Name[ =1]", ":::[Real]", "Name]Real["}) {
-        EXPECT_EQ(Parts(spec), "invalid") << spec;
+        EXPECT_EQ(Parts(decl), "invalid") << decl;
     }
 }
 
-TEST(PropertySpecTest, StrayQuotesAndBarsInQualifiers) {
+TEST(PropertyDeclarationTest, StrayQuotesAndBarsInQualifiers) {
     CDataBlock block;
     EXPECT_TRUE(block.AddProperty("A[Real:\"|ReadOnly||\"=2]", 0));
     EXPECT_TRUE(block.GetProperty("A")->IsReadOnly());
