@@ -1,5 +1,7 @@
 #include "app/XsensModule.h"
 
+#include <functional>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -382,39 +384,28 @@ void CXsensModule::SetSensorBaudRate(long baud) {
         CSingleLock lock(m_dataLock);
         m_dfLatency = LatencyFor(baud);
     }
-    if (!m_pTracker) {
-        return;
-    }
-    try {
-        const HRESULT hr = m_pTracker->SetBaudRate(baud);
-        if (hr == E_INVALIDARG) {
-            char text[96];
-            std::snprintf(text, sizeof text, "Invalid Motion Tracker Baud Rate = %d",
-                          static_cast<int>(baud));
-            AfxMessageBox(text, MB_ICONINFORMATION);
-        }
-        if (FAILED(hr)) {
-            return;
-        }
-        if (!m_deviceId.empty()) {
-            ShowSaveResult(m_pTracker->SaveSettings(CComBSTR(m_deviceId)));
-        }
-    } catch (...) {
-    }
+    ApplyAndStore([baud](IMotionTracker* tracker) { return tracker->SetBaudRate(baud); },
+                  "Invalid Motion Tracker Baud Rate = %d", static_cast<int>(baud));
 }
 
 void CXsensModule::SetSampleRate(short rate) {
     m_nSampleRate = rate;
     RecomputeRate();
+    ApplyAndStore([rate](IMotionTracker* tracker) { return tracker->SetSampleRate(rate); },
+                  "Invalid Motion Tracker Sample Rate = %d", static_cast<int>(rate));
+}
+
+void CXsensModule::ApplyAndStore(const std::function<HRESULT(IMotionTracker*)>& apply,
+                                 const char* refusedFormat, int value) {
+    // A refused value is reported; an accepted one is stored in the sensor itself.
     if (!m_pTracker) {
         return;
     }
     try {
-        const HRESULT hr = m_pTracker->SetSampleRate(rate);
+        const HRESULT hr = apply(m_pTracker.get());
         if (hr == E_INVALIDARG) {
             char text[96];
-            std::snprintf(text, sizeof text, "Invalid Motion Tracker Sample Rate = %d",
-                          static_cast<int>(rate));
+            std::snprintf(text, sizeof text, refusedFormat, value);
             AfxMessageBox(text, MB_ICONINFORMATION);
         }
         if (FAILED(hr)) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -97,6 +98,8 @@ private:
     void OutputStep();
     void WriteEulerLog(const float* values, double sampleTime);
     void ShowSaveResult(HRESULT hr);
+    void ApplyAndStore(const std::function<HRESULT(IMotionTracker*)>& apply,
+                       const char* refusedFormat, int value);
 
     std::atomic<bool> m_bNewData{false};
     mutable CErrorLog m_log;
