@@ -320,8 +320,7 @@ void ComModuleUnlock() {
 
 // ---- Connection points --------------------------------------------------------------
 
-namespace {
-HRESULT FindConnectionPoint(IUnknown* container, REFIID iid, CComPtr<IConnectionPoint>& point) {
+HRESULT AtlFindConnectionPoint(IUnknown* container, REFIID iid, CComPtr<IConnectionPoint>& point) {
     if (container == nullptr) {
         return E_POINTER;
     }
@@ -333,20 +332,19 @@ HRESULT FindConnectionPoint(IUnknown* container, REFIID iid, CComPtr<IConnection
     }
     return cpc->FindConnectionPoint(iid, &point);
 }
-}  // namespace
 
 HRESULT AtlAdvise(IUnknown* container, IUnknown* sink, REFIID iid, DWORD* cookie) {
     if (sink == nullptr || cookie == nullptr) {
         return E_POINTER;
     }
     CComPtr<IConnectionPoint> point;
-    const HRESULT hr = FindConnectionPoint(container, iid, point);
+    const HRESULT hr = AtlFindConnectionPoint(container, iid, point);
     return FAILED(hr) ? hr : point->Advise(sink, cookie);
 }
 
 HRESULT AtlUnadvise(IUnknown* container, REFIID iid, DWORD cookie) {
     CComPtr<IConnectionPoint> point;
-    const HRESULT hr = FindConnectionPoint(container, iid, point);
+    const HRESULT hr = AtlFindConnectionPoint(container, iid, point);
     return FAILED(hr) ? hr : point->Unadvise(cookie);
 }
 

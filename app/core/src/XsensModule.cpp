@@ -161,14 +161,9 @@ HRESULT CXsensModule::AdviseSink(IUnknown* sink, DWORD* cookie) {
         return E_POINTER;
     }
     try {
-        CComPtr<IConnectionPointContainer> container;
-        m_pTracker.QueryInterface(IID_IConnectionPointContainer, &container);
-        if (!container) {
-            return E_POINTER;
-        }
+        // A sensor object without the sink's connection point is a null pointer to us.
         CComPtr<IConnectionPoint> point;
-        container->FindConnectionPoint(IID_IMotionTrackerSink, &point);
-        if (!point) {
+        if (FAILED(AtlFindConnectionPoint(m_pTracker, IID_IMotionTrackerSink, point)) || !point) {
             return E_POINTER;
         }
         return point->Advise(sink, cookie);
@@ -183,14 +178,9 @@ HRESULT CXsensModule::UnadviseSink(DWORD cookie) {
         return E_POINTER;
     }
     try {
-        CComPtr<IConnectionPointContainer> container;
-        m_pTracker.QueryInterface(IID_IConnectionPointContainer, &container);
-        if (!container) {
-            return E_POINTER;
-        }
+        // A sensor object without the sink's connection point is a null pointer to us.
         CComPtr<IConnectionPoint> point;
-        container->FindConnectionPoint(IID_IMotionTrackerSink, &point);
-        if (!point) {
+        if (FAILED(AtlFindConnectionPoint(m_pTracker, IID_IMotionTrackerSink, point)) || !point) {
             return E_POINTER;
         }
         return point->Unadvise(cookie);

@@ -254,6 +254,8 @@ public:
 extern const IID IID_IConnectionPoint;
 extern const IID IID_IConnectionPointContainer;
 
+// The connection point of a container for the given event interface.
+HRESULT AtlFindConnectionPoint(IUnknown* container, REFIID iid, CComPtr<IConnectionPoint>& point);
 // Advises a sink to the connection point of a container for the given event interface.
 HRESULT AtlAdvise(IUnknown* container, IUnknown* sink, REFIID iid, DWORD* cookie);
 HRESULT AtlUnadvise(IUnknown* container, REFIID iid, DWORD cookie);
