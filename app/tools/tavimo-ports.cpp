@@ -4,23 +4,28 @@
 //   tavimo-ports                       list the map (name, device, where a virtual port appears)
 //   tavimo-ports map COM4 /dev/ttyUSB0 tie a name to a device (or to "pty")
 //   tavimo-ports unmap COM4            remove a name
-//   tavimo-ports sensor COM4           the port on which the simulated sensor answers
+//   tavimo-ports sensor                show the sensor port and its kind of device
+//   tavimo-ports sensor COM4 [KIND]    the sensor port and its kind of device ("simulated"
+//                                      when left out)
 #include <cstdio>
 #include <string>
 
 #include "comlane/SerialDevice.h"
 #include "mtobj/MTObj.h"
+#include "mtobj/SensorDevice.h"
 #include "platform/Registry.h"
 
 namespace {
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tavimo-ports [list | map COM<n> <device|pty> | unmap COM<n> | sensor COM<n>]\n");
+                 "usage: tavimo-ports [list | map COM<n> <device|pty> | unmap COM<n> | sensor "
+                 "[COM<n> [KIND]]]\n");
     return 2;
 }
 
 int BadName(const std::string& name) {
-    std::fprintf(stderr, "tavimo-ports: '%s' is not a port name (COM1 to COM99999)\n", name.c_str());
+    std::fprintf(stderr, "tavimo-ports: '%s' is not a port name (COM1 to COM99999)\n",
+                 name.c_str());
     return 2;
 }
 }  // namespace
@@ -30,7 +35,8 @@ int main(int argc, char** argv) {
     if (command == "list" && argc <= 2) {
         for (const auto& [name, target] : comlane::CPortMap::Entries()) {
             if (target == comlane::CPortMap::kPseudoTerminal) {
-                std::printf("%-8s pty  (appears as %s)\n", name.c_str(), comlane::CPortMap::LinkPath(name).c_str());
+                std::printf("%-8s pty  (appears as %s)\n", name.c_str(),
+                            comlane::CPortMap::LinkPath(name).c_str());
             } else {
                 std::printf("%-8s %s\n", name.c_str(), target.c_str());
             }
@@ -43,11 +49,14 @@ int main(int argc, char** argv) {
         }
         const std::string target = argv[3];
         if (target != comlane::CPortMap::kPseudoTerminal && target.rfind("/dev/", 0) != 0) {
-            std::fprintf(stderr, "tavimo-ports: '%s' is neither a device under /dev nor \"pty\"\n", argv[3]);
+            std::fprintf(stderr, "tavimo-ports: '%s' is neither a device under /dev nor \"pty\"\n",
+                         argv[3]);
             return 2;
         }
-        if (target != comlane::CPortMap::kPseudoTerminal && comlane::CSerialDevice::IsConsole(target)) {
-            std::fprintf(stderr, "tavimo-ports: %s is the system console and is never opened\n", argv[3]);
+        if (target != comlane::CPortMap::kPseudoTerminal &&
+            comlane::CSerialDevice::IsConsole(target)) {
+            std::fprintf(stderr, "tavimo-ports: %s is the system console and is never opened\n",
+                         argv[3]);
             return 1;
         }
         if (!comlane::CPortMap::Map(argv[2], target)) {
@@ -66,13 +75,31 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (command == "sensor" && argc == 3) {
+    if (command == "sensor" && argc == 2) {
+        std::string port = "COM1";
+        std::string kind;
+        CRegKey key;
+        if (key.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
+            port = key.QueryString("Port").value_or(port);
+            kind = key.QueryString("Kind").value_or(kind);
+        }
+        std::printf("%-8s %s\n", port.c_str(), kind.empty() ? "simulated" : kind.c_str());
+        return 0;
+    }
+    if (command == "sensor" && (argc == 3 || argc == 4)) {
         if (comlane::CPortMap::PortNumber(argv[2]) < 0) {
             return BadName(argv[2]);
         }
+        std::string reason;
+        const auto kind = mtobj::ParseDeviceKind(argc == 4 ? argv[3] : "simulated", &reason);
+        if (!kind) {
+            std::fprintf(stderr, "tavimo-ports: %s\n", reason.c_str());
+            return 2;
+        }
         CRegKey key;
         if (key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey) != ERROR_SUCCESS ||
-            key.SetString("Port", argv[2]) != ERROR_SUCCESS) {
+            key.SetString("Port", argv[2]) != ERROR_SUCCESS ||
+            key.SetString("Kind", kind->Text()) != ERROR_SUCCESS) {
             std::fprintf(stderr, "tavimo-ports: the registry could not be written\n");
             return 1;
         }

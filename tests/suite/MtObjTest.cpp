@@ -7,6 +7,7 @@
 
 #include "interfaces/MotionTrackerSink.h"
 #include "mtobj/MTObj.h"
+#include "mtobj/SensorDevice.h"
 #include "mtobj/VesselMotion.h"
 #include "platform/Registry.h"
 #include "platform/Sync.h"
@@ -215,6 +216,36 @@ TEST_F(MtObjTest, RegistryNamesThePortAndTheSeedAndKeepsSavedSettings) {
     EXPECT_EQ(weight, 0.5F);
     key.DeleteValue("Port");
     key.DeleteValue("Seed");
+}
+
+TEST(DeviceKindTest, ParsesTheKindsAndRefusesOthers) {
+    std::string reason;
+    for (const char* text : {"", "simulated"}) {
+        const auto kind = mtobj::ParseDeviceKind(text, &reason);
+        ASSERT_TRUE(kind.has_value()) << text;
+        EXPECT_EQ(kind->Text(), "simulated");
+    }
+    EXPECT_FALSE(mtobj::ParseDeviceKind("simulated:fast", &reason));
+    EXPECT_NE(reason.find("no argument"), std::string::npos);
+    EXPECT_FALSE(mtobj::ParseDeviceKind("gyro", &reason));
+    EXPECT_NE(reason.find("'gyro'"), std::string::npos);
+}
+
+TEST_F(MtObjTest, AnUnknownKindInTheRegistryNeverFallsBackToTheSimulator) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey), ERROR_SUCCESS);
+    key.SetString("Kind", "gyro:/dev/nothing");
+    {
+        CComPtr<IMotionTracker> t = Create();
+        EXPECT_TRUE(FAILED(t->OpenPort(1, 115200)));
+        EXPECT_TRUE(FAILED(t->StartProcess()));
+        CComBSTR id;
+        ASSERT_EQ(t->GetDeviceId(&id), S_OK);
+        EXPECT_EQ(id.str(), "");
+    }
+    key.SetString("Kind", "simulated");
+    EXPECT_EQ(Create()->OpenPort(1, 115200), S_OK);
+    key.DeleteValue("Kind");
 }
 
 TEST_F(MtObjTest, DeliversBatchesFromItsOwnThreadInEveryMode) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -97,14 +98,26 @@ class CMotionTrackerObject final : public IMotionTracker,
 public:
     CMotionTrackerObject() : m_point(static_cast<IMotionTracker&>(*this)) {
         std::string port = "COM1";
+        std::string kindText;
         DWORD seed = 1;
         CRegKey key;
         if (key.Open(HKEY_CURRENT_USER, kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
             port = key.QueryString("Port").value_or(port);
+            kindText = key.QueryString("Kind").value_or(kindText);
             seed = key.QueryDWORD("Seed").value_or(seed);
         }
         m_seed = seed;
-        m_device = MakeSimulatedDevice(seed, port);
+        std::string reason;
+        if (const auto kind = ParseDeviceKind(kindText, &reason)) {
+            m_device = MakeDevice(*kind, seed, port, &reason);
+        } else {
+            m_device = MakeUnavailableDevice(reason);
+        }
+        if (!reason.empty()) {
+            // The sensor port's device cannot be made: say why once; every open then fails.
+            std::fprintf(stderr, "Tavimo: the sensor on %s cannot be used: %s\n", port.c_str(),
+                         reason.c_str());
+        }
         LoadSavedSettings();
     }
     ~CMotionTrackerObject() override {
@@ -155,9 +168,9 @@ public:
             return E_INVALIDARG;
         }
         std::lock_guard lock(m_mutex);
-        m_config.outputMode = mode;
-        m_device->Configure(m_config);
-        return S_OK;
+        SensorConfig next = m_config;
+        next.outputMode = mode;
+        return Apply(next);
     }
     HRESULT GetOutputMode(std::int16_t* mode) override {
         if (mode == nullptr) {
@@ -172,9 +185,9 @@ public:
             return hr;
         }
         std::lock_guard lock(m_mutex);
-        m_config.extraData = flag != 0;
-        m_device->Configure(m_config);
-        return S_OK;
+        SensorConfig next = m_config;
+        next.extraData = flag != 0;
+        return Apply(next);
     }
     HRESULT OpenPort(std::int16_t port, LONG baud) override {
         if (const HRESULT hr = Check(10); hr != S_OK) {
@@ -208,11 +221,11 @@ public:
             return E_INVALIDARG;
         }
         std::lock_guard lock(m_mutex);
-        m_config.gain = gain;
-        m_config.filterParameter = parameter;
-        m_config.weight = weight;
-        m_device->Configure(m_config);
-        return S_OK;
+        SensorConfig next = m_config;
+        next.gain = gain;
+        next.filterParameter = parameter;
+        next.weight = weight;
+        return Apply(next);
     }
     MT_RESERVED(13)
     HRESULT GetNextSample(std::int16_t* flag, VARIANT* sample, std::int16_t) override {
@@ -258,7 +271,9 @@ public:
             if (!m_open) {
                 return E_FAIL;
             }
-            m_device->Configure(m_config);
+            if (const HRESULT hr = m_device->Configure(m_config); FAILED(hr)) {
+                return hr;
+            }
         }
         if (const HRESULT hr = m_device->Start(); FAILED(hr)) {
             return hr;
@@ -303,9 +318,9 @@ public:
             return E_INVALIDARG;
         }
         std::lock_guard lock(m_mutex);
-        m_config.sampleRate = rate;
-        m_device->Configure(m_config);
-        return S_OK;
+        SensorConfig next = m_config;
+        next.sampleRate = rate;
+        return Apply(next);
     }
     HRESULT GetSampleRate(std::int16_t* rate) override {
         if (const HRESULT hr = Check(32); hr != S_OK) {
@@ -479,6 +494,15 @@ public:
     }
 
 private:
+    // Hands new settings to the device and keeps them only when it takes them (m_mutex held).
+    HRESULT Apply(const SensorConfig& next) {
+        if (const HRESULT hr = m_device->Configure(next); FAILED(hr)) {
+            return hr;
+        }
+        m_config = next;
+        return S_OK;
+    }
+
     HRESULT Check(int slot) {
         std::lock_guard lock(m_faultMutex);
         if (m_throwing.count(slot) != 0) {

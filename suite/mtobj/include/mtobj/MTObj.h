@@ -10,7 +10,8 @@
 namespace mtobj {
 
 // Registry settings of the sensor object (HKEY_CURRENT_USER): "Port" (text, "COM1" by
-// default) names the port the device answers on, "Seed" (DWORD, 1 by default) its motion.
+// default) names the port the device answers on, "Kind" (text, "simulated" by default; see
+// DeviceKind) the device there, "Seed" (DWORD, 1 by default) the simulated motion.
 // Settings saved by slot 37 go under "Devices\<device id>".
 inline constexpr const char* kSettingsKey = "Software\\Tervalis\\Calyra\\MotionSensor";
 

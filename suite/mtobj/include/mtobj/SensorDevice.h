@@ -1,10 +1,14 @@
 // The one table of operations between the sensor object and a device: the sensor object
 // keeps the COM side (settings, queue, events, thread) and a device does the rest, so a
 // driver for a real sensor is one new implementation of this table.
+//
+// The devices live together in suite/mtobj/devices/, one file (or a few) per kind; the kind
+// on the sensor port is chosen with `tavimo-ports sensor COM<n> KIND` and made by MakeDevice.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +32,10 @@ public:
     virtual HRESULT Open(const std::string& port, LONG baud) = 0;
     virtual void Close() = 0;
     virtual std::string DeviceId() const = 0;
-    // Applies the settings; they take effect at the next Start.
-    virtual void Configure(const SensorConfig& config) = 0;
+    // Applies the settings; they take effect at the next Start. A device that cannot honour
+    // a setting (a sender that fixes its own rate, say) refuses with a failure code and the
+    // sensor object keeps its previous settings.
+    virtual HRESULT Configure(const SensorConfig& config) = 0;
     virtual HRESULT Start() = 0;
     virtual void Stop() = 0;
     // Waits at most timeoutMs for the next batch and appends its arrays in delivery order
@@ -41,8 +47,31 @@ public:
     virtual void Interrupt() = 0;
 };
 
+// The kind of device on the sensor port, stored in the registry value "Kind" beside "Port"
+// (kSettingsKey). Its text is "simulated" (also an empty or absent value: the default), and
+// "name:argument" for the kinds that need one.
+struct DeviceKind {
+    std::string name;      // "simulated", ...
+    std::string argument;  // what follows the first colon, "" when none
+
+    std::string Text() const { return argument.empty() ? name : name + ":" + argument; }
+};
+
+// Reads a kind's text; nullopt, and the reason in *reason, for text that names no kind this
+// build knows or that lacks the argument its kind needs.
+std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* reason);
+
+// Makes the device of a kind, answering on the sensor port `port` ("COM1"). A kind that
+// cannot be made gives a device whose Open fails, and the reason in *reason: a configured
+// real sensor is never silently replaced by the simulator.
+std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t seed,
+                                          const std::string& port, std::string* reason);
+
 // The simulated sensor: answers on the port named by the registry (COM1 unless set),
 // moves as VesselMotion(seed) and delivers its samples in batches on their due times.
 std::unique_ptr<ISensorDevice> MakeSimulatedDevice(std::uint32_t seed, const std::string& port);
+
+// A device that never opens: what stands on the sensor port when its kind cannot be made.
+std::unique_ptr<ISensorDevice> MakeUnavailableDevice(std::string reason);
 
 }  // namespace mtobj

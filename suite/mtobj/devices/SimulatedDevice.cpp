@@ -61,9 +61,10 @@ public:
         m_open = false;
     }
     std::string DeviceId() const override { return m_deviceId; }
-    void Configure(const SensorConfig& config) override {
+    HRESULT Configure(const SensorConfig& config) override {
         std::lock_guard lock(m_mutex);
         m_config = config;
+        return S_OK;
     }
     HRESULT Start() override {
         std::lock_guard lock(m_mutex);

@@ -1,0 +1,65 @@
+// The kinds of device the sensor port can hold, and the one place that makes them.
+#include <utility>
+
+#include "mtobj/SensorDevice.h"
+
+namespace mtobj {
+namespace {
+
+// Stands on the sensor port when its kind cannot be made: every open fails, so the module
+// reports that it cannot reach the sensor instead of sending simulated attitude.
+class CUnavailableDevice final : public ISensorDevice {
+public:
+    explicit CUnavailableDevice(std::string reason) : m_reason(std::move(reason)) {}
+    HRESULT Open(const std::string&, LONG) override { return E_FAIL; }
+    void Close() override {}
+    std::string DeviceId() const override { return std::string(); }
+    HRESULT Configure(const SensorConfig&) override { return S_OK; }
+    HRESULT Start() override { return E_FAIL; }
+    void Stop() override {}
+    bool ReadBatch(std::vector<std::vector<float>>&, double&, DWORD) override { return false; }
+    void Interrupt() override {}
+
+private:
+    std::string m_reason;
+};
+
+}  // namespace
+
+std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* reason) {
+    const auto colon = text.find(':');
+    DeviceKind kind{text.substr(0, colon),
+                    colon == std::string::npos ? "" : text.substr(colon + 1)};
+    if (kind.name.empty() || kind.name == "simulated") {
+        if (!kind.argument.empty()) {
+            if (reason != nullptr) {
+                *reason = "the simulated sensor takes no argument";
+            }
+            return std::nullopt;
+        }
+        kind.name = "simulated";
+        return kind;
+    }
+    if (reason != nullptr) {
+        *reason = "'" + kind.name + "' is not a kind of sensor device (simulated)";
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t seed,
+                                          const std::string& port, std::string* reason) {
+    if (kind.name == "simulated") {
+        return MakeSimulatedDevice(seed, port);
+    }
+    std::string why = "'" + kind.Text() + "' is not a kind of sensor device";
+    if (reason != nullptr) {
+        *reason = why;
+    }
+    return MakeUnavailableDevice(std::move(why));
+}
+
+std::unique_ptr<ISensorDevice> MakeUnavailableDevice(std::string reason) {
+    return std::make_unique<CUnavailableDevice>(std::move(reason));
+}
+
+}  // namespace mtobj
