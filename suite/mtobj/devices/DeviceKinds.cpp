@@ -1,4 +1,5 @@
-// The kinds of device the sensor port can hold, and the one place that makes them.
+// The kinds of device the sensor port can hold, the one place that makes them, and what every
+// device shares: the arrays it delivers for an attitude.
 #include <utility>
 
 #include "mtobj/SensorDevice.h"
@@ -25,6 +26,36 @@ private:
 };
 
 }  // namespace
+
+void AppendAttitude(std::vector<std::vector<float>>& arrays, const Attitude& attitude,
+                    const SensorConfig& config, const std::array<float, 9>* extra) {
+    switch (config.outputMode) {
+        case 0: {
+            const auto q = VesselMotion::Quaternion(attitude);
+            arrays.emplace_back(q.begin(), q.end());
+            break;
+        }
+        case 1: {
+            const auto e = VesselMotion::Euler(attitude);
+            arrays.emplace_back(e.begin(), e.end());
+            break;
+        }
+        default: {
+            const auto m = VesselMotion::Matrix(attitude);
+            arrays.emplace_back(m.begin(), m.end());
+            break;
+        }
+    }
+    if (config.extraData) {
+        if (extra != nullptr) {
+            arrays.emplace_back(extra->begin(), extra->end());
+        } else {
+            // Gravity as the sensor sees it, no rates, and the field along the bow.
+            const auto m = VesselMotion::Matrix(attitude);
+            arrays.push_back({9.81F * m[6], 9.81F * m[7], 9.81F * m[8], 0, 0, 0, m[0], m[1], m[2]});
+        }
+    }
+}
 
 std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* reason) {
     const auto colon = text.find(':');

@@ -116,7 +116,7 @@ public:
         while (m_startMs + m_next * m_period <= now) {
             const double seconds = (m_startMs + m_next * m_period) / 1000.0;
             ++m_next;
-            AppendSample(arrays, m_motion.At(seconds));
+            AppendAttitude(arrays, m_motion.At(seconds), m_config);
             newestSeconds = seconds;
             any = true;
         }
@@ -128,31 +128,6 @@ private:
     double NowMs() const {
         return std::chrono::duration<double, std::milli>(Clock::now() - m_created).count();
     }
-    void AppendSample(std::vector<std::vector<float>>& arrays, const Attitude& a) const {
-        switch (m_config.outputMode) {
-            case 0: {
-                const auto q = VesselMotion::Quaternion(a);
-                arrays.emplace_back(q.begin(), q.end());
-                break;
-            }
-            case 1: {
-                const auto e = VesselMotion::Euler(a);
-                arrays.emplace_back(e.begin(), e.end());
-                break;
-            }
-            default: {
-                const auto m = VesselMotion::Matrix(a);
-                arrays.emplace_back(m.begin(), m.end());
-                break;
-            }
-        }
-        if (m_config.extraData) {
-            // Calibrated accelerations (gravity seen by the sensor), rates and field.
-            const auto m = VesselMotion::Matrix(a);
-            arrays.push_back({9.81F * m[6], 9.81F * m[7], 9.81F * m[8], 0, 0, 0, m[0], m[1], m[2]});
-        }
-    }
-
     VesselMotion m_motion;
     const std::string m_port;
     const Clock::time_point m_created;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mtobj/VesselMotion.h"
 #include "platform/Com.h"
 
 namespace mtobj {
@@ -46,6 +47,13 @@ public:
     // Wakes a ReadBatch in progress.
     virtual void Interrupt() = 0;
 };
+
+// Appends what a device delivers for one attitude in the configured output mode (quaternion,
+// Euler angles or rotation matrix, the same arrays for every kind of device), and with extra
+// data on, the second array: calibrated acceleration (m/s²), rates (rad/s) and field, in
+// `extra` when the device measures them, else the gravity and field the attitude implies.
+void AppendAttitude(std::vector<std::vector<float>>& arrays, const Attitude& attitude,
+                    const SensorConfig& config, const std::array<float, 9>* extra = nullptr);
 
 // The kind of device on the sensor port, stored in the registry value "Kind" beside "Port"
 // (kSettingsKey). Its text is "simulated" (also an empty or absent value: the default), and
