@@ -33,12 +33,23 @@ struct RawSample {
     Vec3 mag;    // gauss
 };
 
-// Heading, pitch and roll in degrees, in the conventions above.
+// Heading, pitch and roll in degrees, in the conventions above. Pitch is the angle of the bow
+// axis above the horizontal and roll the angle of the port axis above it, as a marine motion
+// sensor measures them; heading is the direction of the bow axis' horizontal projection.
 struct EulerAngles {
     double heading = 0;
     double pitch = 0;
     double roll = 0;
 };
+
+// Unit quaternion (w, x, y, z) turning body axes into the local level frame: x north, y west,
+// z up (so a level vessel heading north has the identity).
+using Quat = std::array<double, 4>;
+
+// The attitude of an orientation, and the orientation of an attitude (|roll| and |pitch| below
+// 90 degrees, and sin²roll + sin²pitch <= 1, as on any vessel); each undoes the other.
+EulerAngles AnglesOf(const Quat& bodyToLevel);
+Quat OrientationOf(const EulerAngles& angles);
 
 // The two settings of the Advanced dialog, each 0.1 to 100.
 struct FilterTuning {
@@ -55,6 +66,11 @@ public:
     FilterTuning Tuning() const;
     // Forgets the attitude and the estimated gyroscope bias; the next samples start it anew.
     void Reset();
+    // With the magnetometer off (a sensor without one, or one not to be trusted yet) the
+    // filter starts from the accelerometer alone with heading 0 and keeps heading on the
+    // gyroscope; roll and pitch are the same either way. On by default; switching resets.
+    void UseMagnetometer(bool use);
+    bool UsesMagnetometer() const { return m_useMag; }
     // Feeds one sample; samples come in time order (an older one is ignored).
     void Update(const RawSample& sample);
 
@@ -71,13 +87,37 @@ public:
     bool MagneticDisturbance() const;
 
 private:
+    void Start(double seconds);
+    void IntegrateGyro(const Vec3& rate, double seconds);
+    void CorrectWithAccel(const Vec3& accel, double dt);
+    void CorrectWithMag(const Vec3& mag, double dt);
+    // Applies a rotation rate given in the level frame for dt seconds, and feeds the bias.
+    void Correct(const Vec3& levelRate, double dt, double biasGain);
+
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;
     FilterTuning m_tuning;
     double m_lastSeconds = -1;
     bool m_started = false;
     bool m_disturbed = false;
-    // The implementation may add what it needs here.
+    bool m_useMag = true;
+
+    double m_startSeconds = 0;
+    double m_gyroSeconds = -1;   // time of the last gyroscope sample integrated
+    double m_accelSeconds = -1;  // time of the last accelerometer correction
+    double m_magSeconds = -1;    // time of the last magnetometer correction
+    Vec3 m_lastAccel;            // newest readings, for the first attitude
+    Vec3 m_lastMag;
+    bool m_haveAccel = false;
+    bool m_haveMag = false;
+    double m_gravity = 0;    // mean specific-force magnitude at start, m/s²
+    double m_yawRate = 0;    // rate of turn about the vertical (its size, smoothed), rad/s
+    double m_fieldNorm = 0;  // reference field strength and dip (rad)
+    double m_fieldDip = 0;
+    double m_normRatio = 1;          // low-passed field strength over its reference
+    double m_dipDeparture = 0;       // low-passed dip minus its reference (rad)
+    double m_headingInnovation = 0;  // low-passed magnetometer heading minus filter's (rad)
+    double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
 };
 
 }  // namespace attfilter
