@@ -2,6 +2,7 @@
 // device shares: the arrays it delivers for an attitude.
 #include <utility>
 
+#include "mtobj/RecordDevice.h"
 #include "mtobj/SensorDevice.h"
 
 namespace mtobj {
@@ -71,8 +72,19 @@ std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* 
         kind.name = "simulated";
         return kind;
     }
+    if (kind.name == "iio" || kind.name == "replay") {
+        if (kind.argument.empty() || kind.argument == "fast:") {
+            if (reason != nullptr) {
+                *reason = kind.name == "iio" ? "iio needs the device's name: iio:NAME[+NAME...]"
+                                             : "replay needs a capture file: replay:FILE";
+            }
+            return std::nullopt;
+        }
+        return kind;
+    }
     if (reason != nullptr) {
-        *reason = "'" + kind.name + "' is not a kind of sensor device (simulated)";
+        *reason =
+            "'" + kind.name + "' is not a kind of sensor device (simulated, iio:NAME, replay:FILE)";
     }
     return std::nullopt;
 }
@@ -81,6 +93,12 @@ std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t 
                                           const std::string& port, std::string* reason) {
     if (kind.name == "simulated") {
         return MakeSimulatedDevice(seed, port);
+    }
+    if (kind.name == "iio") {
+        return MakeIioDevice(kind.argument, port);
+    }
+    if (kind.name == "replay") {
+        return MakeReplayDevice(kind.argument, port);
     }
     std::string why = "'" + kind.Text() + "' is not a kind of sensor device";
     if (reason != nullptr) {

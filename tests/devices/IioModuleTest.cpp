@@ -1,0 +1,220 @@
+// The whole module on kernel IIO devices: the sensor link and a telegram worker on a virtual
+// port, the sensor a fake IIO tree whose buffers are FIFOs fed by the simulator's raw mode
+// (or its true orientation, for a fused device). The telegrams carry the true attitude; a
+// capture of the raw run replays through the module to the true attitude again.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "FakeIioTree.h"
+#include "PortReader.h"
+#include "RawCapture.h"
+#include "SensorTestSupport.h"
+#include "app/MotionTrackerSink.h"
+#include "app/XsensModule.h"
+#include "mtobj/MTObj.h"
+#include "mtobj/RawMotion.h"
+#include "platform/Messages.h"
+#include "platform/Registry.h"
+
+namespace {
+
+using namespace iio_test;
+using Clock = std::chrono::steady_clock;
+
+// Raw channels as a common 9-axis chip has them: 16 bits each, a shared scale per type.
+const std::vector<FakeChannel> kAccel = [] {
+    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
+    c.push_back(Timestamp());
+    return c;
+}();
+const std::vector<FakeChannel> kGyro = [] {
+    auto c = Vector("in_anglvel", "be:s16/16>>0", 0.000133);
+    c.push_back(Timestamp());
+    return c;
+}();
+const std::vector<FakeChannel> kMag = [] {
+    auto c = Vector("in_magn", "le:s16/16>>0", 0.00015);
+    c.push_back(Timestamp());
+    return c;
+}();
+const std::vector<FakeChannel> kNine = [] {
+    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
+    for (auto& v : {Vector("in_anglvel", "le:s16/16>>0", 0.000133),
+                    Vector("in_magn", "le:s16/16>>0", 0.00015)}) {
+        c.insert(c.end(), v.begin(), v.end());
+    }
+    c.push_back(Timestamp());
+    return c;
+}();
+const std::vector<FakeChannel> kFused{{"in_rot_quaternion", "le:s32/32X4>>0", 1.0 / (1 << 30)},
+                                      Timestamp()};
+
+mtobj::RawScenario Sea() {
+    mtobj::RawScenario s;
+    s.heading = 130;
+    s.seed = 9;
+    return s;
+}
+
+constexpr double kRate = 100;
+
+// The raw samples of the sea scenario, each writer with a motion of its own (the same seed
+// gives the same samples to the writers of the three parts of a chip).
+FifoWriter::Generator RawSea() {
+    auto motion = std::make_shared<mtobj::CRawMotion>(Sea(), kRate);
+    return [motion](std::size_t, FakeScan& s) {
+        const attfilter::RawSample r = motion->Next();
+        s.seconds = r.seconds;
+        s.value = [r](const std::string& channel, unsigned) {
+            const std::map<std::string, double> v{
+                {"in_accel_x", r.accel.x},  {"in_accel_y", r.accel.y},
+                {"in_accel_z", r.accel.z},  {"in_anglvel_x", r.gyro.x},
+                {"in_anglvel_y", r.gyro.y}, {"in_anglvel_z", r.gyro.z},
+                {"in_magn_x", r.mag.x},     {"in_magn_y", r.mag.y},
+                {"in_magn_z", r.mag.z},     {"in_timestamp", 3.0e9 + r.seconds * 1e9}};
+            return v.at(channel);
+        };
+        return true;
+    };
+}
+
+FifoWriter::Generator FusedSea() {
+    auto motion = std::make_shared<mtobj::CRawMotion>(Sea(), kRate);
+    return [motion](std::size_t k, FakeScan& s) {
+        s.seconds = static_cast<double>(k) / kRate;
+        const auto e = motion->TruthAt(s.seconds).attitude;
+        const Quat q = EnuQuaternion({e.heading, e.pitch, e.roll});
+        const double t = s.seconds;
+        s.value = [q, t](const std::string& channel, unsigned item) {
+            if (channel == "in_timestamp") {
+                return 9.0e9 + t * 1e9;
+            }
+            return item < 3 ? q[item + 1] : q[0];
+        };
+        return true;
+    };
+}
+
+struct RunResult {
+    int checked = 0;
+    double worst = 0;
+    std::string worstLine;
+};
+
+// Runs the module with the sensor kind for `seconds`, PRDID telegrams on COM3 at 10 Hz; from
+// `settle` seconds on, each telegram is compared with the truth over the 0.4 s before
+// `newest()` (the motion time of the newest sample given to the device).
+RunResult RunModule(const std::string& kind, double seconds, double settle,
+                    const std::function<double()>& newest) {
+    RunResult result;
+    {
+        CRegKey key;
+        key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
+        key.SetString("Port", "COM1");
+        key.SetString("Kind", kind);
+    }
+    CoInitialize(nullptr);
+    CRecordingMessageTarget messages;
+    AfxSetMainWnd(&messages);
+    sensor_test::PromptRecorder prompts;
+    const mtobj::CRawMotion truth(Sea(), kRate);
+    {
+        CXsensModule link;
+        EXPECT_TRUE(link.Initialise());
+        CComPtr<IUnknown> sink;
+        CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
+        DWORD cookie = 0;
+        EXPECT_EQ(link.AdviseSink(sink, &cookie), S_OK);
+        link.OpenSensorPort(1, 115200);
+        link.SetFilterSettings(1.0F, 1.0F);
+        link.SetSampleRate(50);
+        link.SetOutputInterval(100);
+        comlane::CPortMap::Entries();
+        link.AddTelegramWorker(5, 3, 115200);  // "PRDID"
+        sensor_test::PortReader prdid(3);
+        EXPECT_TRUE(prdid.Open());
+        link.StartSensor();
+        const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+        while (Clock::now() < end) {
+            const std::string line = prdid.NextLine();
+            if (line.empty()) {
+                ADD_FAILURE() << "no telegram for 10 s";
+                break;
+            }
+            const double t = newest();
+            double p = 0, r = 0, h = 0;
+            unsigned sum = 0;
+            if (t < settle ||
+                std::sscanf(line.c_str(), "$PRDID,%lf,%lf,%lf*%2x", &p, &r, &h, &sum) != 4) {
+                continue;
+            }
+            double best = 1e9;
+            for (double s = t - 0.4; s <= t + 1e-9; s += 0.002) {
+                best = std::min(best, Error({h, p, r}, TruthOf(truth, s)));
+            }
+            if (best > result.worst) {
+                result.worst = best;
+                result.worstLine = line;
+            }
+            ++result.checked;
+        }
+        link.StopSensor();
+        link.UnadviseSink(cookie);
+    }
+    AfxSetMainWnd(nullptr);
+    CoUninitialize();
+    return result;
+}
+
+TEST(IioModuleTest, ARawNineAxisDeviceGivesTheTrueAttitudeAfterConvergence) {
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "lsm9ds1", kNine);
+    const std::string capture = tavimo_test::TempRoot() + "/sea-capture.txt";
+    RunResult live;
+    {
+        tavimo_test::ScopedEnv record("TAVIMO_CAPTURE", capture);
+        FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine, RawSea());
+        live = RunModule("iio:lsm9ds1", 25, 12, [&] { return writer.NewestSeconds(); });
+    }
+    EXPECT_GT(live.checked, 80);
+    EXPECT_LT(live.worst, 0.5) << live.worstLine;
+
+    // The capture of that run played through the module at its pace: the truth again.
+    ASSERT_TRUE(mtobj::ReadCapture(capture, nullptr));
+    const auto start = Clock::now();
+    const auto replayed = RunModule("replay:" + capture, 20, 12, [&] {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    });
+    EXPECT_GT(replayed.checked, 50);
+    EXPECT_LT(replayed.worst, 0.5) << replayed.worstLine;
+}
+
+TEST(IioModuleTest, ThreeDevicesOfOneChipAreMergedInTimeOrder) {
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "acc", kAccel);
+    tree.AddDevice("iio:device1", "gyr", kGyro);
+    tree.AddDevice("iio:device2", "mag", kMag);
+    FifoWriter accel(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kAccel, RawSea());
+    FifoWriter gyro(tree.Dev() / "iio:device1", tree.Folder("iio:device1"), kGyro, RawSea());
+    FifoWriter mag(tree.Dev() / "iio:device2", tree.Folder("iio:device2"), kMag, RawSea());
+    const auto run = RunModule("iio:acc+gyr+mag", 22, 12, [&] {
+        return std::min({accel.NewestSeconds(), gyro.NewestSeconds(), mag.NewestSeconds()});
+    });
+    EXPECT_GT(run.checked, 60);
+    EXPECT_LT(run.worst, 0.5) << run.worstLine;
+}
+
+TEST(IioModuleTest, AFusedDeviceGivesItsAttitudeAsItStands) {
+    FakeIioTree tree;
+    tree.AddDevice("iio:device4", "bno055", kFused);
+    FifoWriter writer(tree.Dev() / "iio:device4", tree.Folder("iio:device4"), kFused, FusedSea());
+    const auto run = RunModule("iio:bno055", 6, 0.5, [&] { return writer.NewestSeconds(); });
+    EXPECT_GT(run.checked, 30);
+    EXPECT_LT(run.worst, 0.05) << run.worstLine;
+}
+
+}  // namespace
