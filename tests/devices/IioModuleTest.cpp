@@ -25,63 +25,6 @@ namespace {
 using namespace iio_test;
 using Clock = std::chrono::steady_clock;
 
-// Raw channels as a common 9-axis chip has them: 16 bits each, a shared scale per type.
-const std::vector<FakeChannel> kAccel = [] {
-    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
-    c.push_back(Timestamp());
-    return c;
-}();
-const std::vector<FakeChannel> kGyro = [] {
-    auto c = Vector("in_anglvel", "be:s16/16>>0", 0.000133);
-    c.push_back(Timestamp());
-    return c;
-}();
-const std::vector<FakeChannel> kMag = [] {
-    auto c = Vector("in_magn", "le:s16/16>>0", 0.00015);
-    c.push_back(Timestamp());
-    return c;
-}();
-const std::vector<FakeChannel> kNine = [] {
-    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
-    for (auto& v : {Vector("in_anglvel", "le:s16/16>>0", 0.000133),
-                    Vector("in_magn", "le:s16/16>>0", 0.00015)}) {
-        c.insert(c.end(), v.begin(), v.end());
-    }
-    c.push_back(Timestamp());
-    return c;
-}();
-const std::vector<FakeChannel> kFused{{"in_rot_quaternion", "le:s32/32X4>>0", 1.0 / (1 << 30)},
-                                      Timestamp()};
-
-mtobj::RawScenario Sea() {
-    mtobj::RawScenario s;
-    s.heading = 130;
-    s.seed = 9;
-    return s;
-}
-
-constexpr double kRate = 100;
-
-// The raw samples of the sea scenario, each writer with a motion of its own (the same seed
-// gives the same samples to the writers of the three parts of a chip).
-FifoWriter::Generator RawSea() {
-    auto motion = std::make_shared<mtobj::CRawMotion>(Sea(), kRate);
-    return [motion](std::size_t, FakeScan& s) {
-        const attfilter::RawSample r = motion->Next();
-        s.seconds = r.seconds;
-        s.value = [r](const std::string& channel, unsigned) {
-            const std::map<std::string, double> v{
-                {"in_accel_x", r.accel.x},  {"in_accel_y", r.accel.y},
-                {"in_accel_z", r.accel.z},  {"in_anglvel_x", r.gyro.x},
-                {"in_anglvel_y", r.gyro.y}, {"in_anglvel_z", r.gyro.z},
-                {"in_magn_x", r.mag.x},     {"in_magn_y", r.mag.y},
-                {"in_magn_z", r.mag.z},     {"in_timestamp", 3.0e9 + r.seconds * 1e9}};
-            return v.at(channel);
-        };
-        return true;
-    };
-}
-
 FifoWriter::Generator FusedSea() {
     auto motion = std::make_shared<mtobj::CRawMotion>(Sea(), kRate);
     return [motion](std::size_t k, FakeScan& s) {
@@ -177,7 +120,7 @@ TEST(IioModuleTest, ARawNineAxisDeviceGivesTheTrueAttitudeAfterConvergence) {
     RunResult live;
     {
         tavimo_test::ScopedEnv record("TAVIMO_CAPTURE", capture);
-        FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine, RawSea());
+        FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine, RawFeed());
         live = RunModule("iio:lsm9ds1", 25, 12, [&] { return writer.NewestSeconds(); });
     }
     EXPECT_GT(live.checked, 80);
@@ -198,9 +141,9 @@ TEST(IioModuleTest, ThreeDevicesOfOneChipAreMergedInTimeOrder) {
     tree.AddDevice("iio:device0", "acc", kAccel);
     tree.AddDevice("iio:device1", "gyr", kGyro);
     tree.AddDevice("iio:device2", "mag", kMag);
-    FifoWriter accel(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kAccel, RawSea());
-    FifoWriter gyro(tree.Dev() / "iio:device1", tree.Folder("iio:device1"), kGyro, RawSea());
-    FifoWriter mag(tree.Dev() / "iio:device2", tree.Folder("iio:device2"), kMag, RawSea());
+    FifoWriter accel(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kAccel, RawFeed());
+    FifoWriter gyro(tree.Dev() / "iio:device1", tree.Folder("iio:device1"), kGyro, RawFeed());
+    FifoWriter mag(tree.Dev() / "iio:device2", tree.Folder("iio:device2"), kMag, RawFeed());
     const auto run = RunModule("iio:acc+gyr+mag", 22, 12, [&] {
         return std::min({accel.NewestSeconds(), gyro.NewestSeconds(), mag.NewestSeconds()});
     });
@@ -210,8 +153,8 @@ TEST(IioModuleTest, ThreeDevicesOfOneChipAreMergedInTimeOrder) {
 
 TEST(IioModuleTest, AFusedDeviceGivesItsAttitudeAsItStands) {
     FakeIioTree tree;
-    tree.AddDevice("iio:device4", "bno055", kFused);
-    FifoWriter writer(tree.Dev() / "iio:device4", tree.Folder("iio:device4"), kFused, FusedSea());
+    tree.AddDevice("iio:device4", "bno055", kFused32);
+    FifoWriter writer(tree.Dev() / "iio:device4", tree.Folder("iio:device4"), kFused32, FusedSea());
     const auto run = RunModule("iio:bno055", 6, 0.5, [&] { return writer.NewestSeconds(); });
     EXPECT_GT(run.checked, 30);
     EXPECT_LT(run.worst, 0.05) << run.worstLine;

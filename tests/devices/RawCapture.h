@@ -1,12 +1,14 @@
-// Captures made from the simulator's raw mode, as a real raw sensor's would be: the samples
-// of a scenario written to a capture file, with the truth at hand to check what a replay
-// delivers.
+// The simulator's raw mode as a real raw sensor: the samples of a scenario written to a
+// capture file or fed to a fake IIO device, with the truth at hand to check what comes out.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "DeviceTestSupport.h"
+#include "FakeIioTree.h"
 #include "mtobj/RawMotion.h"
 #include "mtobj/RecordDevice.h"
 #include "mtobj/SensorCapture.h"
@@ -89,6 +91,64 @@ inline ReplayResult ReplayAgainstTruth(const std::string& path, const mtobj::Raw
         ++result.compared;
     }
     return result;
+}
+
+// Raw channels as a common 9-axis chip has them: 16 bits each, a shared scale per type.
+inline const std::vector<FakeChannel> kAccel = [] {
+    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
+    c.push_back(Timestamp());
+    return c;
+}();
+inline const std::vector<FakeChannel> kGyro = [] {
+    auto c = Vector("in_anglvel", "be:s16/16>>0", 0.000133);
+    c.push_back(Timestamp());
+    return c;
+}();
+inline const std::vector<FakeChannel> kMag = [] {
+    auto c = Vector("in_magn", "le:s16/16>>0", 0.00015);
+    c.push_back(Timestamp());
+    return c;
+}();
+inline const std::vector<FakeChannel> kNine = [] {
+    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
+    for (auto& v : {Vector("in_anglvel", "le:s16/16>>0", 0.000133),
+                    Vector("in_magn", "le:s16/16>>0", 0.00015)}) {
+        c.insert(c.end(), v.begin(), v.end());
+    }
+    c.push_back(Timestamp());
+    return c;
+}();
+inline const std::vector<FakeChannel> kFused32{{"in_rot_quaternion", "le:s32/32X4>>0", 1.0 / (1 << 30)},
+                                      Timestamp()};
+
+// A sea with heave, the sensor 5 m above the roll centre, on a heading of 130 degrees.
+inline mtobj::RawScenario Sea() {
+    mtobj::RawScenario s;
+    s.heading = 130;
+    s.seed = 9;
+    return s;
+}
+
+constexpr double kRate = 100;
+
+// The raw samples of a scenario at kRate Hz, each writer with a motion of its own (the same
+// seed gives the same samples to the writers of the three parts of a chip).
+inline FifoWriter::Generator RawFeed(const mtobj::RawScenario& scenario = Sea()) {
+    auto motion = std::make_shared<mtobj::CRawMotion>(scenario, kRate);
+    return [motion](std::size_t, FakeScan& s) {
+        const attfilter::RawSample r = motion->Next();
+        s.seconds = r.seconds;
+        s.value = [r](const std::string& channel, unsigned) {
+            const std::map<std::string, double> v{
+                {"in_accel_x", r.accel.x},  {"in_accel_y", r.accel.y},
+                {"in_accel_z", r.accel.z},  {"in_anglvel_x", r.gyro.x},
+                {"in_anglvel_y", r.gyro.y}, {"in_anglvel_z", r.gyro.z},
+                {"in_magn_x", r.mag.x},     {"in_magn_y", r.mag.y},
+                {"in_magn_z", r.mag.z},     {"in_timestamp", 3.0e9 + r.seconds * 1e9}};
+            return v.at(channel);
+        };
+        return true;
+    };
 }
 
 }  // namespace iio_test
