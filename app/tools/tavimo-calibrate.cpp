@@ -109,15 +109,7 @@ bool Samples(const std::string& device, int argc, char** argv, int at, double de
         if (r.restart || r.hasQuaternion) {
             continue;
         }
-        RawSample s;
-        s.seconds = r.seconds;
-        s.hasAccel = r.hasAccel;
-        s.hasGyro = r.hasGyro;
-        s.hasMag = r.hasMag;
-        s.accel = {r.accel[0], r.accel[1], r.accel[2]};
-        s.gyro = {r.gyro[0], r.gyro[1], r.gyro[2]};
-        s.mag = {r.mag[0], r.mag[1], r.mag[2]};
-        samples.push_back(s);
+        samples.push_back(mtobj::RawSampleOf(r));
     }
     if (samples.empty()) {
         std::fprintf(stderr,

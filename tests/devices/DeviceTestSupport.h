@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "interfaces/ErrorLog.h"
+#include "mtobj/IioScan.h"
 #include "mtobj/SensorDevice.h"
 #include "mtobj/VesselMotion.h"
 
@@ -32,23 +33,13 @@ inline double Error(const mtobj::Attitude& a, const mtobj::Attitude& b) {
 
 using Quat = std::array<double, 4>;  // w, x, y, z
 inline Quat Multiply(const Quat& a, const Quat& b) {
-    return {a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3],
-            a[0] * b[1] + a[1] * b[0] + a[2] * b[3] - a[3] * b[2],
-            a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1],
-            a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0]};
+    return mtobj::iio::QuaternionProduct(a, b);
 }
+// A turn by `degrees` about the x (0), y (1) or z (2) axis.
 inline Quat About(int axis, double degrees) {
     Quat q{std::cos(degrees * kRad / 2), 0, 0, 0};
     q[static_cast<std::size_t>(axis) + 1] = std::sin(degrees * kRad / 2);
     return q;
-}
-
-// The turn from the vessel's axes (x bow, y port, z up) to east-north-up for an attitude,
-// built as the turns happen: heading clockwise about up from a bow to the north, then the
-// bow raised by the pitch (a turn about the port axis the other way), then the port side
-// raised by the roll (about the bow).
-inline Quat EnuQuaternion(const mtobj::Attitude& a) {
-    return Multiply(Multiply(About(2, 90.0 - a.heading), About(1, -a.pitch)), About(0, a.roll));
 }
 
 // Reads an attitude back from the arrays of one sample, as the sensor link does: its matrix

@@ -28,7 +28,7 @@ FifoWriter::Generator FusedMotion(const mtobj::VesselMotion& motion, double rate
             return false;
         }
         s.seconds = static_cast<double>(k) / rate;
-        const Quat q = EnuQuaternion(motion.At(s.seconds));
+        const Quat q = mtobj::QuaternionOfAttitude(motion.At(s.seconds));
         const double t = s.seconds;
         s.value = [q, t](const std::string& channel, unsigned item) {
             if (channel == "in_timestamp") {
@@ -56,12 +56,36 @@ mtobj::SensorConfig Config(int mode, int rate = 50) {
     return c;
 }
 
-TEST(IioAttitudeTest, AFusedQuaternionReadsBackAsItsAttitudeAllRound) {
+TEST(IioAttitudeTest, AFusedQuaternionIsTurnedIntoTheVesselsAttitude) {
+    // Turns built one after another: the quaternion turns the vessel's axes into
+    // east-north-up, so with none the bow points east.
+    const Quat none{1, 0, 0, 0};
+    const Quat bowNorth = About(2, 90);
+    const struct {
+        Quat q;
+        mtobj::Attitude expected;
+    } cases[] = {
+        {none, {90, 0, 0}},
+        {bowNorth, {0, 0, 0}},
+        {About(2, -45), {135, 0, 0}},
+        {Multiply(bowNorth, About(1, -30)), {0, 30, 0}},  // bow raised about the port axis
+        {Multiply(bowNorth, About(0, 20)), {0, 0, 20}},   // port side raised about the bow
+        // Both: the roll is the port axis' angle above the horizontal.
+        {Multiply(Multiply(About(2, 90 - 250), About(1, -30)), About(0, 20)),
+         {250, 30, std::asin(std::sin(20 * kRad) * std::cos(30 * kRad)) / kRad}},
+    };
+    for (const auto& c : cases) {
+        const auto a = mtobj::AttitudeOfQuaternion(c.q);
+        EXPECT_LT(Error(a, c.expected), 1e-9)
+            << a.heading << " " << a.pitch << " " << a.roll << " expected " << c.expected.heading
+            << " " << c.expected.pitch << " " << c.expected.roll;
+    }
+    // And back, all round the compass.
     for (double h = 0; h < 360; h += 15) {
         for (double p : {-40.0, -10.0, 0.0, 5.0, 30.0}) {
-            for (double r : {-50.0, -20.0, 0.0, 3.0, 45.0}) {
+            for (double r : {-45.0, -20.0, 0.0, 3.0, 40.0}) {
                 const mtobj::Attitude truth{h, p, r};
-                const auto a = mtobj::AttitudeOfQuaternion(EnuQuaternion(truth));
+                const auto a = mtobj::AttitudeOfQuaternion(mtobj::QuaternionOfAttitude(truth));
                 EXPECT_LT(Error(a, truth), 1e-9) << h << " " << p << " " << r;
                 EXPECT_GE(a.heading, 0.0);
                 EXPECT_LT(a.heading, 360.0);
@@ -350,10 +374,9 @@ TEST(IioCaptureTest, ARawRunRecordedReplaysToTheSameArrays) {
         auto config = Config(2, 100);
         config.extraData = true;  // the calibrated samples beside each attitude
         device->Configure(config);
-        FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine,
-                          [feed = RawFeed()](std::size_t k, FakeScan& s) {
-                              return k < 200 && feed(k, s);
-                          });
+        FifoWriter writer(
+            tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine,
+            [feed = RawFeed()](std::size_t k, FakeScan& s) { return k < 200 && feed(k, s); });
         ASSERT_EQ(device->Start(), S_OK);
         live = ReadArrays(*device, 2 * 199, 10);
         device->Close();

@@ -30,7 +30,7 @@ FifoWriter::Generator FusedSea() {
     return [motion](std::size_t k, FakeScan& s) {
         s.seconds = static_cast<double>(k) / kRate;
         const auto e = motion->TruthAt(s.seconds).attitude;
-        const Quat q = EnuQuaternion({e.heading, e.pitch, e.roll});
+        const Quat q = mtobj::QuaternionOfAttitude({e.heading, e.pitch, e.roll});
         const double t = s.seconds;
         s.value = [q, t](const std::string& channel, unsigned item) {
             if (channel == "in_timestamp") {

@@ -15,18 +15,6 @@
 
 namespace iio_test {
 
-inline mtobj::SensorRecord RecordOf(const attfilter::RawSample& s) {
-    mtobj::SensorRecord r;
-    r.seconds = s.seconds;
-    r.hasAccel = s.hasAccel;
-    r.hasGyro = s.hasGyro;
-    r.hasMag = s.hasMag;
-    r.accel = {s.accel.x, s.accel.y, s.accel.z};
-    r.gyro = {s.gyro.x, s.gyro.y, s.gyro.z};
-    r.mag = {s.mag.x, s.mag.y, s.mag.z};
-    return r;
-}
-
 // Writes `seconds` of the scenario at `rate` Hz (motion time 0 at the first sample).
 inline bool WriteRawCapture(const std::string& path, const std::string& deviceId,
                             const mtobj::RawScenario& scenario, double rate, double seconds) {
@@ -34,7 +22,7 @@ inline bool WriteRawCapture(const std::string& path, const std::string& deviceId
     std::vector<mtobj::SensorRecord> records{mtobj::SensorRecord{.restart = true}};
     const auto count = static_cast<std::size_t>(seconds * rate);
     for (std::size_t i = 0; i < count; ++i) {
-        records.push_back(RecordOf(motion.Next()));
+        records.push_back(mtobj::RecordOf(motion.Next()));
     }
     mtobj::CCaptureWriter writer;
     return writer.Open(path, deviceId, nullptr) && writer.Write(records);
@@ -118,8 +106,8 @@ inline const std::vector<FakeChannel> kNine = [] {
     c.push_back(Timestamp());
     return c;
 }();
-inline const std::vector<FakeChannel> kFused32{{"in_rot_quaternion", "le:s32/32X4>>0", 1.0 / (1 << 30)},
-                                      Timestamp()};
+inline const std::vector<FakeChannel> kFused32{
+    {"in_rot_quaternion", "le:s32/32X4>>0", 1.0 / (1 << 30)}, Timestamp()};
 
 // A sea with heave, the sensor 5 m above the roll centre, on a heading of 130 degrees.
 inline mtobj::RawScenario Sea() {

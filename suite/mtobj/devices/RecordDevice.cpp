@@ -13,6 +13,7 @@
 #include "filter/Calibration.h"
 #include "interfaces/ErrorLog.h"
 #include "mtobj/CalibrationStore.h"
+#include "mtobj/IioScan.h"
 #include "platform/Paths.h"
 
 namespace mtobj {
@@ -20,18 +21,6 @@ namespace {
 
 constexpr double kDeg = 180.0 / std::numbers::pi;
 constexpr double kMagReportSeconds = 10.0;
-
-attfilter::RawSample RawOf(const SensorRecord& r) {
-    attfilter::RawSample s;
-    s.seconds = r.seconds;
-    s.hasAccel = r.hasAccel;
-    s.hasGyro = r.hasGyro;
-    s.hasMag = r.hasMag;
-    s.accel = {r.accel[0], r.accel[1], r.accel[2]};
-    s.gyro = {r.gyro[0], r.gyro[1], r.gyro[2]};
-    s.mag = {r.mag[0], r.mag[1], r.mag[2]};
-    return s;
-}
 
 class CRecordDevice final : public ISensorDevice {
 public:
@@ -179,7 +168,7 @@ private:
             m_haveAttitude = true;
             return true;
         }
-        const attfilter::RawSample raw = m_calibration.Apply(RawOf(r));
+        const attfilter::RawSample raw = m_calibration.Apply(RawSampleOf(r));
         m_filter.Update(raw);
         if (raw.hasAccel) {
             m_extra[0] = static_cast<float>(raw.accel.x);
@@ -264,28 +253,49 @@ private:
     double m_period = 0.01;
 };
 
+// East-north-up and the filter's level frame (north-west-up) are a quarter turn apart about up.
+constexpr double kHalfRoot2 = 0.70710678118654752440;
+constexpr std::array<double, 4> kEnuFromNwu{kHalfRoot2, 0, 0, kHalfRoot2};
+
 }  // namespace
 
-Attitude AttitudeOfQuaternion(const std::array<double, 4>& q) {
-    const double w = q[0], x = q[1], y = q[2], z = q[3];
-    // Columns of the rotation: where the bow (x), port (y) and up (z) axes point in
-    // east-north-up.
-    const double bowE = 1 - 2 * (y * y + z * z);
-    const double bowN = 2 * (x * y + w * z);
-    const double bowU = 2 * (x * z - w * y);
-    const double portU = 2 * (y * z + w * x);
-    const double upU = 1 - 2 * (x * x + y * y);
+Attitude AttitudeOfQuaternion(const std::array<double, 4>& enu) {
+    const std::array<double, 4> nwuFromEnu{kEnuFromNwu[0], 0, 0, -kEnuFromNwu[3]};
+    const attfilter::EulerAngles e = attfilter::AnglesOf(iio::QuaternionProduct(nwuFromEnu, enu));
     Attitude a;
-    a.heading = std::atan2(bowE, bowN) * kDeg;
-    if (a.heading < 0) {
-        a.heading += 360.0;
-    }
-    if (a.heading >= 360.0) {
-        a.heading -= 360.0;
-    }
-    a.pitch = std::asin(std::clamp(bowU, -1.0, 1.0)) * kDeg;
-    a.roll = std::atan2(portU, upU) * kDeg;
+    a.heading = std::fmod(std::fmod(e.heading, 360.0) + 360.0, 360.0);
+    a.pitch = e.pitch;
+    a.roll = e.roll;
     return a;
+}
+
+std::array<double, 4> QuaternionOfAttitude(const Attitude& a) {
+    return iio::QuaternionProduct(kEnuFromNwu,
+                                  attfilter::OrientationOf({a.heading, a.pitch, a.roll}));
+}
+
+attfilter::RawSample RawSampleOf(const SensorRecord& r) {
+    attfilter::RawSample s;
+    s.seconds = r.seconds;
+    s.hasAccel = r.hasAccel;
+    s.hasGyro = r.hasGyro;
+    s.hasMag = r.hasMag;
+    s.accel = {r.accel[0], r.accel[1], r.accel[2]};
+    s.gyro = {r.gyro[0], r.gyro[1], r.gyro[2]};
+    s.mag = {r.mag[0], r.mag[1], r.mag[2]};
+    return s;
+}
+
+SensorRecord RecordOf(const attfilter::RawSample& s) {
+    SensorRecord r;
+    r.seconds = s.seconds;
+    r.hasAccel = s.hasAccel;
+    r.hasGyro = s.hasGyro;
+    r.hasMag = s.hasMag;
+    r.accel = {s.accel.x, s.accel.y, s.accel.z};
+    r.gyro = {s.gyro.x, s.gyro.y, s.gyro.z};
+    r.mag = {s.mag.x, s.mag.y, s.mag.z};
+    return r;
 }
 
 std::unique_ptr<ISensorDevice> MakeRecordDevice(std::unique_ptr<IRecordSource> source,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/AttitudeFilter.h"
 #include "mtobj/SensorCapture.h"
 #include "mtobj/SensorDevice.h"
 
@@ -53,7 +54,13 @@ std::unique_ptr<IRecordSource> MakeReplaySource(const std::string& argument);
 std::unique_ptr<ISensorDevice> MakeReplayDevice(const std::string& argument,
                                                 const std::string& port);
 
-// The attitude of a fused device's quaternion (w, x, y, z: vessel axes to east-north-up).
+// The attitude of a fused device's quaternion (w, x, y, z: vessel axes to east-north-up), in
+// the attitude filter's conventions; and the quaternion of an attitude.
 Attitude AttitudeOfQuaternion(const std::array<double, 4>& q);
+std::array<double, 4> QuaternionOfAttitude(const Attitude& attitude);
+
+// A raw record as the filter's sample, and back.
+attfilter::RawSample RawSampleOf(const SensorRecord& record);
+SensorRecord RecordOf(const attfilter::RawSample& sample);
 
 }  // namespace mtobj
