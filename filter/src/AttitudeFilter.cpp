@@ -10,23 +10,38 @@ namespace attfilter {
 namespace {
 constexpr double kDeg = std::numbers::pi / 180.0;
 
-// Time constants of the corrections at tuning 1, in seconds; the tuning gain divides them
-// (and the magnetometer weight divides the heading's). A vessel's own accelerations swing with
-// the waves over 5 to 15 s, so the accelerometer is trusted only on average over much longer.
-constexpr double kTiltSeconds = 100.0;
-constexpr double kHeadingSeconds = 30.0;
-// No correction turns the attitude by more than this share of its error in one step.
-constexpr double kMaxStepShare = 0.2;
-// Start-up: the time constants grow from this value by kGrowth seconds per second until they
-// reach the tuned ones: strong corrections settle the first attitude and the gyroscope's bias,
-// then they ease off toward the long averages a vessel needs.
-constexpr double kStartSeconds = 1.0;
-constexpr double kGrowth = 0.1;
-// The specific force's departure from gravity at which the accelerometer keeps half its say.
+// The filter is a Kalman filter over the attitude's error (a small rotation in the level
+// frame) and the gyroscope's bias. Its gyroscope model: white rate noise (rad/s/√Hz) and a
+// bias that wanders as a random walk (rad/s/√s).
+constexpr double kRateNoise = 0.01 * kDeg;
+constexpr double kBiasWalk = 0.0005 * kDeg;
+// Uncertainty of the first attitude and of an unknown gyroscope bias.
+constexpr double kFirstTilt = 5 * kDeg;
+constexpr double kFirstHeading = 10 * kDeg;
+constexpr double kFirstBias = 0.5 * kDeg;
+constexpr double kCalibratedBias = 0.05 * kDeg;
+// The accelerometer and magnetometer noise is learnt from their innovations: a vessel's own
+// accelerations swing the measured vertical by degrees with the waves, correlated over
+// seconds, so the learnt spread is weighted by kCorrelation (as if each swing counted once)
+// and referred to 100 samples a second. Below the floor the sensors are never trusted.
+constexpr double kReferenceStep = 0.01;
+constexpr double kTiltCorrelation = 8.0;
+constexpr double kHeadingCorrelation = 2.0;
+constexpr double kTiltFloor = 0.5 * kDeg;
+constexpr double kHeadingFloor = 0.5 * kDeg;
+constexpr double kFirstSpread = 5 * kDeg;
+constexpr double kFirstHeadingSpread = 1 * kDeg;
+constexpr double kSpreadSeconds = 5.0;
+// The swing of the vertical (rad) at which the accelerometer's say about the bias halves.
+constexpr double kCalmTilt = 1.0 * kDeg;
+// The specific force's departure from gravity (share of g) at which the accelerometer's
+// noise doubles.
 constexpr double kForceDeparture = 0.05;
-// The rate of turn at which the accelerometer keeps half its say about roll (rad/s).
-constexpr double kTurnRate = 0.3 * kDeg;
-constexpr double kTurnRiseSeconds = 0.3;
+// The rate of turn at which the accelerometer's say about roll halves, falling with its
+// fourth power beyond (rad/s): in a turn the
+// centripetal acceleration leans the specific force across the vessel.
+constexpr double kTurnRate = 0.5 * kDeg;
+constexpr double kTurnSmoothSeconds = 2.0;
 constexpr double kTurnFallSeconds = 5.0;
 // Magnetometer disturbance: field strength or dip departing from their references, or the
 // magnetometer's heading departing from the filter's, after low-passing over this time.
@@ -37,11 +52,28 @@ constexpr double kHeadingDeparture = 3.0 * kDeg;
 // A heading disagreement without any change of the field is believed after this long (the
 // gyroscope, not the field, has wandered).
 constexpr double kDisagreementSeconds = 20.0;
-// References of the field learnt over the first seconds, then followed slowly.
+// References of the field and of gravity learnt over the first seconds, then followed slowly.
 constexpr double kReferenceSeconds = 5.0;
 constexpr double kReferenceFollowSeconds = 120.0;
+// The field's strength and dip are averaged over this long from the start (while the first
+// attitude settles) before their departures count.
+constexpr double kFieldLearnSeconds = 20.0;
 // The largest gyroscope bias the estimate may reach (rad/s).
 constexpr double kMaxBias = 2.0 * kDeg;
+// The angular acceleration comes from the rate smoothed over this time (s).
+constexpr double kRateSmoothSeconds = 0.03;
+// The lever arm is learnt over this time (s), from this long after the start on, not in
+// turns, and shrunk toward zero where the motion does not reveal it.
+constexpr double kLeverSeconds = 120.0;
+constexpr double kLeverAfterSeconds = 2.0;
+constexpr double kLeverShrink = 1e-3;
+constexpr double kMaxLever = 50.0;
+constexpr int kLeverSolveEvery = 4;
+// The reference attitude the lever arm is learnt in drifts toward the filter's over this (s).
+constexpr double kReferenceAttitudeSeconds = 20.0;
+// Innovations averaged over this long (s) show a lasting error.
+constexpr double kMeanSeconds = 4.0;
+constexpr double kLeverTurnRate = 2.0 * kDeg;
 // A gap in the samples longer than this is not integrated across.
 constexpr double kMaxStep = 0.2;
 
@@ -52,6 +84,20 @@ double Blend(double old, double value, double dt, double tau) {
 
 double Wrap(double radians) {
     return std::remainder(radians, 2 * std::numbers::pi);
+}
+
+Mat3 Product(const Mat3& a, const Mat3& b) {
+    Mat3 c{};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            c[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
+        }
+    }
+    return c;
+}
+
+Mat3 Transposed(const Mat3& a) {
+    return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]};
 }
 }  // namespace
 
@@ -102,8 +148,15 @@ FilterTuning CAttitudeFilter::Tuning() const {
 void CAttitudeFilter::Reset() {
     const FilterTuning tuning = m_tuning;
     const bool useMag = m_useMag;
+    const bool calibrated = m_gyroCalibrated;
     *this = CAttitudeFilter(tuning);
     m_useMag = useMag;
+    m_gyroCalibrated = calibrated;
+}
+
+void CAttitudeFilter::SetGyroCalibrated(bool calibrated) {
+    m_gyroCalibrated = calibrated;
+    Reset();
 }
 
 void CAttitudeFilter::UseMagnetometer(bool use) {
@@ -154,7 +207,7 @@ void CAttitudeFilter::Update(const RawSample& sample) {
         return;
     }
     if (gyroOk) {
-        IntegrateGyro(sample.gyro, sample.seconds);
+        Propagate(sample.gyro, sample.seconds);
     }
     if (accelOk) {
         const double dt = sample.seconds - m_accelSeconds;
@@ -185,6 +238,9 @@ void CAttitudeFilter::Start(double seconds) {
     const Vec3 west = Cross(up, north);
     // Rows of the body-to-level matrix are the level axes in body coordinates.
     m_q = QuatOf({north.x, north.y, north.z, west.x, west.y, west.z, up.x, up.y, up.z});
+    m_reference = m_q;
+    const Mat3 r0 = RotationOf(m_q);
+    m_heading = std::atan2(-r0[3], r0[0]);
     m_started = true;
     m_startSeconds = seconds;
     m_gyroSeconds = seconds;
@@ -194,9 +250,17 @@ void CAttitudeFilter::Start(double seconds) {
     const Vec3 field = Rotate(m_q, toward);
     m_fieldNorm = Norm(field);
     m_fieldDip = std::atan2(-field.z, std::hypot(field.x, field.y));
+    m_p.fill(0);
+    const double bias = m_gyroCalibrated ? kCalibratedBias : kFirstBias;
+    const double first[6] = {kFirstTilt, kFirstTilt, kFirstHeading, bias, bias, bias};
+    for (int i = 0; i < 6; ++i) {
+        m_p[i * 7] = first[i] * first[i];
+    }
+    m_tiltSpread = kFirstSpread * kFirstSpread;
+    m_headingSpread = kFirstHeadingSpread * kFirstHeadingSpread;
 }
 
-void CAttitudeFilter::IntegrateGyro(const Vec3& gyro, double seconds) {
+void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
     const double dt = seconds - m_gyroSeconds;
     m_gyroSeconds = seconds;
     if (dt <= 0 || dt > kMaxStep) {
@@ -204,59 +268,201 @@ void CAttitudeFilter::IntegrateGyro(const Vec3& gyro, double seconds) {
     }
     const Vec3 rate = Sub(gyro, m_bias);
     m_q = Normalised(Multiply(m_q, RotationQuat(Scale(rate, dt))));
-    // The rate of turn rises at once and falls away slowly, so a turn silences the
-    // accelerometer's roll from its first moment to a while after it ended.
-    const double yawRate = std::abs(Rotate(m_q, rate).z);
-    m_yawRate = yawRate > m_yawRate ? Blend(m_yawRate, yawRate, dt, kTurnRiseSeconds)
-                                    : Blend(m_yawRate, yawRate, dt, kTurnFallSeconds);
+    const Mat3 r = RotationOf(m_q);
+    // The reference attitude follows the gyroscope and drifts toward the filter's attitude
+    // only slowly, so the filter's own swings with the waves do not reach it.
+    m_reference = Normalised(Multiply(m_reference, RotationQuat(Scale(rate, dt))));
+    const Quat gap =
+        Multiply(m_q, {m_reference[0], -m_reference[1], -m_reference[2], -m_reference[3]});
+    const double sign = gap[0] < 0 ? -1.0 : 1.0;
+    const double pull = 2 * sign * std::min(1.0, dt / kReferenceAttitudeSeconds);
+    m_reference = Normalised(
+        Multiply(RotationQuat({gap[1] * pull, gap[2] * pull, gap[3] * pull}), m_reference));
+    // The angular acceleration from the smoothed rate (smoothing keeps the rate's noise from
+    // swamping it at high sample rates).
+    if (!m_haveRate) {
+        m_smoothRate = rate;
+        m_haveRate = true;
+    }
+    const Vec3 smooth =
+        Add(m_smoothRate, Scale(Sub(rate, m_smoothRate), std::min(1.0, dt / kRateSmoothSeconds)));
+    m_angularAccel = Scale(Sub(smooth, m_smoothRate), 1.0 / dt);
+    m_smoothRate = smooth;
+    m_rate = rate;
+    // The rate of turn: how fast the heading moves, smoothed over a few seconds; its size
+    // rises at once and falls away slowly, so a turn silences the accelerometer's roll from
+    // its first moment to a while after it ended. (Not the rotation about the vertical: a
+    // vessel rolling while pitched turns about the vertical by degrees a second.)
+    const double heading = std::atan2(-r[3], r[0]);
+    m_turnRate = Blend(m_turnRate, Wrap(heading - m_heading) / dt, dt, kTurnSmoothSeconds);
+    m_heading = heading;
+    const double yawRate = std::abs(m_turnRate);
+    m_yawRate = yawRate > m_yawRate ? yawRate : Blend(m_yawRate, yawRate, dt, kTurnFallSeconds);
+    // Covariance: the attitude error grows by the bias error turned into the level frame,
+    // F = [I, -R dt; 0, I], plus the rate noise and the bias' wander.
+    Mat3 a, b, c;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            a[i * 3 + j] = m_p[i * 6 + j];
+            b[i * 3 + j] = m_p[i * 6 + 3 + j];
+            c[i * 3 + j] = m_p[(i + 3) * 6 + 3 + j];
+        }
+    }
+    const Mat3 rc = Product(r, c);
+    const Mat3 rbt = Product(r, Transposed(b));
+    const Mat3 rcrt = Product(rc, Transposed(r));
+    const double qa = kRateNoise * kRateNoise * dt;
+    const double qb = kBiasWalk * kBiasWalk * dt;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            const double aij = a[i * 3 + j] - dt * (rbt[i * 3 + j] + rbt[j * 3 + i]) +
+                               dt * dt * rcrt[i * 3 + j] + (i == j ? qa : 0);
+            const double bij = b[i * 3 + j] - dt * rc[i * 3 + j];
+            m_p[i * 6 + j] = aij;
+            m_p[i * 6 + 3 + j] = bij;
+            m_p[(j + 3) * 6 + i] = bij;
+            m_p[(i + 3) * 6 + 3 + j] = c[i * 3 + j] + (i == j ? qb : 0);
+        }
+    }
 }
 
-void CAttitudeFilter::Correct(const Vec3& levelRate, double dt, double biasGain) {
-    m_q = Normalised(Multiply(RotationQuat(Scale(levelRate, dt)), m_q));
-    // The correction, seen in body axes, is what the gyroscope's bias leaves over time.
-    const Vec3 body = RotateBack(m_q, levelRate);
-    m_bias = Sub(m_bias, Scale(body, biasGain * dt));
-    // No sensor worth the name has a bias this large: the estimate must not run away.
-    m_bias = {std::clamp(m_bias.x, -kMaxBias, kMaxBias), std::clamp(m_bias.y, -kMaxBias, kMaxBias),
-              std::clamp(m_bias.z, -kMaxBias, kMaxBias)};
+void CAttitudeFilter::Measure(const std::array<double, 6>& h, double y, double r,
+                              const std::array<double, 6>& share) {
+    // v = P h, s = hᵀ P h; gain k = v / (s + r) on the states it may correct. Joseph's form
+    // keeps the covariance right for such a restricted gain:
+    // P' = P - k vᵀ - v kᵀ + (s + r) k kᵀ.
+    std::array<double, 6> v{};
+    for (int i = 0; i < 6; ++i) {
+        double sum = 0;
+        for (int j = 0; j < 6; ++j) {
+            sum += m_p[i * 6 + j] * h[j];
+        }
+        v[i] = sum;
+    }
+    double s = 0;
+    for (int i = 0; i < 6; ++i) {
+        s += h[i] * v[i];
+    }
+    const double total = s + r;
+    if (!(total > 0)) {
+        return;
+    }
+    std::array<double, 6> k{};
+    for (int i = 0; i < 6; ++i) {
+        k[i] = share[i] * v[i] / total;
+    }
+    for (int i = 0; i < 6; ++i) {
+        for (int j = 0; j < 6; ++j) {
+            m_p[i * 6 + j] += -k[i] * v[j] - v[i] * k[j] + total * k[i] * k[j];
+        }
+    }
+    // Fold the correction into the attitude (a rotation in the level frame) and the bias.
+    const Vec3 turn{k[0] * y, k[1] * y, k[2] * y};
+    m_q = Normalised(Multiply(RotationQuat(turn), m_q));
+    m_bias = {std::clamp(m_bias.x + k[3] * y, -kMaxBias, kMaxBias),
+              std::clamp(m_bias.y + k[4] * y, -kMaxBias, kMaxBias),
+              std::clamp(m_bias.z + k[5] * y, -kMaxBias, kMaxBias)};
 }
 
-void CAttitudeFilter::CorrectWithAccel(const Vec3& accel, double dt) {
+void CAttitudeFilter::LearnLeverArm(const Mat3& toBody, const Vec3& accel, double dt) {
+    // In the level frame the horizontal specific force is the lever arm's acceleration
+    // R·M·r plus the part of gravity a tilt error leaves. Levelled with the slow reference
+    // attitude, that part changes slowly beside the waves: least squares for r and that
+    // offset, forgetting slowly.
+    const Mat3 l = Product(RotationOf(m_reference), toBody);
+    const Vec3 f = Rotate(m_reference, accel);
+    const std::array<double, 5> rowX{l[0], l[1], l[2], 1, 0};
+    const std::array<double, 5> rowY{l[3], l[4], l[5], 0, 1};
+    const double keep = std::exp(-dt / kLeverSeconds);
+    for (int i = 0; i < 5; ++i) {
+        for (int j = 0; j < 5; ++j) {
+            m_leverNormal[i * 5 + j] =
+                keep * m_leverNormal[i * 5 + j] + rowX[i] * rowX[j] + rowY[i] * rowY[j];
+        }
+        m_leverRight[i] = keep * m_leverRight[i] + rowX[i] * f.x + rowY[i] * f.y;
+    }
+    if (++m_leverCount % kLeverSolveEvery != 0) {
+        return;
+    }
+    std::array<std::array<double, 5>, 5> n{};
+    for (int i = 0; i < 5; ++i) {
+        for (int j = 0; j < 5; ++j) {
+            n[i][j] = m_leverNormal[i * 5 + j];
+        }
+    }
+    // Shrink the arm toward zero where the motion does not reveal it.
+    const double shrink = kLeverShrink * (n[0][0] + n[1][1] + n[2][2]) / 3 + 1e-12;
+    for (int i = 0; i < 3; ++i) {
+        n[i][i] += shrink;
+    }
+    std::array<double, 5> x{};
+    if (!Solve<5>(n, m_leverRight, x)) {
+        return;
+    }
+    const Vec3 lever{x[0], x[1], x[2]};
+    if (Finite(lever) && Norm(lever) < kMaxLever) {
+        m_lever = lever;
+    }
+}
+
+void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     const double age = m_lastSeconds - m_startSeconds;
-    const double tau = std::min(kTiltSeconds / m_tuning.gain, kStartSeconds + kGrowth * age);
+    // The lever arm's acceleration in body axes is M·r with M = [α]× + [ω]×[ω]×.
+    const Vec3& w = m_rate;
+    const Vec3& al = m_angularAccel;
+    const Mat3 m{-w.y * w.y - w.z * w.z, w.x * w.y - al.z,       w.x * w.z + al.y,
+                 w.x * w.y + al.z,       -w.x * w.x - w.z * w.z, w.y * w.z - al.x,
+                 w.x * w.z - al.y,       w.y * w.z + al.x,       -w.x * w.x - w.y * w.y};
+    if (m_haveRate && age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate) {
+        LearnLeverArm(m, measured, dt);
+    }
+    const Vec3 accel = m_haveRate ? Sub(measured, Apply(m, m_lever)) : measured;
     const double force = Norm(accel);
-    if (age < kReferenceSeconds) {
-        m_gravity = Blend(m_gravity, force, dt, std::max(age, dt));
-    }
+    m_gravity = Blend(m_gravity, force, dt,
+                      age < kReferenceSeconds ? std::max(age, dt) : kReferenceFollowSeconds);
     const double departure = (force - m_gravity) / m_gravity / kForceDeparture;
-    double k = 1.0 / tau / (1.0 + departure * departure);
-    k = std::min(k, kMaxStepShare / dt);
-    // The specific force seen in the level frame; its tilt from the vertical is the error.
+    // The measured vertical in the level frame: its lean is the attitude's tilt error,
+    // a rotation (f.y, -f.x) about the horizontal axes.
     const Vec3 f = Normalised(Rotate(m_q, accel));
-    Vec3 axis{f.y, -f.x, 0};  // f × up: turns f toward up
-    // In a turn the centripetal acceleration leans the force across the vessel: the roll
-    // part of the correction (about the horizontal bow direction) loses its say.
+    const Vec3 bow = Rotate(m_q, {1, 0, 0});
+    const double hb = std::hypot(bow.x, bow.y);
+    const Vec3 along = hb > 1e-6 ? Vec3{bow.x / hb, bow.y / hb, 0} : Vec3{1, 0, 0};
+    const Vec3 across{-along.y, along.x, 0};
+    const double rollError = f.y * along.x - f.x * along.y;
+    const double pitchError = f.y * across.x - f.x * across.y;
+    // Learn how far the vertical swings.
+    const double innovation = rollError * rollError + pitchError * pitchError;
+    m_tiltSpread = Blend(m_tiltSpread, 0.5 * innovation, dt, kSpreadSeconds);
+    double r =
+        std::max(kTiltCorrelation * m_tiltSpread, kTiltFloor * kTiltFloor) * kReferenceStep / dt;
+    r *= (1.0 + departure * departure) / (m_tuning.gain * m_tuning.gain);
+    // A lasting lean of the measured vertical (its mean over seconds) that the filter's own
+    // uncertainty does not cover means the filter is surer than it should be (it started
+    // while the sea swung the vertical about): it gets that much room back.
+    const double keep = std::min(1.0, dt / kMeanSeconds);
+    m_tiltMean = Add(m_tiltMean, Scale(Sub(Vec3{f.y, -f.x, 0}, m_tiltMean), keep));
     const double turn = m_yawRate / kTurnRate;
-    const double rollSay = 1.0 / (1.0 + turn * turn);
-    const Quat& q = m_q;
-    const Vec3 bow = Rotate(q, {1, 0, 0});
-    const double h = std::hypot(bow.x, bow.y);
-    if (h > 1e-6) {
-        const Vec3 along{bow.x / h, bow.y / h, 0};
-        const double a = Dot(axis, along);
-        axis = Sub(axis, Scale(along, a * (1.0 - rollSay)));
+    if (turn < 1) {
+        m_p[0] = std::max(m_p[0], m_tiltMean.x * m_tiltMean.x);
+        m_p[7] = std::max(m_p[7], m_tiltMean.y * m_tiltMean.y);
     }
-    const double ki = 0.25 * k * k;
-    Correct(Scale(axis, k), dt, ki / k);
+    // While the sea still swings the vertical by more than a degree (before the lever arm
+    // is learnt), its swings would pass for a gyroscope bias: the bias learns the less.
+    const double b = 1.0 / (1.0 + m_tiltSpread / (kCalmTilt * kCalmTilt));
+    const std::array<double, 6> tiltAndBias{1, 1, 0, b, b, b};
+    Measure({along.x, along.y, 0, 0, 0, 0}, rollError, r * (1.0 + turn * turn * turn * turn),
+            tiltAndBias);
+    Measure({across.x, across.y, 0, 0, 0, 0}, pitchError, r, tiltAndBias);
 }
 
 void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     const double age = m_lastSeconds - m_startSeconds;
     const Vec3 field = Rotate(m_q, mag);
+    const double horizontal = std::hypot(field.x, field.y);
     const double norm = Norm(field);
-    const double dip = std::atan2(-field.z, std::hypot(field.x, field.y));
+    const double dip = std::atan2(-field.z, horizontal);
     const double error = std::atan2(field.y, field.x);  // the field's bearing west of north
-    if (age < kReferenceSeconds) {
+    if (age < kFieldLearnSeconds) {
         const double span = std::max(age, dt);
         m_fieldNorm = Blend(m_fieldNorm, norm, dt, span);
         m_fieldDip = Blend(m_fieldDip, dip, dt, span);
@@ -268,8 +474,12 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     const bool fieldChanged =
         age >= kReferenceSeconds && (std::abs(m_normRatio - 1.0) > kFieldStrengthDeparture ||
                                      std::abs(m_dipDeparture) > kFieldDipDeparture);
+    // The heading disagrees when the magnetometer's bearing departs from the filter's heading
+    // by more than the filter's own uncertainty explains (three sigma) and a margin.
+    const double tanDip = std::tan(m_fieldDip);
+    const double sigma = std::sqrt(std::max(m_p[14] + tanDip * tanDip * m_p[0], 0.0));
     bool disagrees = false;
-    if (age >= 2 * kReferenceSeconds && std::abs(m_headingInnovation) > kHeadingDeparture) {
+    if (age >= kReferenceSeconds && std::abs(m_headingInnovation) > kHeadingDeparture + 3 * sigma) {
         if (m_disagreeSince < 0) {
             m_disagreeSince = m_lastSeconds;
         }
@@ -278,19 +488,21 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
         m_disagreeSince = -1;
     }
     m_disturbed = fieldChanged || disagrees;
-    if (m_disturbed) {
+    if (m_disturbed || horizontal < 1e-9) {
         return;
     }
-    if (age >= kReferenceSeconds) {
+    if (age >= kFieldLearnSeconds) {
         m_fieldNorm = Blend(m_fieldNorm, norm, dt, kReferenceFollowSeconds);
         m_fieldDip = Blend(m_fieldDip, dip, dt, kReferenceFollowSeconds);
     }
-    const double tau = std::min(kHeadingSeconds / (m_tuning.gain * m_tuning.magWeight),
-                                kStartSeconds + kGrowth * age);
-    const double k = std::min(1.0 / tau, kMaxStepShare / dt);
-    const double ki = 0.25 * k * k;
-    // Turning about the vertical alone leaves roll and pitch as they are.
-    Correct({0, 0, -k * error}, dt, ki / k);
+    // The field's bearing moves against the heading error, and with the tilt error about
+    // north as much as the dip's tangent; only heading and bias are corrected from it.
+    m_headingSpread = Blend(m_headingSpread, error * error, dt, kSpreadSeconds);
+    const double weight = m_tuning.gain * m_tuning.magWeight;
+    const double r =
+        std::max(kHeadingCorrelation * m_headingSpread, kHeadingFloor * kHeadingFloor) *
+        kReferenceStep / dt / (weight * weight);
+    Measure({-std::tan(m_fieldDip), 0, -1, 0, 0, 0}, error, r, {0, 0, 1, 1, 1, 1});
 }
 
 }  // namespace attfilter

@@ -21,41 +21,6 @@ constexpr int kCoverageBins = 36;
 // RMS lean during the circle below which the vertical hard iron is left alone (radians).
 constexpr double kMinLeanForVertical = 2.0 * kDeg;
 
-// Solves a·x = b for a small square system by Gaussian elimination with partial pivoting;
-// false when singular.
-template <int N>
-bool Solve(std::array<std::array<double, N>, N> a, std::array<double, N> b,
-           std::array<double, N>& x) {
-    for (int col = 0; col < N; ++col) {
-        int pivot = col;
-        for (int row = col + 1; row < N; ++row) {
-            if (std::abs(a[row][col]) > std::abs(a[pivot][col])) {
-                pivot = row;
-            }
-        }
-        if (std::abs(a[pivot][col]) < 1e-12) {
-            return false;
-        }
-        std::swap(a[col], a[pivot]);
-        std::swap(b[col], b[pivot]);
-        for (int row = col + 1; row < N; ++row) {
-            const double f = a[row][col] / a[col][col];
-            for (int k = col; k < N; ++k) {
-                a[row][k] -= f * a[col][k];
-            }
-            b[row] -= f * b[col];
-        }
-    }
-    for (int row = N - 1; row >= 0; --row) {
-        double s = b[row];
-        for (int k = row + 1; k < N; ++k) {
-            s -= a[row][k] * x[k];
-        }
-        x[row] = s / a[row][row];
-    }
-    return true;
-}
-
 // The rotation that levels the body (turns the measured up onto z) without turning it about
 // the vertical: the bow's horizontal direction stays the frame's x.
 Mat3 Leveller(const Vec3& upInBody) {

@@ -100,4 +100,39 @@ inline Vec3 RotateBack(const Quat& q, const Vec3& v) {
     return Rotate({q[0], -q[1], -q[2], -q[3]}, v);
 }
 
+// Solves a·x = b for a small square system by Gaussian elimination with partial pivoting;
+// false when singular.
+template <int N>
+inline bool Solve(std::array<std::array<double, N>, N> a, std::array<double, N> b,
+                  std::array<double, N>& x) {
+    for (int col = 0; col < N; ++col) {
+        int pivot = col;
+        for (int row = col + 1; row < N; ++row) {
+            if (std::abs(a[row][col]) > std::abs(a[pivot][col])) {
+                pivot = row;
+            }
+        }
+        if (std::abs(a[pivot][col]) < 1e-12) {
+            return false;
+        }
+        std::swap(a[col], a[pivot]);
+        std::swap(b[col], b[pivot]);
+        for (int row = col + 1; row < N; ++row) {
+            const double f = a[row][col] / a[col][col];
+            for (int k = col; k < N; ++k) {
+                a[row][k] -= f * a[col][k];
+            }
+            b[row] -= f * b[col];
+        }
+    }
+    for (int row = N - 1; row >= 0; --row) {
+        double s = b[row];
+        for (int k = row + 1; k < N; ++k) {
+            s -= a[row][k] * x[k];
+        }
+        x[row] = s / a[row][row];
+    }
+    return true;
+}
+
 }  // namespace attfilter

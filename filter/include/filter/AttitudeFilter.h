@@ -71,6 +71,11 @@ public:
     // gyroscope; roll and pitch are the same either way. On by default; switching resets.
     void UseMagnetometer(bool use);
     bool UsesMagnetometer() const { return m_useMag; }
+    // A gyroscope whose bias was taken at rest (and is removed before its samples reach the
+    // filter) leaves only a small bias to find, so the filter trusts it sooner; an
+    // uncalibrated one may be off by half a degree a second. Off by default; switching resets.
+    void SetGyroCalibrated(bool calibrated);
+    bool GyroCalibrated() const { return m_gyroCalibrated; }
     // Feeds one sample; samples come in time order (an older one is ignored).
     void Update(const RawSample& sample);
 
@@ -85,14 +90,21 @@ public:
     // steel mass, an uncalibrated sensor) that it is not trusted; heading then runs on the
     // gyroscope alone.
     bool MagneticDisturbance() const;
+    // Where the sensor sits from the point the vessel rolls and pitches about (body axes, m),
+    // as learnt from how the accelerations follow the rotation: the filter takes the
+    // tangential and centripetal accelerations of that lever arm out of the specific force.
+    Vec3 LeverArm() const { return m_lever; }
 
 private:
     void Start(double seconds);
-    void IntegrateGyro(const Vec3& rate, double seconds);
+    void Propagate(const Vec3& gyro, double seconds);
     void CorrectWithAccel(const Vec3& accel, double dt);
+    void LearnLeverArm(const std::array<double, 9>& toBody, const Vec3& accel, double dt);
     void CorrectWithMag(const Vec3& mag, double dt);
-    // Applies a rotation rate given in the level frame for dt seconds, and feeds the bias.
-    void Correct(const Vec3& levelRate, double dt, double biasGain);
+    // One scalar measurement y = h·error with noise variance r; `share` (0..1) scales how
+    // much of the optimal correction each error state takes (roll/pitch, heading, bias).
+    void Measure(const std::array<double, 6>& h, double y, double r,
+                 const std::array<double, 6>& share);
 
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;
@@ -101,7 +113,10 @@ private:
     bool m_started = false;
     bool m_disturbed = false;
     bool m_useMag = true;
+    bool m_gyroCalibrated = false;
 
+    // Covariance of the error (rotation in the level frame, then gyroscope bias), row-major.
+    std::array<double, 36> m_p{};
     double m_startSeconds = 0;
     double m_gyroSeconds = -1;   // time of the last gyroscope sample integrated
     double m_accelSeconds = -1;  // time of the last accelerometer correction
@@ -110,9 +125,25 @@ private:
     Vec3 m_lastMag;
     bool m_haveAccel = false;
     bool m_haveMag = false;
-    double m_gravity = 0;    // mean specific-force magnitude at start, m/s²
-    double m_yawRate = 0;    // rate of turn about the vertical (its size, smoothed), rad/s
-    double m_fieldNorm = 0;  // reference field strength and dip (rad)
+    Vec3 m_rate;        // the newest rate, bias removed (rad/s)
+    Vec3 m_smoothRate;  // the rate smoothed, and its derivative (rad/s²)
+    Vec3 m_angularAccel;
+    bool m_haveRate = false;
+    // The lever arm's least-squares sums (normal matrix, right-hand side; unknowns: the arm
+    // and the level frame's horizontal offset a tilt error leaves) and its estimate.
+    std::array<double, 25> m_leverNormal{};
+    std::array<double, 5> m_leverRight{};
+    Vec3 m_lever;
+    Quat m_reference{1, 0, 0, 0};  // the slow attitude the lever arm is learnt in
+    unsigned m_leverCount = 0;
+    double m_gravity = 0;        // mean specific-force magnitude, m/s²
+    double m_heading = 0;        // the heading at the last step (rad), for the rate of turn
+    double m_turnRate = 0;       // rate of turn, smoothed (rad/s)
+    double m_yawRate = 0;        // its size, falling away slowly after a turn (rad/s)
+    Vec3 m_tiltMean;             // the tilt innovation averaged over seconds (level axes, rad)
+    double m_tiltSpread = 0;     // mean square of the accelerometer's tilt innovation (rad²)
+    double m_headingSpread = 0;  // mean square of the magnetometer's heading innovation
+    double m_fieldNorm = 0;      // reference field strength and dip (rad)
     double m_fieldDip = 0;
     double m_normRatio = 1;          // low-passed field strength over its reference
     double m_dipDeparture = 0;       // low-passed dip minus its reference (rad)
