@@ -13,6 +13,7 @@
 #include "PortReader.h"
 #include "RawCapture.h"
 #include "SensorTestSupport.h"
+#include "app/MotionTrackerHealthCheck.h"
 #include "app/MotionTrackerSink.h"
 #include "app/XsensModule.h"
 #include "mtobj/MTObj.h"
@@ -42,76 +43,108 @@ FifoWriter::Generator FusedSea() {
     };
 }
 
+// The module as the main window runs it: the sensor link on the sensor kind, its sensor at
+// 50 Hz, PRDID telegrams on COM3 at 10 Hz.
+class Module {
+public:
+    explicit Module(const std::string& kind) {
+        {
+            CRegKey key;
+            key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
+            key.SetString("Port", "COM1");
+            key.SetString("Kind", kind);
+        }
+        CoInitialize(nullptr);
+        AfxSetMainWnd(&messages);
+        link = std::make_unique<CXsensModule>();
+        EXPECT_TRUE(link->Initialise());
+        CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown,
+                                           reinterpret_cast<void**>(&m_sink));
+        EXPECT_EQ(link->AdviseSink(m_sink, &m_cookie), S_OK);
+        link->OpenSensorPort(1, 115200);
+        link->SetFilterSettings(1.0F, 1.0F);
+        link->SetSampleRate(50);
+        link->SetOutputInterval(100);
+        comlane::CPortMap::Entries();
+        link->AddTelegramWorker(5, 3, 115200);  // "PRDID"
+        EXPECT_TRUE(prdid.Open());
+        link->StartSensor();
+    }
+    ~Module() {
+        link->StopSensor();
+        link->UnadviseSink(m_cookie);
+        m_sink.Release();
+        link.reset();
+        AfxSetMainWnd(nullptr);
+        CoUninitialize();
+    }
+    // Waits (at most timeoutMs) for the health check's next reconnect request.
+    bool ReconnectRequested(DWORD timeoutMs) {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < end) {
+            const auto m = messages.Next(100);
+            if (m && m->message == WM_TAVIMO_RECONNECT_SENSOR) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    CRecordingMessageTarget messages;
+    sensor_test::PromptRecorder prompts;
+    std::unique_ptr<CXsensModule> link;
+    sensor_test::PortReader prdid{3};
+
+private:
+    CComPtr<IUnknown> m_sink;
+    DWORD m_cookie = 0;
+};
+
 struct RunResult {
     int checked = 0;
     double worst = 0;
     std::string worstLine;
 };
 
-// Runs the module with the sensor kind for `seconds`, PRDID telegrams on COM3 at 10 Hz; from
-// `settle` seconds on, each telegram is compared with the truth from 0.6 s before `newest()`
-// (the motion time of the newest sample given to the device, or an estimate of it) to 0.1 s
-// after: a telegram carries the attitude of a recent sample, not of one moment.
+// Reads the module's PRDID telegrams for `seconds`; from `settle` seconds on, each is compared
+// with the truth from 0.6 s before `newest()` (the motion time of the newest sample given to
+// the device, or an estimate of it) to 0.1 s after: a telegram carries the attitude of a
+// recent sample, not of one moment.
+RunResult Check(Module& module, double seconds, double settle,
+                const std::function<double()>& newest) {
+    RunResult result;
+    const mtobj::CRawMotion truth(Sea(), kRate);
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        const std::string line = module.prdid.NextLine();
+        if (line.empty()) {
+            ADD_FAILURE() << "no telegram for 10 s";
+            break;
+        }
+        const double t = newest();
+        double p = 0, r = 0, h = 0;
+        unsigned sum = 0;
+        if (t < settle ||
+            std::sscanf(line.c_str(), "$PRDID,%lf,%lf,%lf*%2x", &p, &r, &h, &sum) != 4) {
+            continue;
+        }
+        double best = 1e9;
+        for (double s = t - 0.6; s <= t + 0.1; s += 0.002) {
+            best = std::min(best, Error({h, p, r}, TruthOf(truth, s)));
+        }
+        if (best > result.worst) {
+            result.worst = best;
+            result.worstLine = line;
+        }
+        ++result.checked;
+    }
+    return result;
+}
+
 RunResult RunModule(const std::string& kind, double seconds, double settle,
                     const std::function<double()>& newest) {
-    RunResult result;
-    {
-        CRegKey key;
-        key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
-        key.SetString("Port", "COM1");
-        key.SetString("Kind", kind);
-    }
-    CoInitialize(nullptr);
-    CRecordingMessageTarget messages;
-    AfxSetMainWnd(&messages);
-    sensor_test::PromptRecorder prompts;
-    const mtobj::CRawMotion truth(Sea(), kRate);
-    {
-        CXsensModule link;
-        EXPECT_TRUE(link.Initialise());
-        CComPtr<IUnknown> sink;
-        CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
-        DWORD cookie = 0;
-        EXPECT_EQ(link.AdviseSink(sink, &cookie), S_OK);
-        link.OpenSensorPort(1, 115200);
-        link.SetFilterSettings(1.0F, 1.0F);
-        link.SetSampleRate(50);
-        link.SetOutputInterval(100);
-        comlane::CPortMap::Entries();
-        link.AddTelegramWorker(5, 3, 115200);  // "PRDID"
-        sensor_test::PortReader prdid(3);
-        EXPECT_TRUE(prdid.Open());
-        link.StartSensor();
-        const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-        while (Clock::now() < end) {
-            const std::string line = prdid.NextLine();
-            if (line.empty()) {
-                ADD_FAILURE() << "no telegram for 10 s";
-                break;
-            }
-            const double t = newest();
-            double p = 0, r = 0, h = 0;
-            unsigned sum = 0;
-            if (t < settle ||
-                std::sscanf(line.c_str(), "$PRDID,%lf,%lf,%lf*%2x", &p, &r, &h, &sum) != 4) {
-                continue;
-            }
-            double best = 1e9;
-            for (double s = t - 0.6; s <= t + 0.1; s += 0.002) {
-                best = std::min(best, Error({h, p, r}, TruthOf(truth, s)));
-            }
-            if (best > result.worst) {
-                result.worst = best;
-                result.worstLine = line;
-            }
-            ++result.checked;
-        }
-        link.StopSensor();
-        link.UnadviseSink(cookie);
-    }
-    AfxSetMainWnd(nullptr);
-    CoUninitialize();
-    return result;
+    Module module(kind);
+    return Check(module, seconds, settle, newest);
 }
 
 TEST(IioModuleTest, ARawNineAxisDeviceGivesTheTrueAttitudeAfterConvergence) {
@@ -162,3 +195,30 @@ TEST(IioModuleTest, AFusedDeviceGivesItsAttitudeAsItStands) {
 }
 
 }  // namespace
+
+TEST(IioModuleTest, AVanishedDeviceIsOpenedAgainOnTheHealthChecksReconnect) {
+    FakeIioTree tree;
+    tree.AddDevice("iio:device4", "bno055", kFused32);
+    auto writer = std::make_unique<FifoWriter>(
+        tree.Dev() / "iio:device4", tree.Folder("iio:device4"), kFused32,
+        [feed = FusedSea()](std::size_t k, FakeScan& s) { return k < 300 && feed(k, s); });
+    Module module("iio:bno055");
+    const auto before = Check(module, 2, 0.5, [&] { return writer->NewestSeconds(); });
+    EXPECT_GT(before.checked, 10);
+    EXPECT_LT(before.worst, 0.05) << before.worstLine;
+    // Unplugged: its buffer ends and its folder goes. The health check asks for a reconnect,
+    // which fails while it is away.
+    writer.reset();
+    tree.Remove("iio:device4");
+    ASSERT_TRUE(module.ReconnectRequested(5000));
+    module.link->Reconnect();
+    // Plugged in again, under another number: the next reconnect finds it.
+    tree.AddDevice("iio:device6", "bno055", kFused32);
+    writer = std::make_unique<FifoWriter>(tree.Dev() / "iio:device6", tree.Folder("iio:device6"),
+                                          kFused32, FusedSea());
+    ASSERT_TRUE(module.ReconnectRequested(5000));
+    module.link->Reconnect();
+    const auto after = Check(module, 2, 0.3, [&] { return writer->NewestSeconds(); });
+    EXPECT_GT(after.checked, 10);
+    EXPECT_LT(after.worst, 0.05) << after.worstLine;
+}
