@@ -172,8 +172,8 @@ std::optional<Matrix3> ParseMountMatrix(std::string_view text, std::string* reas
                         "' does not have three rows of three");
         return std::nullopt;
     }
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 3; ++j) {
             const double dot =
                 m[3 * i] * m[3 * j] + m[3 * i + 1] * m[3 * j + 1] + m[3 * i + 2] * m[3 * j + 2];
             if (std::fabs(dot - (i == j ? 1.0 : 0.0)) > 1e-3) {

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
-#include <numbers>
 #include <utility>
 
 #include "filter/AttitudeFilter.h"
@@ -19,7 +18,6 @@
 namespace mtobj {
 namespace {
 
-constexpr double kDeg = 180.0 / std::numbers::pi;
 constexpr double kMagReportSeconds = 10.0;
 
 class CRecordDevice final : public ISensorDevice {

@@ -24,7 +24,7 @@ struct ScanType {
     unsigned repeat = 1;
     unsigned shift = 0;
 
-    std::size_t Bytes() const { return storageBits / 8 * repeat; }
+    std::size_t Bytes() const { return std::size_t{storageBits} / 8 * repeat; }
 };
 
 // Reads a type text; nullopt, and the reason in *reason, for a text that is not one or a
