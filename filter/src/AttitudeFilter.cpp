@@ -327,7 +327,7 @@ void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
 }
 
 void CAttitudeFilter::Measure(const std::array<double, 6>& h, double y, double r,
-                              const std::array<double, 6>& share) {
+                              const std::array<double, 6>& share, const Vec3& notBias) {
     // v = P h, s = hᵀ P h; gain k = v / (s + r) on the states it may correct. Joseph's form
     // keeps the covariance right for such a restricted gain:
     // P' = P - k vᵀ - v kᵀ + (s + r) k kᵀ.
@@ -351,6 +351,11 @@ void CAttitudeFilter::Measure(const std::array<double, 6>& h, double y, double r
     for (int i = 0; i < 6; ++i) {
         k[i] = share[i] * v[i] / total;
     }
+    // The bias correction keeps out of the direction given.
+    const double along = k[3] * notBias.x + k[4] * notBias.y + k[5] * notBias.z;
+    k[3] -= along * notBias.x;
+    k[4] -= along * notBias.y;
+    k[5] -= along * notBias.z;
     for (int i = 0; i < 6; ++i) {
         for (int j = 0; j < 6; ++j) {
             m_p[i * 6 + j] += -k[i] * v[j] - v[i] * k[j] + total * k[i] * k[j];
@@ -471,11 +476,13 @@ void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     // is learnt), its swings would pass for a gyroscope bias: the bias learns the less.
     const double b = 1.0 / (1.0 + m_tiltSpread / (kCalmTilt * kCalmTilt));
     const std::array<double, 6> tiltAndBias{1, 1, 0, b, b, b};
+    // A lean says nothing of the rotation about the vertical: no bias about the body's up.
+    const Vec3 up = RotateBack(m_q, {0, 0, 1});
     if (turn < kTurnsOffRoll) {
         Measure({along.x, along.y, 0, 0, 0, 0}, rollError, r * (1.0 + turn * turn * turn * turn),
-                tiltAndBias);
+                tiltAndBias, up);
     }
-    Measure({across.x, across.y, 0, 0, 0, 0}, pitchError, r, tiltAndBias);
+    Measure({across.x, across.y, 0, 0, 0, 0}, pitchError, r, tiltAndBias, up);
 }
 
 void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
@@ -527,7 +534,7 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     const double r =
         std::max(kHeadingCorrelation * m_headingSpread, kHeadingFloor * kHeadingFloor) *
         kReferenceStep / dt / weight;
-    Measure({-std::tan(m_fieldDip), 0, -1, 0, 0, 0}, error, r, {0, 0, 1, 1, 1, 1});
+    Measure({-std::tan(m_fieldDip), 0, -1, 0, 0, 0}, error, r, {0, 0, 1, 1, 1, 1}, {});
 }
 
 }  // namespace attfilter

@@ -2,14 +2,30 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 double AngleDifference(double a, double b) {
     return std::remainder(a - b, 360.0);
 }
 
 FilterErrors FilterRun::Run() const {
-    mtobj::CRawMotion motion(scenario, rate);
+    attfilter::SensorCalibration calibration = this->calibration;
     attfilter::CAttitudeFilter filter(tuning);
+    filter.UseMagnetometer(useMagnetometer);
+    if (gyroCalibratedAtRest) {
+        mtobj::RawScenario still = scenario;
+        still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = 0;
+        still.heaveAmplitude = still.speedKnots = 0;
+        still.turnStart = -1;
+        mtobj::CRawMotion rest(still, rate);
+        std::vector<attfilter::RawSample> quiet;
+        for (int i = 0; i < static_cast<int>(10 * rate); ++i) {
+            quiet.push_back(rest.Next());
+        }
+        calibration.gyroBias = attfilter::EstimateGyroBias(quiet);
+        filter.SetGyroCalibrated(true);
+    }
+    mtobj::CRawMotion motion(scenario, rate);
     FilterErrors e;
     double sum[3] = {0, 0, 0};
     const auto count = static_cast<long>(seconds * rate);

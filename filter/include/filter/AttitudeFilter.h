@@ -103,9 +103,10 @@ private:
                        const Vec3& accel, double dt);
     void CorrectWithMag(const Vec3& mag, double dt);
     // One scalar measurement y = h·error with noise variance r; `share` (0..1) scales how
-    // much of the optimal correction each error state takes (roll/pitch, heading, bias).
+    // much of the optimal correction each error state takes (roll/pitch, heading, bias), and
+    // the bias correction keeps out of the unit direction `notBias` (body axes; 0: none).
     void Measure(const std::array<double, 6>& h, double y, double r,
-                 const std::array<double, 6>& share);
+                 const std::array<double, 6>& share, const Vec3& notBias);
 
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;
