@@ -251,31 +251,28 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
     return fit;
 }
 
-Vec3 EstimateGyroBias(const std::vector<RawSample>& still) {
+namespace {
+// The mean of one sensor's readings among the samples (zero when none).
+Vec3 Mean(const std::vector<RawSample>& still, bool RawSample::*has, Vec3 RawSample::*value) {
     Vec3 sum;
     int n = 0;
     for (const RawSample& s : still) {
-        if (s.hasGyro && Finite(s.gyro)) {
-            sum = Add(sum, s.gyro);
+        if (s.*has && Finite(s.*value)) {
+            sum = Add(sum, s.*value);
             ++n;
         }
     }
     return n > 0 ? Scale(sum, 1.0 / n) : Vec3{};
 }
 
-namespace {
 Vec3 MeanAccel(const std::vector<RawSample>& still) {
-    Vec3 sum;
-    int n = 0;
-    for (const RawSample& s : still) {
-        if (s.hasAccel && Finite(s.accel)) {
-            sum = Add(sum, s.accel);
-            ++n;
-        }
-    }
-    return n > 0 ? Scale(sum, 1.0 / n) : Vec3{};
+    return Mean(still, &RawSample::hasAccel, &RawSample::accel);
 }
 }  // namespace
+
+Vec3 EstimateGyroBias(const std::vector<RawSample>& still) {
+    return Mean(still, &RawSample::hasGyro, &RawSample::gyro);
+}
 
 Vec3 EstimateAccelOffset(const std::vector<RawSample>& still) {
     const Vec3 mean = MeanAccel(still);

@@ -80,6 +80,7 @@ private:
     Angles RatesAt(double t) const;
     double CourseAt(double t) const;
     double TurnRateAt(double t) const;
+    double Unit();  // uniform in (0, 1), from the seed
     double Gaussian();
 
     RawScenario m_s;
