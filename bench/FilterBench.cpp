@@ -73,15 +73,8 @@ Run Record(bool calibrated) {
     const mtobj::RawScenario scenario = SeaAndTurn();
     attfilter::SensorCalibration calibration;
     if (calibrated) {
-        mtobj::RawScenario still = scenario;
-        still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = 0;
-        still.heaveAmplitude = still.speedKnots = 0;
-        mtobj::CRawMotion rest(still, kRate);
-        std::vector<RawSample> quiet;
-        for (int i = 0; i < 10 * kRate; ++i) {
-            quiet.push_back(rest.Next());
-        }
-        calibration.gyroBias = attfilter::EstimateGyroBias(quiet);
+        mtobj::CRawMotion rest(mtobj::AtRest(scenario), kRate);
+        calibration.gyroBias = attfilter::EstimateGyroBias(rest.Record(10));
     }
     mtobj::CRawMotion motion(scenario, kRate);
     Run run;

@@ -99,8 +99,8 @@ double Wrap(double radians) {
 
 Mat3 Product(const Mat3& a, const Mat3& b) {
     Mat3 c{};
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 3; ++j) {
             c[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
         }
     }
@@ -261,8 +261,8 @@ void CAttitudeFilter::Start(double seconds) {
     m_fieldDip = std::atan2(-field.z, std::hypot(field.x, field.y));
     m_p.fill(0);
     const double bias = m_gyroCalibrated ? kCalibratedBias : kFirstBias;
-    const double first[6] = {kFirstTilt, kFirstTilt, kFirstHeading, bias, bias, bias};
-    for (int i = 0; i < 6; ++i) {
+    const std::array<double, 6> first{kFirstTilt, kFirstTilt, kFirstHeading, bias, bias, bias};
+    for (std::size_t i = 0; i < first.size(); ++i) {
         m_p[i * 7] = first[i] * first[i];
     }
     m_tiltSpread = kFirstSpread * kFirstSpread;

@@ -13,15 +13,8 @@ FilterErrors FilterRun::Run() const {
     attfilter::CAttitudeFilter filter(tuning);
     filter.UseMagnetometer(useMagnetometer);
     if (gyroCalibratedAtRest) {
-        mtobj::RawScenario still = scenario;
-        still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = 0;
-        still.heaveAmplitude = still.speedKnots = 0;
-        still.turnStart = -1;
-        mtobj::CRawMotion rest(still, rate);
-        std::vector<attfilter::RawSample> quiet;
-        for (int i = 0; i < static_cast<int>(10 * rate); ++i) {
-            quiet.push_back(rest.Next());
-        }
+        mtobj::CRawMotion rest(mtobj::AtRest(scenario), rate);
+        const std::vector<attfilter::RawSample> quiet = rest.Record(10);
         calibration.gyroBias = attfilter::EstimateGyroBias(quiet);
         filter.SetGyroCalibrated(true);
     }

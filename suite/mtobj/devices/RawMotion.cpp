@@ -72,6 +72,13 @@ double Eased(double u) {
 }
 }  // namespace
 
+RawScenario AtRest(RawScenario scenario) {
+    scenario.rollAmplitude = scenario.pitchAmplitude = scenario.yawAmplitude = 0;
+    scenario.heaveAmplitude = scenario.speedKnots = 0;
+    scenario.turnStart = -1;
+    return scenario;
+}
+
 CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSeconds)
     : m_s(scenario), m_rate(rate), m_start(startSeconds), m_state(scenario.seed) {
     auto uniform = [this](double low, double high) { return low + (high - low) * Unit(); };
@@ -192,6 +199,16 @@ Vec3 CRawMotion::FieldAt(double t) const {
         field = Add(field, Scale(m_s.disturbanceField, s * s));
     }
     return Add(Apply(m_s.softIron, field), m_s.hardIron);
+}
+
+std::vector<attfilter::RawSample> CRawMotion::Record(double seconds) {
+    std::vector<attfilter::RawSample> samples;
+    const auto n = static_cast<std::size_t>(std::max(0.0, seconds * m_rate));
+    samples.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        samples.push_back(Next());
+    }
+    return samples;
 }
 
 attfilter::RawSample CRawMotion::Next(RawTruth* truth) {
