@@ -74,6 +74,24 @@ TEST(MagnetometerFit, AFullCircleRemovesHardAndSoftIron) {
     // Uncalibrated the heading is off by tens of degrees; calibrated, by under one.
     EXPECT_GT(WorstHeadingError(hull, none), 10);
     EXPECT_LT(WorstHeadingError(hull, calibrated), 1.0);
+
+    // Turning with the uncalibrated magnetometer, the field's strength swings with the
+    // heading: the filter flags it rather than trust it; calibrated, it does not.
+    for (const SensorCalibration* c : {&none, &calibrated}) {
+        FilterRun run;
+        run.scenario = hull;
+        run.scenario.turnStart = 30;
+        run.scenario.turnDuration = 120;
+        run.scenario.turnRate = 3;
+        run.calibration = *c;
+        run.seconds = 160;
+        bool flagged = false;
+        run.each = [&](const attfilter::CAttitudeFilter& f, const mtobj::RawTruth&) {
+            flagged = flagged || f.MagneticDisturbance();
+        };
+        run.Run();
+        EXPECT_EQ(flagged, c == &none);
+    }
 }
 
 TEST(MagnetometerFit, RefusesAPartialCircleAndTooLittleData) {
