@@ -55,6 +55,12 @@ constexpr double kHeadingDeparture = 3.0 * kDeg;
 // A heading disagreement without any change of the field is believed after this long (the
 // gyroscope, not the field, has wandered).
 constexpr double kDisagreementSeconds = 20.0;
+constexpr double kSteadyDisagreement = 1.0 * kDeg;
+constexpr double kSteadyShare = 0.3;
+// The bias counts as trusted while the magnetometer's heading agrees within this (rad).
+constexpr double kTrustedInnovation = 1.0 * kDeg;
+// Readings of the magnetometer beyond this many sigmas are left out.
+constexpr double kInnovationGate = 4.0;
 // References of the field and of gravity learnt over the first seconds, then followed slowly.
 constexpr double kReferenceSeconds = 5.0;
 constexpr double kReferenceFollowSeconds = 120.0;
@@ -508,16 +514,31 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     // by more than the filter's own uncertainty explains (three sigma) and a margin.
     const double tanDip = std::tan(m_fieldDip);
     const double sigma = std::sqrt(std::max(m_p[14] + tanDip * tanDip * m_p[0], 0.0));
+    // A disagreement that holds steady for kDisagreementSeconds is believed (the heading, not
+    // the field, is off); one that keeps changing (a steel mass moving about) is not.
     bool disagrees = false;
     if (age >= kReferenceSeconds && std::abs(m_headingInnovation) > kHeadingDeparture + 3 * sigma) {
-        if (m_disagreeSince < 0) {
+        const double change = std::abs(Wrap(m_headingInnovation - m_disagreeValue));
+        if (m_disagreeSince < 0 ||
+            change > std::max(kSteadyDisagreement, kSteadyShare * std::abs(m_disagreeValue))) {
             m_disagreeSince = m_lastSeconds;
+            m_disagreeValue = m_headingInnovation;
         }
         disagrees = m_lastSeconds - m_disagreeSince < kDisagreementSeconds;
     } else {
         m_disagreeSince = -1;
     }
+    const bool wasDisturbed = m_disturbed;
     m_disturbed = fieldChanged || disagrees;
+    // A field turning slowly away looks to the filter like a gyroscope bias about the
+    // vertical until it is found out: then the bias about the vertical goes back to what it
+    // was while the field still agreed.
+    const Vec3 up = RotateBack(m_q, {0, 0, 1});
+    if (m_disturbed && !wasDisturbed) {
+        m_bias = Add(m_bias, Scale(up, Dot(Sub(m_trustedBias, m_bias), up)));
+    } else if (!m_disturbed && std::abs(m_headingInnovation) < kTrustedInnovation) {
+        m_trustedBias = m_bias;
+    }
     if (m_disturbed || horizontal < 1e-9) {
         return;
     }
@@ -527,13 +548,22 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     }
     // The field's bearing moves against the heading error, and with the tilt error about
     // north as much as the dip's tangent; only heading and bias are corrected from it.
-    m_headingSpread = Blend(m_headingSpread, error * error, dt, kSpreadSeconds);
     // Gain and magnetometer weight together divide the noise the magnetometer is credited
     // with (at most a hundredfold).
     const double weight = std::min(m_tuning.gain * m_tuning.magWeight, kMaxMagWeight);
     const double r =
         std::max(kHeadingCorrelation * m_headingSpread, kHeadingFloor * kHeadingFloor) *
         kReferenceStep / dt / weight;
+    // A reading beyond what the filter's uncertainty and the field's noise explain (a
+    // disturbance setting in) corrects nothing, and counts toward the noise only up to
+    // that bound, so a lasting change is taken in step by step.
+    const double tanDipNow = std::tan(m_fieldDip);
+    const double expected = m_p[14] + tanDipNow * tanDipNow * m_p[0] + r * dt / kReferenceStep;
+    const double bound = kInnovationGate * kInnovationGate * expected;
+    m_headingSpread = Blend(m_headingSpread, std::min(error * error, bound), dt, kSpreadSeconds);
+    if (error * error > bound) {
+        return;
+    }
     Measure({-std::tan(m_fieldDip), 0, -1, 0, 0, 0}, error, r, {0, 0, 1, 1, 1, 1}, {});
 }
 

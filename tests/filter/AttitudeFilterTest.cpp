@@ -365,3 +365,32 @@ TEST(AttitudeFilterInput, RunsWithoutTheMagnetometer) {
     EXPECT_NEAR(AngleDifference(filter.Attitude().heading, 0), 0, 1e-9);
     EXPECT_FALSE(filter.MagneticDisturbance());
 }
+
+// Steel that turns the field without changing its strength (not found out, taken in slowly),
+// and a big mass that lingers for half a minute (found out late, as it slowly sets in): the
+// heading stays within 2.5° and comes back once it is gone.
+TEST(AttitudeFilterMagnetometer, KeepsHeadingWhenTheFieldTurnsOrTheMassLingers) {
+    struct Case {
+        Vec3 field;
+        double seconds;
+    };
+    for (const Case& c : {Case{{0, 0.03, 0}, 5}, Case{{0.1, 0.1, 0}, 30}}) {
+        FilterRun run;
+        run.scenario = StillWater(120);
+        run.scenario.rollAmplitude = 8;
+        run.scenario.disturbanceStart = 100;
+        run.scenario.disturbanceDuration = c.seconds;
+        run.scenario.disturbanceField = c.field;
+        run.gyroCalibratedAtRest = true;
+        run.seconds = 100 + c.seconds + 60;
+        run.from = 20;
+        double last = 0;
+        run.each = [&](const CAttitudeFilter& f, const mtobj::RawTruth& t) {
+            last = std::abs(AngleDifference(f.Attitude().heading, t.attitude.heading));
+        };
+        const FilterErrors e = run.Run();
+        EXPECT_LT(e.maxHeading, 2.5) << c.seconds;
+        EXPECT_LT(last, 0.5) << c.seconds;
+        EXPECT_LT(e.maxRoll, 0.5) << c.seconds;
+    }
+}

@@ -160,6 +160,8 @@ private:
     double m_dipDeparture = 0;       // low-passed dip minus its reference (rad)
     double m_headingInnovation = 0;  // low-passed magnetometer heading minus filter's (rad)
     double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
+    double m_disagreeValue = 0;      // and by how much it did then (rad)
+    Vec3 m_trustedBias;              // the bias while the field last agreed
 };
 
 }  // namespace attfilter
