@@ -14,7 +14,7 @@ constexpr double kDeg = std::numbers::pi / 180.0;
 // frame) and the gyroscope's bias. Its gyroscope model: white rate noise (rad/s/√Hz) and a
 // bias that wanders as a random walk (rad/s/√s).
 constexpr double kRateNoise = 0.01 * kDeg;
-constexpr double kBiasWalk = 0.0005 * kDeg;
+constexpr double kBiasWalk = 0.002 * kDeg;
 // Uncertainty of the first attitude and of an unknown gyroscope bias.
 constexpr double kFirstTilt = 5 * kDeg;
 constexpr double kFirstHeading = 10 * kDeg;
@@ -29,6 +29,7 @@ constexpr double kTiltCorrelation = 8.0;
 constexpr double kHeadingCorrelation = 2.0;
 constexpr double kTiltFloor = 0.5 * kDeg;
 constexpr double kHeadingFloor = 0.5 * kDeg;
+constexpr double kMaxMagWeight = 100.0;
 constexpr double kFirstSpread = 5 * kDeg;
 constexpr double kFirstHeadingSpread = 1 * kDeg;
 constexpr double kSpreadSeconds = 5.0;
@@ -41,7 +42,9 @@ constexpr double kForceDeparture = 0.05;
 // fourth power beyond (rad/s): in a turn the
 // centripetal acceleration leans the specific force across the vessel.
 constexpr double kTurnRate = 0.5 * kDeg;
-constexpr double kTurnSmoothSeconds = 2.0;
+// From this many times that rate on the accelerometer has no say about roll at all.
+constexpr double kTurnsOffRoll = 2.0;
+constexpr double kTurnSmoothSeconds = 0.5;
 constexpr double kTurnFallSeconds = 5.0;
 // Magnetometer disturbance: field strength or dip departing from their references, or the
 // magnetometer's heading departing from the filter's, after low-passing over this time.
@@ -52,6 +55,12 @@ constexpr double kHeadingDeparture = 3.0 * kDeg;
 // A heading disagreement without any change of the field is believed after this long (the
 // gyroscope, not the field, has wandered).
 constexpr double kDisagreementSeconds = 20.0;
+constexpr double kSteadyDisagreement = 1.0 * kDeg;
+constexpr double kSteadyShare = 0.3;
+// The bias counts as trusted while the magnetometer's heading agrees within this (rad).
+constexpr double kTrustedInnovation = 1.0 * kDeg;
+// Readings of the magnetometer beyond this many sigmas are left out.
+constexpr double kInnovationGate = 4.0;
 // References of the field and of gravity learnt over the first seconds, then followed slowly.
 constexpr double kReferenceSeconds = 5.0;
 constexpr double kReferenceFollowSeconds = 120.0;
@@ -60,8 +69,6 @@ constexpr double kReferenceFollowSeconds = 120.0;
 constexpr double kFieldLearnSeconds = 20.0;
 // The largest gyroscope bias the estimate may reach (rad/s).
 constexpr double kMaxBias = 2.0 * kDeg;
-// The angular acceleration comes from the rate smoothed over this time (s).
-constexpr double kRateSmoothSeconds = 0.03;
 // The lever arm is learnt over this time (s), from this long after the start on, not in
 // turns, and shrunk toward zero where the motion does not reveal it.
 constexpr double kLeverSeconds = 120.0;
@@ -69,6 +76,8 @@ constexpr double kLeverAfterSeconds = 2.0;
 constexpr double kLeverShrink = 1e-3;
 constexpr double kMaxLever = 50.0;
 constexpr int kLeverSolveEvery = 4;
+// The accelerometer is used this late (s), the angular acceleration taken across twice it.
+constexpr double kLeverDelaySeconds = 0.1;
 // The reference attitude the lever arm is learnt in drifts toward the filter's over this (s).
 constexpr double kReferenceAttitudeSeconds = 20.0;
 // Innovations averaged over this long (s) show a lasting error.
@@ -82,14 +91,22 @@ double Blend(double old, double value, double dt, double tau) {
     return old + a * (value - old);
 }
 
+// The lever arm's acceleration in body axes is M·r with M = [α]× + [ω]×[ω]× (rate ω,
+// angular acceleration α).
+Mat3 LeverMatrix(const Vec3& w, const Vec3& al) {
+    return {-w.y * w.y - w.z * w.z, w.x * w.y - al.z,       w.x * w.z + al.y,
+            w.x * w.y + al.z,       -w.x * w.x - w.z * w.z, w.y * w.z - al.x,
+            w.x * w.z - al.y,       w.y * w.z + al.x,       -w.x * w.x - w.y * w.y};
+}
+
 double Wrap(double radians) {
     return std::remainder(radians, 2 * std::numbers::pi);
 }
 
 Mat3 Product(const Mat3& a, const Mat3& b) {
     Mat3 c{};
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 3; ++j) {
             c[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
         }
     }
@@ -239,8 +256,6 @@ void CAttitudeFilter::Start(double seconds) {
     // Rows of the body-to-level matrix are the level axes in body coordinates.
     m_q = QuatOf({north.x, north.y, north.z, west.x, west.y, west.z, up.x, up.y, up.z});
     m_reference = m_q;
-    const Mat3 r0 = RotationOf(m_q);
-    m_heading = std::atan2(-r0[3], r0[0]);
     m_started = true;
     m_startSeconds = seconds;
     m_gyroSeconds = seconds;
@@ -252,8 +267,8 @@ void CAttitudeFilter::Start(double seconds) {
     m_fieldDip = std::atan2(-field.z, std::hypot(field.x, field.y));
     m_p.fill(0);
     const double bias = m_gyroCalibrated ? kCalibratedBias : kFirstBias;
-    const double first[6] = {kFirstTilt, kFirstTilt, kFirstHeading, bias, bias, bias};
-    for (int i = 0; i < 6; ++i) {
+    const std::array<double, 6> first{kFirstTilt, kFirstTilt, kFirstHeading, bias, bias, bias};
+    for (std::size_t i = 0; i < first.size(); ++i) {
         m_p[i * 7] = first[i] * first[i];
     }
     m_tiltSpread = kFirstSpread * kFirstSpread;
@@ -267,6 +282,7 @@ void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
         return;
     }
     const Vec3 rate = Sub(gyro, m_bias);
+    const Mat3 before = RotationOf(m_q);
     m_q = Normalised(Multiply(m_q, RotationQuat(Scale(rate, dt))));
     const Mat3 r = RotationOf(m_q);
     // The reference attitude follows the gyroscope and drifts toward the filter's attitude
@@ -278,24 +294,14 @@ void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
     const double pull = 2 * sign * std::min(1.0, dt / kReferenceAttitudeSeconds);
     m_reference = Normalised(
         Multiply(RotationQuat({gap[1] * pull, gap[2] * pull, gap[3] * pull}), m_reference));
-    // The angular acceleration from the smoothed rate (smoothing keeps the rate's noise from
-    // swamping it at high sample rates).
-    if (!m_haveRate) {
-        m_smoothRate = rate;
-        m_haveRate = true;
-    }
-    const Vec3 smooth =
-        Add(m_smoothRate, Scale(Sub(rate, m_smoothRate), std::min(1.0, dt / kRateSmoothSeconds)));
-    m_angularAccel = Scale(Sub(smooth, m_smoothRate), 1.0 / dt);
-    m_smoothRate = smooth;
     m_rate = rate;
-    // The rate of turn: how fast the heading moves, smoothed over a few seconds; its size
-    // rises at once and falls away slowly, so a turn silences the accelerometer's roll from
-    // its first moment to a while after it ended. (Not the rotation about the vertical: a
-    // vessel rolling while pitched turns about the vertical by degrees a second.)
-    const double heading = std::atan2(-r[3], r[0]);
-    m_turnRate = Blend(m_turnRate, Wrap(heading - m_heading) / dt, dt, kTurnSmoothSeconds);
-    m_heading = heading;
+    // The rate of turn: how fast the gyroscope moves the heading (the corrections left out),
+    // smoothed over a second; its size rises at once and falls away slowly, so a turn
+    // silences the accelerometer's roll from its first moment to a while after it ended.
+    // (Not the rotation about the vertical: a vessel rolling while pitched turns about the
+    // vertical by degrees a second.)
+    const double turned = std::atan2(-r[3], r[0]) - std::atan2(-before[3], before[0]);
+    m_turnRate = Blend(m_turnRate, Wrap(turned) / dt, dt, kTurnSmoothSeconds);
     const double yawRate = std::abs(m_turnRate);
     m_yawRate = yawRate > m_yawRate ? yawRate : Blend(m_yawRate, yawRate, dt, kTurnFallSeconds);
     // Covariance: the attitude error grows by the bias error turned into the level frame,
@@ -327,7 +333,7 @@ void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
 }
 
 void CAttitudeFilter::Measure(const std::array<double, 6>& h, double y, double r,
-                              const std::array<double, 6>& share) {
+                              const std::array<double, 6>& share, const Vec3& notBias) {
     // v = P h, s = hᵀ P h; gain k = v / (s + r) on the states it may correct. Joseph's form
     // keeps the covariance right for such a restricted gain:
     // P' = P - k vᵀ - v kᵀ + (s + r) k kᵀ.
@@ -351,6 +357,11 @@ void CAttitudeFilter::Measure(const std::array<double, 6>& h, double y, double r
     for (int i = 0; i < 6; ++i) {
         k[i] = share[i] * v[i] / total;
     }
+    // The bias correction keeps out of the direction given.
+    const double along = k[3] * notBias.x + k[4] * notBias.y + k[5] * notBias.z;
+    k[3] -= along * notBias.x;
+    k[4] -= along * notBias.y;
+    k[5] -= along * notBias.z;
     for (int i = 0; i < 6; ++i) {
         for (int j = 0; j < 6; ++j) {
             m_p[i * 6 + j] += -k[i] * v[j] - v[i] * k[j] + total * k[i] * k[j];
@@ -359,18 +370,20 @@ void CAttitudeFilter::Measure(const std::array<double, 6>& h, double y, double r
     // Fold the correction into the attitude (a rotation in the level frame) and the bias.
     const Vec3 turn{k[0] * y, k[1] * y, k[2] * y};
     m_q = Normalised(Multiply(RotationQuat(turn), m_q));
+    m_appliedTurn = Add(m_appliedTurn, turn);
     m_bias = {std::clamp(m_bias.x + k[3] * y, -kMaxBias, kMaxBias),
               std::clamp(m_bias.y + k[4] * y, -kMaxBias, kMaxBias),
               std::clamp(m_bias.z + k[5] * y, -kMaxBias, kMaxBias)};
 }
 
-void CAttitudeFilter::LearnLeverArm(const Mat3& toBody, const Vec3& accel, double dt) {
+void CAttitudeFilter::LearnLeverArm(const Mat3& toBody, const Quat& reference, const Vec3& accel,
+                                    double dt) {
     // In the level frame the horizontal specific force is the lever arm's acceleration
     // R·M·r plus the part of gravity a tilt error leaves. Levelled with the slow reference
     // attitude, that part changes slowly beside the waves: least squares for r and that
     // offset, forgetting slowly.
-    const Mat3 l = Product(RotationOf(m_reference), toBody);
-    const Vec3 f = Rotate(m_reference, accel);
+    const Mat3 l = Product(RotationOf(reference), toBody);
+    const Vec3 f = Rotate(reference, accel);
     const std::array<double, 5> rowX{l[0], l[1], l[2], 1, 0};
     const std::array<double, 5> rowY{l[3], l[4], l[5], 0, 1};
     const double keep = std::exp(-dt / kLeverSeconds);
@@ -407,40 +420,59 @@ void CAttitudeFilter::LearnLeverArm(const Mat3& toBody, const Vec3& accel, doubl
 
 void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     const double age = m_lastSeconds - m_startSeconds;
-    // The lever arm's acceleration in body axes is M·r with M = [α]× + [ω]×[ω]×.
-    const Vec3& w = m_rate;
-    const Vec3& al = m_angularAccel;
-    const Mat3 m{-w.y * w.y - w.z * w.z, w.x * w.y - al.z,       w.x * w.z + al.y,
-                 w.x * w.y + al.z,       -w.x * w.x - w.z * w.z, w.y * w.z - al.x,
-                 w.x * w.z - al.y,       w.y * w.z + al.x,       -w.x * w.x - w.y * w.y};
-    if (m_haveRate && age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate) {
-        LearnLeverArm(m, measured, dt);
+    // The accelerometer is used a moment late (kLeverDelaySeconds), where the angular
+    // acceleration can be taken across the moment from the rates on either side: the
+    // derivative of a noisy rate over one sample would drown it (and bias the learnt lever
+    // arm toward zero), a smoothed one would lag it.
+    const std::size_t size = m_history.size();
+    LeverSample& newest = m_history[m_historyCount % size];
+    newest = {m_lastSeconds, m_rate, m_reference, m_q, m_appliedTurn, measured};
+    ++m_historyCount;
+    const std::size_t available = std::min(m_historyCount, size);
+    std::size_t back = 1;
+    while (back + 1 < available &&
+           newest.seconds - m_history[(m_historyCount - 1 - back) % size].seconds <
+               2 * kLeverDelaySeconds) {
+        ++back;
     }
-    const Vec3 accel = m_haveRate ? Sub(measured, Apply(m, m_lever)) : measured;
+    const LeverSample& oldest = m_history[(m_historyCount - 1 - back) % size];
+    const LeverSample& then = m_history[(m_historyCount - 1 - back / 2) % size];
+    const double span = newest.seconds - oldest.seconds;
+    if (back < 2 || !(span > 0)) {
+        return;
+    }
+    const Mat3 m = LeverMatrix(then.rate, Scale(Sub(newest.rate, oldest.rate), 1.0 / span));
+    if (age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate) {
+        LearnLeverArm(m, then.reference, then.accel, dt);
+    }
+    const Vec3 accel = Sub(then.accel, Apply(m, m_lever));
     const double force = Norm(accel);
     m_gravity = Blend(m_gravity, force, dt,
                       age < kReferenceSeconds ? std::max(age, dt) : kReferenceFollowSeconds);
     const double departure = (force - m_gravity) / m_gravity / kForceDeparture;
     // The measured vertical in the level frame: its lean is the attitude's tilt error,
-    // a rotation (f.y, -f.x) about the horizontal axes.
-    const Vec3 f = Normalised(Rotate(m_q, accel));
+    // a rotation (f.y, -f.x) about the horizontal axes, less what was corrected since.
+    const Vec3 f = Normalised(Rotate(then.attitude, accel));
     const Vec3 bow = Rotate(m_q, {1, 0, 0});
     const double hb = std::hypot(bow.x, bow.y);
     const Vec3 along = hb > 1e-6 ? Vec3{bow.x / hb, bow.y / hb, 0} : Vec3{1, 0, 0};
     const Vec3 across{-along.y, along.x, 0};
-    const double rollError = f.y * along.x - f.x * along.y;
-    const double pitchError = f.y * across.x - f.x * across.y;
+    const Vec3 since = Sub(m_appliedTurn, then.applied);
+    const Vec3 lean{f.y - since.x, -f.x - since.y, 0};
+    const double rollError = Dot(lean, along);
+    const double pitchError = Dot(lean, across);
     // Learn how far the vertical swings.
     const double innovation = rollError * rollError + pitchError * pitchError;
     m_tiltSpread = Blend(m_tiltSpread, 0.5 * innovation, dt, kSpreadSeconds);
     double r =
         std::max(kTiltCorrelation * m_tiltSpread, kTiltFloor * kTiltFloor) * kReferenceStep / dt;
-    r *= (1.0 + departure * departure) / (m_tuning.gain * m_tuning.gain);
+    // The tuning gain divides the noise the accelerometer is credited with.
+    r *= (1.0 + departure * departure) / m_tuning.gain;
     // A lasting lean of the measured vertical (its mean over seconds) that the filter's own
     // uncertainty does not cover means the filter is surer than it should be (it started
     // while the sea swung the vertical about): it gets that much room back.
     const double keep = std::min(1.0, dt / kMeanSeconds);
-    m_tiltMean = Add(m_tiltMean, Scale(Sub(Vec3{f.y, -f.x, 0}, m_tiltMean), keep));
+    m_tiltMean = Add(m_tiltMean, Scale(Sub(lean, m_tiltMean), keep));
     const double turn = m_yawRate / kTurnRate;
     if (turn < 1) {
         m_p[0] = std::max(m_p[0], m_tiltMean.x * m_tiltMean.x);
@@ -450,9 +482,13 @@ void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     // is learnt), its swings would pass for a gyroscope bias: the bias learns the less.
     const double b = 1.0 / (1.0 + m_tiltSpread / (kCalmTilt * kCalmTilt));
     const std::array<double, 6> tiltAndBias{1, 1, 0, b, b, b};
-    Measure({along.x, along.y, 0, 0, 0, 0}, rollError, r * (1.0 + turn * turn * turn * turn),
-            tiltAndBias);
-    Measure({across.x, across.y, 0, 0, 0, 0}, pitchError, r, tiltAndBias);
+    // A lean says nothing of the rotation about the vertical: no bias about the body's up.
+    const Vec3 up = RotateBack(m_q, {0, 0, 1});
+    if (turn < kTurnsOffRoll) {
+        Measure({along.x, along.y, 0, 0, 0, 0}, rollError, r * (1.0 + turn * turn * turn * turn),
+                tiltAndBias, up);
+    }
+    Measure({across.x, across.y, 0, 0, 0, 0}, pitchError, r, tiltAndBias, up);
 }
 
 void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
@@ -478,16 +514,31 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     // by more than the filter's own uncertainty explains (three sigma) and a margin.
     const double tanDip = std::tan(m_fieldDip);
     const double sigma = std::sqrt(std::max(m_p[14] + tanDip * tanDip * m_p[0], 0.0));
+    // A disagreement that holds steady for kDisagreementSeconds is believed (the heading, not
+    // the field, is off); one that keeps changing (a steel mass moving about) is not.
     bool disagrees = false;
     if (age >= kReferenceSeconds && std::abs(m_headingInnovation) > kHeadingDeparture + 3 * sigma) {
-        if (m_disagreeSince < 0) {
+        const double change = std::abs(Wrap(m_headingInnovation - m_disagreeValue));
+        if (m_disagreeSince < 0 ||
+            change > std::max(kSteadyDisagreement, kSteadyShare * std::abs(m_disagreeValue))) {
             m_disagreeSince = m_lastSeconds;
+            m_disagreeValue = m_headingInnovation;
         }
         disagrees = m_lastSeconds - m_disagreeSince < kDisagreementSeconds;
     } else {
         m_disagreeSince = -1;
     }
+    const bool wasDisturbed = m_disturbed;
     m_disturbed = fieldChanged || disagrees;
+    // A field turning slowly away looks to the filter like a gyroscope bias about the
+    // vertical until it is found out: then the bias about the vertical goes back to what it
+    // was while the field still agreed.
+    const Vec3 up = RotateBack(m_q, {0, 0, 1});
+    if (m_disturbed && !wasDisturbed) {
+        m_bias = Add(m_bias, Scale(up, Dot(Sub(m_trustedBias, m_bias), up)));
+    } else if (!m_disturbed && std::abs(m_headingInnovation) < kTrustedInnovation) {
+        m_trustedBias = m_bias;
+    }
     if (m_disturbed || horizontal < 1e-9) {
         return;
     }
@@ -497,12 +548,23 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     }
     // The field's bearing moves against the heading error, and with the tilt error about
     // north as much as the dip's tangent; only heading and bias are corrected from it.
-    m_headingSpread = Blend(m_headingSpread, error * error, dt, kSpreadSeconds);
-    const double weight = m_tuning.gain * m_tuning.magWeight;
+    // Gain and magnetometer weight together divide the noise the magnetometer is credited
+    // with (at most a hundredfold).
+    const double weight = std::min(m_tuning.gain * m_tuning.magWeight, kMaxMagWeight);
     const double r =
         std::max(kHeadingCorrelation * m_headingSpread, kHeadingFloor * kHeadingFloor) *
-        kReferenceStep / dt / (weight * weight);
-    Measure({-std::tan(m_fieldDip), 0, -1, 0, 0, 0}, error, r, {0, 0, 1, 1, 1, 1});
+        kReferenceStep / dt / weight;
+    // A reading beyond what the filter's uncertainty and the field's noise explain (a
+    // disturbance setting in) corrects nothing, and counts toward the noise only up to
+    // that bound, so a lasting change is taken in step by step.
+    const double tanDipNow = std::tan(m_fieldDip);
+    const double expected = m_p[14] + tanDipNow * tanDipNow * m_p[0] + r * dt / kReferenceStep;
+    const double bound = kInnovationGate * kInnovationGate * expected;
+    m_headingSpread = Blend(m_headingSpread, std::min(error * error, bound), dt, kSpreadSeconds);
+    if (error * error > bound) {
+        return;
+    }
+    Measure({-std::tan(m_fieldDip), 0, -1, 0, 0, 0}, error, r, {0, 0, 1, 1, 1, 1}, {});
 }
 
 }  // namespace attfilter

@@ -19,7 +19,9 @@ constexpr double kMaxResidual = 0.03;
 constexpr double kMaxAxisRatio = 3.0;
 constexpr int kCoverageBins = 36;
 // RMS lean during the circle below which the vertical hard iron is left alone (radians).
-constexpr double kMinLeanForVertical = 2.0 * kDeg;
+constexpr double kMinLeanForVertical = 1.0 * kDeg;
+// Rounds of fitting: each removes the hard iron found so far before levelling again.
+constexpr int kFitPasses = 8;
 
 // The rotation that levels the body (turns the measured up onto z) without turning it about
 // the vertical: the bow's horizontal direction stays the frame's x.
@@ -167,7 +169,7 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
     Vec3 hard;
     Ellipse e;
     std::vector<std::array<double, 2>> points(pairs.size());
-    for (int pass = 0; pass < 3; ++pass) {
+    for (int pass = 0; pass < kFitPasses; ++pass) {
         for (std::size_t i = 0; i < pairs.size(); ++i) {
             const Vec3 l = attfilter::Apply(pairs[i].level, Sub(pairs[i].mag, hard));
             points[i] = {l.x, l.y};
@@ -180,18 +182,22 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
         hard.x += e.cx;
         hard.y += e.cy;
         // The vertical hard iron shows only while the vessel leans: it moves the levelled
-        // field radially in step with the lean.
+        // field radially in step with the lean (seen on the corrected circle).
         double num = 0, den = 0;
+        const auto& w = e.toCircle;
         for (std::size_t i = 0; i < pairs.size(); ++i) {
             const Mat3& t = pairs[i].level;
             const double dx = points[i][0] - e.cx;
             const double dy = points[i][1] - e.cy;
-            const double r = std::hypot(dx, dy);
+            const double u = w[0] * dx + w[1] * dy;
+            const double v = w[2] * dx + w[3] * dy;
+            const double r = std::hypot(u, v);
             if (r <= 0) {
                 continue;
             }
-            // Radial unit and how a vertical offset leaks into the levelled horizontal.
-            const double g = (dx * t[2] + dy * t[5]) / r;
+            // How a vertical offset leaks into the corrected horizontal, along the radius.
+            const double g =
+                (u * (w[0] * t[2] + w[1] * t[5]) + v * (w[2] * t[2] + w[3] * t[5])) / r;
             num += g * (r - e.radius);
             den += g * g;
         }
@@ -245,31 +251,28 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
     return fit;
 }
 
-Vec3 EstimateGyroBias(const std::vector<RawSample>& still) {
+namespace {
+// The mean of one sensor's readings among the samples (zero when none).
+Vec3 Mean(const std::vector<RawSample>& still, bool RawSample::*has, Vec3 RawSample::*value) {
     Vec3 sum;
     int n = 0;
     for (const RawSample& s : still) {
-        if (s.hasGyro && Finite(s.gyro)) {
-            sum = Add(sum, s.gyro);
+        if (s.*has && Finite(s.*value)) {
+            sum = Add(sum, s.*value);
             ++n;
         }
     }
     return n > 0 ? Scale(sum, 1.0 / n) : Vec3{};
 }
 
-namespace {
 Vec3 MeanAccel(const std::vector<RawSample>& still) {
-    Vec3 sum;
-    int n = 0;
-    for (const RawSample& s : still) {
-        if (s.hasAccel && Finite(s.accel)) {
-            sum = Add(sum, s.accel);
-            ++n;
-        }
-    }
-    return n > 0 ? Scale(sum, 1.0 / n) : Vec3{};
+    return Mean(still, &RawSample::hasAccel, &RawSample::accel);
 }
 }  // namespace
+
+Vec3 EstimateGyroBias(const std::vector<RawSample>& still) {
+    return Mean(still, &RawSample::hasGyro, &RawSample::gyro);
+}
 
 Vec3 EstimateAccelOffset(const std::vector<RawSample>& still) {
     const Vec3 mean = MeanAccel(still);

@@ -33,29 +33,11 @@ std::vector<RawSample> Turn(mtobj::RawScenario s, double degrees) {
     s.turnStart = 5;
     s.turnRate = 3;
     s.turnDuration = degrees / 3;
-    mtobj::CRawMotion motion(s, 50);
-    std::vector<RawSample> samples;
-    const auto n = static_cast<int>((s.turnDuration + 15) * 50);
-    for (int i = 0; i < n; ++i) {
-        samples.push_back(motion.Next());
-    }
-    return samples;
+    return mtobj::CRawMotion(s, 50).Record(s.turnDuration + 15);
 }
 
-std::vector<RawSample> AtRest(const mtobj::RawScenario& s, double seconds) {
-    mtobj::CRawMotion motion(s, 100);
-    std::vector<RawSample> samples;
-    for (int i = 0; i < static_cast<int>(seconds * 100); ++i) {
-        samples.push_back(motion.Next());
-    }
-    return samples;
-}
-
-mtobj::RawScenario StillWater() {
-    mtobj::RawScenario s;
-    s.rollAmplitude = s.pitchAmplitude = s.yawAmplitude = s.heaveAmplitude = 0;
-    s.speedKnots = 0;
-    return s;
+std::vector<RawSample> Still(const mtobj::RawScenario& s, double seconds) {
+    return mtobj::CRawMotion(mtobj::AtRest(s), 100).Record(seconds);
 }
 
 // The worst heading error all round the compass with a calibration applied.
@@ -92,6 +74,24 @@ TEST(MagnetometerFit, AFullCircleRemovesHardAndSoftIron) {
     // Uncalibrated the heading is off by tens of degrees; calibrated, by under one.
     EXPECT_GT(WorstHeadingError(hull, none), 10);
     EXPECT_LT(WorstHeadingError(hull, calibrated), 1.0);
+
+    // Turning with the uncalibrated magnetometer, the field's strength swings with the
+    // heading: the filter flags it rather than trust it; calibrated, it does not.
+    for (const SensorCalibration* c : {&none, &calibrated}) {
+        FilterRun run;
+        run.scenario = hull;
+        run.scenario.turnStart = 30;
+        run.scenario.turnDuration = 120;
+        run.scenario.turnRate = 3;
+        run.calibration = *c;
+        run.seconds = 160;
+        bool flagged = false;
+        run.each = [&](const attfilter::CAttitudeFilter& f, const mtobj::RawTruth&) {
+            flagged = flagged || f.MagneticDisturbance();
+        };
+        run.Run();
+        EXPECT_EQ(flagged, c == &none);
+    }
 }
 
 TEST(MagnetometerFit, RefusesAPartialCircleAndTooLittleData) {
@@ -108,7 +108,7 @@ TEST(MagnetometerFit, RefusesAPartialCircleAndTooLittleData) {
     EXPECT_NE(tooFew.reason.find("too few"), std::string::npos) << tooFew.reason;
 
     // Still water, no turn at all: the field stands still.
-    const MagneticFit still = attfilter::FitMagnetometer(AtRest(StillWater(), 10));
+    const MagneticFit still = attfilter::FitMagnetometer(Still({}, 10));
     EXPECT_FALSE(still.accepted);
     EXPECT_FALSE(still.reason.empty());
 
@@ -132,7 +132,7 @@ TEST(MagnetometerFit, RefusesAFieldDisturbedWhileTurning) {
 }
 
 TEST(RestCalibration, RecoversGyroscopeBiasAccelerometerOffsetAndLevel) {
-    mtobj::RawScenario s = StillWater();
+    mtobj::RawScenario s = mtobj::AtRest({});
     s.gyroBiasLimit = 0.5;
     s.seed = 11;
     s.accelOffset = {0, 0, 0.12};
@@ -140,7 +140,7 @@ TEST(RestCalibration, RecoversGyroscopeBiasAccelerometerOffsetAndLevel) {
     s.list = 2;
     s.trim = -1.5;
     mtobj::CRawMotion motion(s, 100);
-    const std::vector<RawSample> still = AtRest(s, 10);
+    const std::vector<RawSample> still = Still(s, 10);
 
     const Vec3 bias = attfilter::EstimateGyroBias(still);
     const Vec3 truth = motion.FixedGyroBias();
@@ -158,6 +158,7 @@ TEST(RestCalibration, RecoversGyroscopeBiasAccelerometerOffsetAndLevel) {
     calibration.accelOffset = offset;
     // Level offsets are taken with the accelerometer's offset removed.
     std::vector<RawSample> corrected;
+    corrected.reserve(still.size());
     for (const RawSample& sample : still) {
         corrected.push_back(calibration.Apply(sample));
     }

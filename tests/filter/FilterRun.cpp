@@ -2,14 +2,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 double AngleDifference(double a, double b) {
     return std::remainder(a - b, 360.0);
 }
 
 FilterErrors FilterRun::Run() const {
-    mtobj::CRawMotion motion(scenario, rate);
+    attfilter::SensorCalibration calibration = this->calibration;
     attfilter::CAttitudeFilter filter(tuning);
+    filter.UseMagnetometer(useMagnetometer);
+    if (gyroCalibratedAtRest) {
+        mtobj::CRawMotion rest(mtobj::AtRest(scenario), rate);
+        const std::vector<attfilter::RawSample> quiet = rest.Record(10);
+        calibration.gyroBias = attfilter::EstimateGyroBias(quiet);
+        filter.SetGyroCalibrated(true);
+    }
+    mtobj::CRawMotion motion(scenario, rate);
     FilterErrors e;
     double sum[3] = {0, 0, 0};
     const auto count = static_cast<long>(seconds * rate);

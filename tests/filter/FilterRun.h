@@ -21,8 +21,12 @@ struct FilterRun {
     double rate = 100;
     attfilter::FilterTuning tuning;
     attfilter::SensorCalibration calibration;  // applied to every sample and attitude
-    double from = 20;                          // errors count from here
-    double limit = 1.0;                        // degrees, for `settled`
+    // The crew's rest calibration first: ten seconds still, the gyroscope's bias taken from
+    // them into the calibration, and the filter told so.
+    bool gyroCalibratedAtRest = false;
+    bool useMagnetometer = true;
+    double from = 20;    // errors count from here
+    double limit = 1.0;  // degrees, for `settled`
     // Called after every sample the filter took.
     std::function<void(const attfilter::CAttitudeFilter&, const mtobj::RawTruth&)> each;
 

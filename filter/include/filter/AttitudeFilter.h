@@ -99,12 +99,14 @@ private:
     void Start(double seconds);
     void Propagate(const Vec3& gyro, double seconds);
     void CorrectWithAccel(const Vec3& accel, double dt);
-    void LearnLeverArm(const std::array<double, 9>& toBody, const Vec3& accel, double dt);
+    void LearnLeverArm(const std::array<double, 9>& toBody, const Quat& reference,
+                       const Vec3& accel, double dt);
     void CorrectWithMag(const Vec3& mag, double dt);
     // One scalar measurement y = h·error with noise variance r; `share` (0..1) scales how
-    // much of the optimal correction each error state takes (roll/pitch, heading, bias).
+    // much of the optimal correction each error state takes (roll/pitch, heading, bias), and
+    // the bias correction keeps out of the unit direction `notBias` (body axes; 0: none).
     void Measure(const std::array<double, 6>& h, double y, double r,
-                 const std::array<double, 6>& share);
+                 const std::array<double, 6>& share, const Vec3& notBias);
 
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;
@@ -125,19 +127,28 @@ private:
     Vec3 m_lastMag;
     bool m_haveAccel = false;
     bool m_haveMag = false;
-    Vec3 m_rate;        // the newest rate, bias removed (rad/s)
-    Vec3 m_smoothRate;  // the rate smoothed, and its derivative (rad/s²)
-    Vec3 m_angularAccel;
-    bool m_haveRate = false;
+    Vec3 m_rate;         // the newest rate, bias removed (rad/s)
+    Vec3 m_appliedTurn;  // every correction so far, summed (level axes, rad)
     // The lever arm's least-squares sums (normal matrix, right-hand side; unknowns: the arm
     // and the level frame's horizontal offset a tilt error leaves) and its estimate.
     std::array<double, 25> m_leverNormal{};
     std::array<double, 5> m_leverRight{};
     Vec3 m_lever;
     Quat m_reference{1, 0, 0, 0};  // the slow attitude the lever arm is learnt in
+    // The last moments (rate, reference attitude, attitude, corrections, specific force)
+    // the accelerometer is used from, a little late; 0.2 s at 512 samples a second.
+    struct LeverSample {
+        double seconds = 0;
+        Vec3 rate;
+        Quat reference{1, 0, 0, 0};
+        Quat attitude{1, 0, 0, 0};
+        Vec3 applied;
+        Vec3 accel;
+    };
+    std::array<LeverSample, 128> m_history{};
+    std::size_t m_historyCount = 0;
     unsigned m_leverCount = 0;
     double m_gravity = 0;        // mean specific-force magnitude, m/s²
-    double m_heading = 0;        // the heading at the last step (rad), for the rate of turn
     double m_turnRate = 0;       // rate of turn, smoothed (rad/s)
     double m_yawRate = 0;        // its size, falling away slowly after a turn (rad/s)
     Vec3 m_tiltMean;             // the tilt innovation averaged over seconds (level axes, rad)
@@ -149,6 +160,8 @@ private:
     double m_dipDeparture = 0;       // low-passed dip minus its reference (rad)
     double m_headingInnovation = 0;  // low-passed magnetometer heading minus filter's (rad)
     double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
+    double m_disagreeValue = 0;      // and by how much it did then (rad)
+    Vec3 m_trustedBias;              // the bias while the field last agreed
 };
 
 }  // namespace attfilter

@@ -72,15 +72,16 @@ double Eased(double u) {
 }
 }  // namespace
 
+RawScenario AtRest(RawScenario scenario) {
+    scenario.rollAmplitude = scenario.pitchAmplitude = scenario.yawAmplitude = 0;
+    scenario.heaveAmplitude = scenario.speedKnots = 0;
+    scenario.turnStart = -1;
+    return scenario;
+}
+
 CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSeconds)
     : m_s(scenario), m_rate(rate), m_start(startSeconds), m_state(scenario.seed) {
-    auto uniform = [this](double low, double high) {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        z ^= z >> 31;
-        return low + (high - low) * static_cast<double>(z >> 11) / 9007199254740992.0;
-    };
+    auto uniform = [this](double low, double high) { return low + (high - low) * Unit(); };
     m_rollPhase = uniform(0, 2 * kPi);
     m_pitchPhase = uniform(0, 2 * kPi);
     m_yawPhase = uniform(0, 2 * kPi);
@@ -95,17 +96,19 @@ CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSec
     }
 }
 
+double CRawMotion::Unit() {
+    // splitmix64, so every platform draws the same numbers; strictly inside (0, 1).
+    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    z ^= z >> 31;
+    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+}
+
 double CRawMotion::Gaussian() {
-    // Box-Muller on the seeded sequence, so every platform draws the same numbers.
-    auto next = [this] {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        z ^= z >> 31;
-        return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
-    };
-    const double u = next();
-    const double v = next();
+    // Box-Muller.
+    const double u = Unit();
+    const double v = Unit();
     return std::sqrt(-2.0 * std::log(u)) * std::cos(2 * kPi * v);
 }
 
@@ -196,6 +199,16 @@ Vec3 CRawMotion::FieldAt(double t) const {
         field = Add(field, Scale(m_s.disturbanceField, s * s));
     }
     return Add(Apply(m_s.softIron, field), m_s.hardIron);
+}
+
+std::vector<attfilter::RawSample> CRawMotion::Record(double seconds) {
+    std::vector<attfilter::RawSample> samples;
+    const auto n = static_cast<std::size_t>(std::max(0.0, seconds * m_rate));
+    samples.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        samples.push_back(Next());
+    }
+    return samples;
 }
 
 attfilter::RawSample CRawMotion::Next(RawTruth* truth) {

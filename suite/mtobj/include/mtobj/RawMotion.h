@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "filter/AttitudeFilter.h"
 
@@ -47,6 +48,9 @@ struct RawScenario {
     std::uint32_t seed = 1;
 };
 
+// The same vessel and sensor lying still: no sea, no way, no turn (for rest calibrations).
+RawScenario AtRest(RawScenario scenario);
+
 // The truth at one time: the attitude and the orientation (body to level).
 struct RawTruth {
     double seconds = 0;
@@ -61,6 +65,8 @@ public:
 
     // The next sample (gyroscope, accelerometer and magnetometer together) and its truth.
     attfilter::RawSample Next(RawTruth* truth = nullptr);
+    // The next samples over `seconds`.
+    std::vector<attfilter::RawSample> Record(double seconds);
     double Rate() const { return m_rate; }
     // The fixed gyroscope bias this run has (rad/s), without the slow wander.
     attfilter::Vec3 FixedGyroBias() const { return m_fixedBias; }
@@ -80,6 +86,7 @@ private:
     Angles RatesAt(double t) const;
     double CourseAt(double t) const;
     double TurnRateAt(double t) const;
+    double Unit();  // uniform in (0, 1), from the seed
     double Gaussian();
 
     RawScenario m_s;
