@@ -260,6 +260,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tavimo-calibrate: mag needs magnetometer and accelerometer\n");
             return 1;
         }
+        // Fitted through the gyroscope's and accelerometer's corrections already made (the
+        // magnetometer's own are what is fitted).
+        SensorCalibration sensorOnly;
+        sensorOnly.gyroBias = current.gyroBias;
+        sensorOnly.accelOffset = current.accelOffset;
+        for (auto& s : samples) {
+            s = sensorOnly.Apply(s);
+        }
         const attfilter::MagneticFit fit = attfilter::FitMagnetometer(samples);
         std::printf("fit over %zu samples: residual %.2f %%, circle covered %.0f degrees\n",
                     samples.size(), fit.residual * 100.0, fit.coverageDegrees);

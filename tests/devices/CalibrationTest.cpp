@@ -101,13 +101,12 @@ mtobj::RawScenario Turning(double degrees) {
     s.rollAmplitude = 3;
     s.pitchAmplitude = 1;
     s.heaveAmplitude = 0.5;
-    s.heading = 30;
+    s.yawAmplitude = 0.5;
     s.turnStart = 5;
     s.turnRate = 3;
     s.turnDuration = degrees / 3;
-    s.hardIron = {0.12, -0.08, 0.05};
-    s.softIron = {1.08, 0.05, 0.0, 0.05, 0.93, 0.02, 0.0, 0.02, 1.0};
-    s.seed = 21;
+    s.hardIron = {0.12, -0.09, 0.05};
+    s.softIron = {1.1, 0.06, 0.0, 0.06, 0.9, 0.0, 0.02, -0.03, 1.0};
     return s;
 }
 
@@ -115,7 +114,7 @@ TEST(CalibrationToolTest, AFullCircleFitBringsHeadingRightAllRoundAndAHalfIsRefu
     const std::string dir = tavimo_test::TempRoot();
     const std::string full = dir + "/full-circle.txt";
     const std::string half = dir + "/half-circle.txt";
-    ASSERT_TRUE(WriteRawCapture(full, "magsensor", Turning(380), 50, 140));
+    ASSERT_TRUE(WriteRawCapture(full, "magsensor", Turning(370), 50, 370.0 / 3 + 15));
     ASSERT_TRUE(WriteRawCapture(half, "magsensor", Turning(180), 50, 70));
 
     // Uncalibrated, the iron turns the heading by degrees.
@@ -127,10 +126,19 @@ TEST(CalibrationToolTest, AFullCircleFitBringsHeadingRightAllRoundAndAHalfIsRefu
     ASSERT_GT(before.compared, 400U);
     EXPECT_GT(before.worst, 3.0);
 
+    // As a crew does it: the gyroscope's bias at rest first, then the turn.
+    auto still = Turning(0);
+    still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = still.heaveAmplitude = 0;
+    still.speedKnots = 0;
+    ASSERT_TRUE(WriteRawCapture(dir + "/still.txt", "magsensor", still, 100, 10));
     std::string out;
+    ASSERT_EQ(Calibrate("rest magsensor --from " + dir + "/still.txt", &out), 0) << out;
+    ASSERT_TRUE(mtobj::LoadCalibration("magsensor"));
+    EXPECT_FALSE(mtobj::LoadCalibration("magsensor")->magCalibrated);
+
     EXPECT_EQ(Calibrate("mag magsensor --from " + half, &out), 1) << out;
     EXPECT_NE(out.find("refused"), std::string::npos) << out;
-    EXPECT_FALSE(mtobj::LoadCalibration("magsensor"));
+    EXPECT_FALSE(mtobj::LoadCalibration("magsensor")->magCalibrated);
 
     ASSERT_EQ(Calibrate("mag magsensor --from " + full, &out), 0) << out;
     EXPECT_NE(out.find("residual"), std::string::npos) << out;
