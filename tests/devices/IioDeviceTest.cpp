@@ -392,6 +392,52 @@ TEST(IioCaptureTest, ARawRunRecordedReplaysToTheSameArrays) {
     EXPECT_EQ(ReadArrays(*replay, live.size() + 1, 5), live);
 }
 
+TEST(IioDeviceTest, WithoutTimeStampsSamplesAreStampedAtTheirArrival) {
+    // A vessel lying still with a list and a trim; the device has no in_timestamp channel.
+    mtobj::RawScenario still;
+    still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = still.heaveAmplitude = 0;
+    still.speedKnots = 0;
+    still.list = 4;
+    still.trim = -2;
+    still.heading = 200;
+    still.gyroBiasLimit = 0;
+    std::vector<FakeChannel> channels(kNine.begin(), kNine.end() - 1);
+    ASSERT_EQ(channels.back().name, "in_magn_z");
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "untimed", channels);
+    const std::string capture = tavimo_test::TempRoot() + "/untimed-capture.txt";
+    std::vector<std::vector<float>> arrays;
+    {
+        tavimo_test::ScopedEnv record("TAVIMO_CAPTURE", capture);
+        auto device = Device("iio:untimed");
+        ASSERT_EQ(device->Open("COM1", 115200), S_OK);
+        device->Configure(Config(2, 50));
+        FifoWriter writer(
+            tree.Dev() / "iio:device0", tree.Folder("iio:device0"), channels,
+            [feed = RawFeed(still)](std::size_t k, FakeScan& s) { return k < 250 && feed(k, s); });
+        ASSERT_EQ(device->Start(), S_OK);
+        arrays = ReadArrays(*device, 100, 10);
+        device->Close();
+    }
+    ASSERT_GE(arrays.size(), 80U);
+    const mtobj::CRawMotion motion(still, kRate);
+    for (std::size_t i = arrays.size() - 20; i < arrays.size(); ++i) {
+        EXPECT_LT(Error(ReadBack(arrays[i], 2), TruthOf(motion, 1.0)), 1.0) << i;
+    }
+    // The stamps: in order, about one sample period apart (the device says 100 Hz).
+    const auto read = mtobj::ReadCapture(capture, nullptr);
+    ASSERT_TRUE(read);
+    std::vector<double> times;
+    for (const auto& r : read->records) {
+        if (!r.restart) {
+            times.push_back(r.seconds);
+        }
+    }
+    ASSERT_GE(times.size(), 150U);
+    const double mean = (times.back() - times.front()) / static_cast<double>(times.size() - 1);
+    EXPECT_NEAR(mean, 0.01, 0.003);
+}
+
 TEST(IioMergeTest, ThreeDevicesAreMergedInTimeOrder) {
     FakeIioTree tree;
     tree.AddDevice("iio:device0", "acc", kAccel);
