@@ -147,13 +147,15 @@ struct FakeScan {
 class FifoWriter {
 public:
     using Generator = std::function<bool(std::size_t index, FakeScan& scan)>;
+    // `tail` bytes of a scan cut short are written after the last whole one.
     FifoWriter(fs::path fifo, fs::path folder, std::vector<FakeChannel> channels,
-               Generator generator, bool paced = true)
+               Generator generator, bool paced = true, std::size_t tail = 0)
         : m_fifo(std::move(fifo)),
           m_folder(std::move(folder)),
           m_channels(std::move(channels)),
           m_generator(std::move(generator)),
-          m_paced(paced) {
+          m_paced(paced),
+          m_tail(tail) {
         // A reader that goes away must not end the test process.
         ::signal(SIGPIPE, SIG_IGN);
         m_thread = std::thread([this] { Run(); });
@@ -230,6 +232,11 @@ private:
             m_newest = s.seconds;
             ++m_written;
         }
+        if (m_tail > 0 && !m_stop) {
+            std::fill(scan.begin(), scan.end(), 0x5A);
+            [[maybe_unused]] const auto n =
+                ::write(fd, scan.data(), std::min(m_tail, scan.size() - 1));
+        }
         ::close(fd);
     }
 
@@ -238,6 +245,7 @@ private:
     std::vector<FakeChannel> m_channels;
     Generator m_generator;
     bool m_paced;
+    std::size_t m_tail;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_connected{false};
     std::atomic<std::size_t> m_written{0};

@@ -276,6 +276,62 @@ TEST(IioDeviceTest, GarbledScansGiveNoAttitudeAndTheRestStaysTrue) {
     EXPECT_TRUE(traces.Has("time stamp went back")) << traces.All();
 }
 
+TEST(IioDeviceTest, EveryWholeScanBeforeTheEndIsDeliveredAndAShortOneIsDropped) {
+    Traces traces;
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "bno055", kFused);
+    const mtobj::VesselMotion motion(13);
+    const std::string capture = tavimo_test::TempRoot() + "/short-capture.txt";
+    {
+        tavimo_test::ScopedEnv record("TAVIMO_CAPTURE", capture);
+        auto device = Device("iio:bno055");
+        ASSERT_EQ(device->Open("COM1", 115200), S_OK);
+        device->Configure(Config(2, 100));
+        // 50 scans at once, then 5 bytes of one more, then the end: likely all in one read.
+        FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kFused,
+                          FusedMotion(motion, 100, 50), false, 5);
+        ASSERT_EQ(device->Start(), S_OK);
+        ReadArrays(*device, 1000, 1.5);
+        device->Close();
+    }
+    const auto read = mtobj::ReadCapture(capture, nullptr);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->records.size(), 51U);  // the start, then every whole scan
+    EXPECT_TRUE(traces.Has("short scan of 5 bytes")) << traces.All();
+    EXPECT_TRUE(traces.Has("vanished")) << traces.All();
+}
+
+TEST(IioDeviceTest, ScansThatComeInBurstsKeepTheirOwnTimes) {
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "bno055", kFused);
+    const mtobj::VesselMotion motion(17);
+    auto device = Device("iio:bno055");
+    ASSERT_EQ(device->Open("COM1", 115200), S_OK);
+    device->Configure(Config(2, 100));
+    // 200 scans at 100 Hz written ten at a time every 100 ms, as a device with a hardware
+    // FIFO hands them over.
+    FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kFused,
+                      [feed = FusedMotion(motion, 100, 200)](std::size_t k, FakeScan& s) {
+                          const bool more = feed(k, s);
+                          s.seconds = static_cast<double>(k / 10) * 0.1 + 0.099;
+                          return more;
+                      });
+    ASSERT_EQ(device->Start(), S_OK);
+    const auto arrays = ReadArrays(*device, 200, 5);
+    // About one attitude a scan (the mapping of the device's clock onto the PC clock may move
+    // a tick), the i-th that of a scan near the i-th: were a burst stamped at its arrival,
+    // its scans would fall onto one tick.
+    ASSERT_GE(arrays.size(), 180U);
+    for (std::size_t i = 0; i < arrays.size(); ++i) {
+        double best = 1e9;
+        for (double dt = -0.05; dt <= 0.05; dt += 0.0005) {
+            best = std::min(
+                best, Error(ReadBack(arrays[i], 2), motion.At(static_cast<double>(i) / 100 + dt)));
+        }
+        EXPECT_LT(best, 0.01) << i;
+    }
+}
+
 TEST(IioDeviceTest, AVanishedDeviceIsOpenedAgainWhenItComesBack) {
     Traces traces;
     FakeIioTree tree;

@@ -222,13 +222,18 @@ public:
             return false;
         }
         const double arrival = PcSecondsNow();
+        IioUnit* gone = nullptr;
         for (std::size_t i = 1; i < fds.size(); ++i) {
             if (fds[i].revents != 0 && !Drain(m_units[i - 1], arrival)) {
-                Vanished(m_units[i - 1]);
-                return false;
+                gone = &m_units[i - 1];
             }
         }
-        return Merge(records);
+        // What came before a device went is still delivered.
+        const bool any = Merge(records);
+        if (gone != nullptr) {
+            Vanished(*gone);
+        }
+        return any;
     }
     void Interrupt() override {
         const std::uint64_t one = 1;
@@ -478,15 +483,15 @@ private:
         }
     }
 
-    // Reads what the device has and decodes its whole scans; false when it has gone.
+    // Reads what the device has and decodes its whole scans; false when it has gone (the
+    // scans read before are decoded all the same).
     bool Drain(IioUnit& unit, double arrival) {
         std::uint8_t buffer[4096];
-        std::size_t total = 0;
+        bool gone = false;
         for (int round = 0; round < 64; ++round) {
             const ssize_t n = ::read(unit.fd, buffer, sizeof buffer);
             if (n > 0) {
                 unit.pending.insert(unit.pending.end(), buffer, buffer + n);
-                total += static_cast<std::size_t>(n);
                 if (static_cast<std::size_t>(n) < sizeof buffer) {
                     break;
                 }
@@ -496,16 +501,15 @@ private:
                 break;
             }
             // End of file (a buffer whose writer left) or an error (ENODEV: unplugged).
-            if (!unit.pending.empty()) {
-                m_log.TraceNow("Read", "%s: short scan of %zu bytes at its end (%zu expected)",
-                               unit.name.c_str(), unit.pending.size(), unit.decoder.ScanBytes());
-            }
             m_vanishReason = n == 0 ? "its buffer ended" : std::strerror(errno);
-            return false;
+            gone = true;
+            break;
         }
         const std::size_t size = unit.decoder.ScanBytes();
         const std::size_t scans = unit.pending.size() / size;
         const double period = unit.rate > 0 ? 1.0 / unit.rate : 0.0;
+        std::vector<ScanValues>& batch = m_batch;
+        batch.clear();
         for (std::size_t i = 0; i < scans; ++i) {
             ScanValues v;
             std::string why;
@@ -513,29 +517,39 @@ private:
                 Garbled(unit, why);
                 continue;
             }
-            SensorRecord r;
             if (v.hasTimestamp) {
-                if (unit.timeBase && v.timestampNs <= unit.lastTimestamp) {
+                const std::int64_t last =
+                    batch.empty() ? unit.lastTimestamp : batch.back().timestampNs;
+                if ((unit.timeBase || !batch.empty()) && v.timestampNs <= last) {
                     Garbled(unit, "its time stamp went back");
                     continue;
                 }
-                const double device = static_cast<double>(v.timestampNs) * 1e-9;
-                // The device clock maps onto the PC clock by the smallest delay seen; a
-                // larger one follows slowly, so a drift between the clocks is tracked.
-                const double offset = arrival - device;
-                if (!unit.timeBase || offset < unit.clockOffset ||
-                    std::fabs(offset - unit.clockOffset) > 5.0) {
-                    unit.clockOffset = offset;
-                } else {
-                    unit.clockOffset += (offset - unit.clockOffset) * 1e-3;
-                }
-                unit.timeBase = true;
-                unit.lastTimestamp = v.timestampNs;
-                r.seconds = device + unit.clockOffset;
+            }
+            batch.push_back(v);
+        }
+        if (!batch.empty() && batch.back().hasTimestamp) {
+            // The device clock maps onto the PC clock by the smallest delay seen, taken from
+            // the newest scan of a read (a burst of scans arrives at once, each with its own
+            // time); a larger delay is followed slowly, so a drift between the clocks is too.
+            const double offset = arrival - static_cast<double>(batch.back().timestampNs) * 1e-9;
+            if (!unit.timeBase || offset < unit.clockOffset ||
+                std::fabs(offset - unit.clockOffset) > 5.0) {
+                unit.clockOffset = offset;
+            } else {
+                unit.clockOffset += (offset - unit.clockOffset) * 1e-3;
+            }
+            unit.timeBase = true;
+            unit.lastTimestamp = batch.back().timestampNs;
+        }
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            const ScanValues& v = batch[i];
+            SensorRecord r;
+            if (v.hasTimestamp) {
+                r.seconds = static_cast<double>(v.timestampNs) * 1e-9 + unit.clockOffset;
             } else {
                 // As bytes read from a serial line: the last scan came now, each earlier one
                 // a sample period before it.
-                r.seconds = arrival - static_cast<double>(scans - 1 - i) * period;
+                r.seconds = arrival - static_cast<double>(batch.size() - 1 - i) * period;
             }
             r.seconds = std::max(r.seconds, unit.newest);
             r.hasAccel = v.hasAccel;
@@ -551,8 +565,11 @@ private:
         }
         unit.pending.erase(unit.pending.begin(),
                            unit.pending.begin() + static_cast<std::ptrdiff_t>(scans * size));
-        (void)total;
-        return true;
+        if (gone && !unit.pending.empty()) {
+            m_log.TraceNow("Read", "%s: short scan of %zu bytes at its end (%zu expected)",
+                           unit.name.c_str(), unit.pending.size(), size);
+        }
+        return !gone;
     }
 
     void Garbled(IioUnit& unit, const std::string& why) {
@@ -611,6 +628,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<IioUnit> m_units;
+    std::vector<ScanValues> m_batch;  // the scans of one read, reused
     int m_wake = -1;
     bool m_vanished = false;
     std::string m_vanishReason;
