@@ -91,7 +91,7 @@ private:
         return E_NOTIMPL;            \
     }
 
-class CMotionTrackerObject final : public IMotionTracker,
+class CMotionTrackerObject final : public CDispatchBase<IMotionTracker>,
                                    public IConnectionPointContainer,
                                    public IMotionTrackerSimulation {
     TAVIMO_COM_REFCOUNT()
@@ -128,35 +128,14 @@ public:
 
     // ---- IUnknown
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
+        if (iid == IID_IConnectionPointContainer) {
+            return ComHandOut<IConnectionPointContainer>(this, object);
         }
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTracker) {
-            *object = static_cast<IMotionTracker*>(this);
-        } else if (iid == IID_IConnectionPointContainer) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else if (iid == IID_IMotionTrackerSimulation) {
-            *object = static_cast<IMotionTrackerSimulation*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+        if (iid == IID_IMotionTrackerSimulation) {
+            return ComHandOut<IMotionTrackerSimulation>(this, object);
         }
-        AddRef();
-        return S_OK;
-    }
-
-    // ---- IDispatch: the sensor is driven through its slots only.
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        // The sensor is driven through its slots only: IDispatch has no names or Invoke.
+        return Query(iid, IID_IMotionTracker, object);
     }
 
     // ---- IMotionTracker
