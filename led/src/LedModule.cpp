@@ -1,7 +1,5 @@
 // The control as a COM class: the object that containers create by ProgID, its class
 // registration in the process's class table, and the library's server entry points.
-#include <dlfcn.h>
-
 #include <QPointer>
 #include <atomic>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <mutex>
 
 #include "led/LedCtrl.h"
+#include "platform/Process.h"
 #include "platform/Registrar.h"
 #include "platform/Resources.h"
 
@@ -289,14 +288,7 @@ struct CLedClasses {
 const CLedClasses g_classes;
 
 std::string ModulePath() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&led::ModuleDirectory), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return {};
-    }
-    std::error_code ec;
-    const auto path = std::filesystem::canonical(info.dli_fname, ec);
-    return ec ? std::string(info.dli_fname) : path.string();
+    return platform::LoadedFileOf(reinterpret_cast<const void*>(&led::ModuleDirectory));
 }
 
 std::string TypeLibPath() {
