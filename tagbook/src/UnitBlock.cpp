@@ -768,6 +768,18 @@ BOOL CUnitsBlock::ConfigureUnit(const std::string& category) {
     return TRUE;
 }
 
+namespace {
+// A conversion by the category's unit block, which gets the flag of the category (longitude
+// and bearing convert as their family with flag 1); failed when no block answers.
+template <class Result, class Convert>
+Result WithUnitBlock(CUnitsBlock& units, const std::string& category, Result failed,
+                     Convert convert) {
+    long flag = 0;
+    CUnitBlock* block = category.empty() ? nullptr : units.FindUnitBlock(category, flag);
+    return block != nullptr ? convert(*block, flag) : failed;
+}
+}  // namespace
+
 CUnitBlock* CUnitsBlock::FindUnitBlock(const std::string& category, long& flag) {
     struct Names {
         std::string latitude, longitude, bearing, latLong, angle;
@@ -791,56 +803,56 @@ CUnitBlock* CUnitsBlock::FindUnitBlock(const std::string& category, long& flag) 
 
 BOOL CUnitsBlock::ConvertForDisplay(const std::string& category, double value, std::string& text,
                                     long /*flag*/, int decPlaces, const std::string& unit) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, text, flag, decPlaces, unit) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, text, flag, decPlaces, unit);
+    });
 }
 
 BOOL CUnitsBlock::ConvertFromDisplay(const std::string& category, const std::string& text,
                                      double& value, long /*flag*/, std::string* unit) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(text, value, flag, unit) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(text, value, flag, unit);
+    });
 }
 
 BOOL CUnitsBlock::ConvertForDisplay(const std::string& category, const C2DPoint& value,
                                     std::vector<std::string>& texts, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, texts, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, texts, flag);
+    });
 }
 
 BOOL CUnitsBlock::ConvertForDisplay(const std::string& category, const C3DPoint& value,
                                     std::vector<std::string>& texts, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, texts, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, texts, flag);
+    });
 }
 
 BOOL CUnitsBlock::ConvertFromDisplay(const std::string& category,
                                      const std::vector<std::string>& texts, C2DPoint& value,
                                      long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(texts, value, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(texts, value, flag);
+    });
 }
 
 BOOL CUnitsBlock::ConvertFromDisplay(const std::string& category,
                                      const std::vector<std::string>& texts, C3DPoint& value,
                                      long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(texts, value, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(texts, value, flag);
+    });
 }
 
 double CUnitsBlock::ConvertForDisplay(const std::string& category, double value, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, flag) : 0.0;
+    return WithUnitBlock(*this, category, 0.0, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, flag);
+    });
 }
 
 double CUnitsBlock::ConvertFromDisplay(const std::string& category, double value, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(value, flag) : 0.0;
+    return WithUnitBlock(*this, category, 0.0, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(value, flag);
+    });
 }
