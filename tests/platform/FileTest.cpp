@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "TestSupport.h"
@@ -17,22 +16,12 @@ namespace {
 
 class SaveFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::path(tavimo_test::TempRoot()) /
-                ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
+    void SetUp() override { m_dir = tavimo_test::TestFolder(); }
     fs::path Write(const std::string& name, const std::string& text) {
-        std::ofstream(m_dir / name, std::ios::binary) << text;
+        tavimo_test::WriteFile(m_dir / name, text);
         return m_dir / name;
     }
-    static std::string Read(const fs::path& path) {
-        std::ifstream file(path, std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    static std::string Read(const fs::path& path) { return tavimo_test::ReadFile(path); }
     // Every entry of the folder: a temporary file left behind shows here.
     int Entries() const {
         int n = 0;
