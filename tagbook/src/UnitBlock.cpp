@@ -20,6 +20,13 @@ IMPLEMENT_DYNCREATE(CSoundSpeedUnitBlock, CUnitBlock)
 IMPLEMENT_DYNCREATE(CUnitsBlock, CDataBlock)
 
 namespace {
+// A copy of a field that other threads may change, taken under its mutex.
+template <class T>
+T Guarded(std::mutex& mutex, const T& field) {
+    std::lock_guard lock(mutex);
+    return field;
+}
+
 constexpr const char* kDegree = "°";
 
 std::string Trim(const std::string& text) {
@@ -102,36 +109,28 @@ BOOL CUnitBlock::SetName(const std::string& name) {
 }
 
 std::string CUnitBlock::GetAvailableUnits() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sAvailable;
+    return Guarded(m_mutexState, m_sAvailable);
 }
 std::string CUnitBlock::GetUnit() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sUnit;
+    return Guarded(m_mutexState, m_sUnit);
 }
 double CUnitBlock::GetOffset() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_dOffset;
+    return Guarded(m_mutexState, m_dOffset);
 }
 double CUnitBlock::GetScale() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_dScale;
+    return Guarded(m_mutexState, m_dScale);
 }
 double CUnitBlock::GetNormalise() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_dNormalise;
+    return Guarded(m_mutexState, m_dNormalise);
 }
 int CUnitBlock::GetDecPlaces() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_nDecPlaces;
+    return Guarded(m_mutexState, m_nDecPlaces);
 }
 std::string CUnitBlock::GetLabel() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sLabel;
+    return Guarded(m_mutexState, m_sLabel);
 }
 std::string CUnitBlock::GetUiName() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sUiName;
+    return Guarded(m_mutexState, m_sUiName);
 }
 
 std::string CUnitBlock::GetLabel(const std::string& unit) {

@@ -250,3 +250,27 @@ TEST(DispatchBaseTest, AnswersItsInterfacesWithAReferenceAndStubsTheDispatchSlot
     probe.Release();
     EXPECT_EQ(CProbe::destroyed, before + 1);
 }
+
+TEST_F(ComTest, ALibraryClassCanBeTakenAwayAndBroughtBack) {
+    const CLSID clsid = MakeGuid("{AAAAAAAA-2222-3333-4444-777777777777}");
+    CComLibraryClass libraryClass(clsid, "Test.LibraryCounter.1", CreateCounter);
+    const auto create = [&clsid] {
+        CComPtr<ICounter> counter;
+        return CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_ICounter,
+                                reinterpret_cast<void**>(&counter));
+    };
+    EXPECT_TRUE(libraryClass.IsRegistered());  // from its construction on
+    EXPECT_EQ(create(), S_OK);
+    libraryClass.Unregister();
+    libraryClass.Unregister();  // twice is harmless
+    EXPECT_FALSE(libraryClass.IsRegistered());
+    EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
+    libraryClass.Register();
+    libraryClass.Register();  // registered once, not twice
+    EXPECT_EQ(create(), S_OK);
+    CLSID byName;
+    ASSERT_EQ(CLSIDFromProgID("Test.LibraryCounter.1", &byName), S_OK);
+    EXPECT_EQ(byName, clsid);
+    libraryClass.Unregister();
+    EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);  // the second Register left no second entry
+}

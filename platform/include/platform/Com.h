@@ -304,6 +304,23 @@ private:
     DWORD m_cookie = 0;
 };
 
+// A class a library makes available while it is loaded, which tests can take away and
+// bring back (that is how "component not registered" is tested). Safe from any thread.
+class CComLibraryClass {
+public:
+    CComLibraryClass(REFCLSID clsid, const char* progId, ComCreator creator);
+    void Register();
+    void Unregister();
+    bool IsRegistered() const;
+
+private:
+    mutable std::mutex m_mutex;
+    const CLSID m_clsid;
+    const std::string m_progId;
+    const ComCreator m_creator;
+    CComClassRegistration m_registration;
+};
+
 // Number of objects and locks keeping a server alive (the framework's application lock).
 LONG ComModuleLockCount();
 void ComModuleLock();

@@ -104,8 +104,8 @@ public:
     LM_RESERVED(7)
     LM_RESERVED(8)
     LM_RESERVED(9)
-    LM_RESERVED(10) LM_RESERVED(11) LM_RESERVED(12) LM_RESERVED(13) HRESULT
-        Raise(std::int64_t* sequence) override {
+    LM_RESERVED(10)
+    LM_RESERVED(11) LM_RESERVED(12) LM_RESERVED(13) HRESULT Raise(std::int64_t* sequence) override {
         if (sequence == nullptr) {
             return E_POINTER;
         }
@@ -137,7 +137,8 @@ public:
     LM_RESERVED(23)
     LM_RESERVED(24)
     LM_RESERVED(25)
-    LM_RESERVED(26) LM_RESERVED(27) LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30) LM_RESERVED(31)
+    LM_RESERVED(26)
+    LM_RESERVED(27) LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30) LM_RESERVED(31)
         LM_RESERVED(32) HRESULT SetCategory(LONG category) override {
         m_alarm.category = category;
         return S_OK;
@@ -199,7 +200,8 @@ public:
     LM_RESERVED(14)
     LM_RESERVED(15)
     LM_RESERVED(16)
-    LM_RESERVED(17) LM_RESERVED(18) LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21) LM_RESERVED(22)
+    LM_RESERVED(17)
+    LM_RESERVED(18) LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21) LM_RESERVED(22)
         LM_RESERVED(23) HRESULT CreateAlarm(GUID alarmClass, IUnknown** alarm) override {
         if (alarm == nullptr) {
             return E_POINTER;
@@ -229,16 +231,12 @@ HRESULT CreateLogger(IUnknown* outer, REFIID iid, void** object) {
     return logger->QueryInterface(iid, object);
 }
 
-std::mutex g_registrationMutex;
-CComClassRegistration& Registration() {
-    static CComClassRegistration registration(CLSID_Logmill2, "Logmill2.Logger.1", CreateLogger);
-    return registration;
+CComLibraryClass& LibraryClass() {
+    static CComLibraryClass libraryClass(CLSID_Logmill2, "Logmill2.Logger.1", CreateLogger);
+    return libraryClass;
 }
 // Linking the library makes the alarm service available to CoCreateInstance.
-const bool g_registered = [] {
-    std::lock_guard lock(g_registrationMutex);
-    return Registration().IsRegistered();
-}();
+const bool g_registered = LibraryClass().IsRegistered();
 
 }  // namespace
 
@@ -284,15 +282,11 @@ std::vector<StoredAlarm> ReadAlarms() {
 }
 
 void UnregisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    Registration().Revoke();
+    LibraryClass().Unregister();
 }
 
 void RegisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    if (!Registration().IsRegistered()) {
-        Registration() = CComClassRegistration(CLSID_Logmill2, "Logmill2.Logger.1", CreateLogger);
-    }
+    LibraryClass().Register();
 }
 
 }  // namespace logmill

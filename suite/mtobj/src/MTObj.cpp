@@ -587,31 +587,21 @@ HRESULT CreateMotionTracker(IUnknown* outer, REFIID iid, void** object) {
     return tracker->QueryInterface(iid, object);
 }
 
-std::mutex g_registrationMutex;
-CComClassRegistration& Registration() {
-    static CComClassRegistration registration(CLSID_MTObj, "MTObj.MotionTracker.1",
-                                              CreateMotionTracker);
-    return registration;
+CComLibraryClass& LibraryClass() {
+    static CComLibraryClass libraryClass(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
+    return libraryClass;
 }
 // Linking the library makes the sensor object available to CoCreateInstance.
-const bool g_registered = [] {
-    std::lock_guard lock(g_registrationMutex);
-    return Registration().IsRegistered();
-}();
+const bool g_registered = LibraryClass().IsRegistered();
 
 }  // namespace
 
 void UnregisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    Registration().Revoke();
+    LibraryClass().Unregister();
 }
 
 void RegisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    if (!Registration().IsRegistered()) {
-        Registration() =
-            CComClassRegistration(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
-    }
+    LibraryClass().Register();
 }
 
 }  // namespace mtobj
