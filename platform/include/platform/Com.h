@@ -1,6 +1,7 @@
 // A small COM runtime: result codes, GUIDs, IUnknown with reference counting, a smart
 // pointer, apartment initialisation, class objects in one process-wide class table,
-// connection points, BSTR-like strings and VARIANTs.
+// connection points, BSTR-like strings and VARIANTs; the dispatch base (CDispatchBase) and
+// QueryInterface helpers that every object of the system and the suite is built on.
 #pragma once
 
 #include <atomic>
