@@ -57,6 +57,11 @@ struct FilterTuning {
     double magWeight = 1.0;  // the magnetometer's share of that correction
 };
 
+// A Kalman filter over the attitude's error and the gyroscope's bias, built for a vessel:
+// the accelerometer corrects roll and pitch only, credited with the noise it shows (a sea
+// swings the vertical by degrees), with the accelerations of the sensor's lever arm (learnt)
+// taken out and no say about roll in a turn; the magnetometer corrects heading only, and not
+// while disturbed. Not thread-safe: one thread feeds and reads it.
 class CAttitudeFilter {
 public:
     explicit CAttitudeFilter(const FilterTuning& tuning = {});
@@ -79,7 +84,8 @@ public:
     // Feeds one sample; samples come in time order (an older one is ignored).
     void Update(const RawSample& sample);
 
-    // True once a first attitude was formed from accelerometer and magnetometer.
+    // True once a first attitude was formed from accelerometer and magnetometer (from the
+    // accelerometer alone with the magnetometer off).
     bool HasAttitude() const;
     EulerAngles Attitude() const;
     // The orientation as a unit quaternion (w, x, y, z), body to local level.
