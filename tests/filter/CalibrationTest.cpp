@@ -120,6 +120,21 @@ TEST(MagnetometerFit, RefusesAPartialCircleAndTooLittleData) {
     EXPECT_FALSE(attfilter::FitMagnetometer(magOnly).accepted);
 }
 
+TEST(MagnetometerFit, RefusesBrokenReadingsWithAReason) {
+    EXPECT_FALSE(attfilter::FitMagnetometer({}).accepted);
+    std::vector<RawSample> broken = Turn(IronHull(), 370);
+    for (std::size_t i = 0; i < broken.size(); ++i) {
+        broken[i].mag = {std::nan(""), 1e300, 0};
+    }
+    const MagneticFit fit = attfilter::FitMagnetometer(broken);
+    EXPECT_FALSE(fit.accepted);
+    EXPECT_FALSE(fit.reason.empty());
+    // Nothing at rest: nothing to estimate, and no crash.
+    EXPECT_EQ(attfilter::EstimateGyroBias({}).x, 0);
+    EXPECT_EQ(attfilter::EstimateAccelOffset({}).z, 0);
+    EXPECT_EQ(attfilter::LevelOffsets({}).roll, 0);
+}
+
 TEST(MagnetometerFit, RefusesAFieldDisturbedWhileTurning) {
     mtobj::RawScenario hull = IronHull();
     // A steel mass passes twice during the turn.

@@ -81,7 +81,8 @@ public:
     // uncalibrated one may be off by half a degree a second. Off by default; switching resets.
     void SetGyroCalibrated(bool calibrated);
     bool GyroCalibrated() const { return m_gyroCalibrated; }
-    // Feeds one sample; samples come in time order (an older one is ignored).
+    // Feeds one sample; samples come in time order (an older one is ignored, but after a run
+    // of 50 older ones the filter takes up their times, as after a clock set back).
     void Update(const RawSample& sample);
 
     // True once a first attitude was formed from accelerometer and magnetometer (from the
@@ -125,6 +126,7 @@ private:
 
     // Covariance of the error (rotation in the level frame, then gyroscope bias), row-major.
     std::array<double, 36> m_p{};
+    int m_older = 0;  // older samples in a row
     double m_startSeconds = 0;
     double m_gyroSeconds = -1;   // time of the last gyroscope sample integrated
     double m_accelSeconds = -1;  // time of the last accelerometer correction
