@@ -17,9 +17,7 @@ constexpr double kG = 9.80665;
 
 // A vessel lying still on flat water, its gyroscope's bias taken at rest beforehand.
 mtobj::RawScenario StillWater(double heading) {
-    mtobj::RawScenario s;
-    s.rollAmplitude = s.pitchAmplitude = s.yawAmplitude = s.heaveAmplitude = 0;
-    s.speedKnots = 0;
+    mtobj::RawScenario s = mtobj::AtRest({});
     s.heading = heading;
     s.gyroBiasLimit = 0;
     return s;
