@@ -54,7 +54,7 @@ EDrop DropOf(const std::string& line) {
 TEST(TelegramLineReaderTest, CutsLinesAtAnyLineEndAcrossBlocks) {
     const Cut cut = CutLines("$HEHDT,123.4,T*2B\r\n:000000  0000U 0225 -0150\n\r\n$A\r$B\r\n", 3);
     EXPECT_EQ(cut.lines, (std::vector<std::string>{"$HEHDT,123.4,T*2B", ":000000  0000U 0225 -0150",
-                                                    "$A", "$B"}));
+                                                   "$A", "$B"}));
     EXPECT_TRUE(cut.drops.empty());
 }
 
@@ -63,7 +63,8 @@ TEST(TelegramLineReaderTest, LongLinesBinaryBytesAndFloodsAreDroppedWholeInBound
     // runs on for a megabyte with no end, and the next line is read again.
     const std::string atLimit(mtobj::telegrams::kMaxLine, 'A');
     std::string stream = atLimit + "\r\n" + atLimit + "B\r\n" + std::string(1 << 20, 'x') +
-                         "\n$GOOD\r\n$BIN\x80" "ARY\r\n$CTRL\x01\r\n$AFTER\r\n";
+                         "\n$GOOD\r\n$BIN\x80"
+                         "ARY\r\n$CTRL\x01\r\n$AFTER\r\n";
     const Cut cut = CutLines(stream, 4096);
     EXPECT_EQ(cut.lines, (std::vector<std::string>{atLimit, "$GOOD", "$AFTER"}));
     EXPECT_EQ(cut.drops,
@@ -151,8 +152,11 @@ TEST(TelegramSentencesTest, OurOwnTelegramsReadBackToTheValuesSent) {
     char out[::telegrams::kMaxTelegramLength];
     const struct {
         float heading, pitch, roll;
-    } cases[] = {{5.25F, -1.5F, 2.25F},   {359.9994F, 0.29F, -0.001F}, {0.0F, 89.99F, -120.0F},
-                 {181.123F, -45.678F, 12.34F}, {90.0F, 0.0F, 0.0F}};
+    } cases[] = {{5.25F, -1.5F, 2.25F},
+                 {359.9994F, 0.29F, -0.001F},
+                 {0.0F, 89.99F, -120.0F},
+                 {181.123F, -45.678F, 12.34F},
+                 {90.0F, 0.0F, 0.0F}};
     for (const auto& c : cases) {
         std::size_t n = ::telegrams::FormatHDT(out, c.heading);
         ASSERT_EQ(std::string(out + n - 2, 2), "\r\n");

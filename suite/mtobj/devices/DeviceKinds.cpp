@@ -86,9 +86,10 @@ std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* 
     if (kind.name == "telegrams") {
         if (!kind.argument.empty() && !TelegramGapMs(kind.argument)) {
             if (reason != nullptr) {
-                *reason = "telegrams:GAP takes the longest gap between a heading and its roll "
-                          "and pitch in milliseconds (1 to 1000), not '" +
-                          kind.argument + "'";
+                *reason =
+                    "telegrams:GAP takes the longest gap between a heading and its roll "
+                    "and pitch in milliseconds (1 to 1000), not '" +
+                    kind.argument + "'";
             }
             return std::nullopt;
         }

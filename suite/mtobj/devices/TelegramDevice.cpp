@@ -205,7 +205,7 @@ public:
                 continue;
             }
             const long got = ReadOnce([&](const telegrams::Sample& s) {
-                AppendAttitude(arrays, Attitude{s.heading, s.pitch, s.roll}, m_config);
+                AppendAttitude(arrays, Deliverable(s), m_config);
                 newestSeconds = s.time / 1000.0;
                 any = true;
             });
@@ -235,6 +235,16 @@ public:
     }
 
 private:
+    // The sensor link reads the heading out of the rotation matrix through roll and pitch,
+    // and a matrix of exactly 0 roll and 0 pitch holds no heading (it would read as 0). A
+    // level sample, which telegrams in hundredths and heading-only senders give, is
+    // therefore tilted by kLevelTilt: below the resolution of every telegram sent on.
+    static Attitude Deliverable(const telegrams::Sample& s) {
+        constexpr double kLevelTilt = 1e-4;
+        const bool level = std::fabs(s.pitch) < kLevelTilt && std::fabs(s.roll) < kLevelTilt;
+        return Attitude{s.heading, level ? kLevelTilt : s.pitch, s.roll};
+    }
+
     // Reads what the line holds now, cuts it into lines and gives each sample made to
     // `deliver`; the bytes read, -1 when the line has gone. m_mutex held.
     template <typename Deliver>
@@ -254,7 +264,8 @@ private:
             [&](const telegrams::CLineReader::Line& line) {
                 // The line's last byte arrived (count - 1 - endIndex) characters before the
                 // read returned; the line began its own length before that.
-                const double stamp = now - m_charMs * static_cast<double>(count - 1 - line.endIndex) -
+                const double stamp = now -
+                                     m_charMs * static_cast<double>(count - 1 - line.endIndex) -
                                      m_charMs * static_cast<double>(line.bytes);
                 if (const auto sample = Take(line.text, stamp)) {
                     deliver(*sample);

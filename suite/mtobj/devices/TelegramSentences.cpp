@@ -21,8 +21,8 @@ bool SplitFields(std::string_view body, std::vector<std::string_view>& fields) {
             return false;
         }
         const std::size_t comma = body.find(',', start);
-        fields.push_back(body.substr(start, comma == std::string_view::npos ? body.size() - start
-                                                                           : comma - start));
+        fields.push_back(body.substr(
+            start, comma == std::string_view::npos ? body.size() - start : comma - start));
         if (comma == std::string_view::npos) {
             return true;
         }

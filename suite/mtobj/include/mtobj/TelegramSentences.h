@@ -16,17 +16,17 @@ namespace mtobj::telegrams {
 
 // Why a line was not used. Every line read ends in exactly one of: used, or one of these.
 enum class EDrop : std::uint8_t {
-    TooLong,      // longer than kMaxLine: the rest up to the next line end goes with it
-    Binary,       // a byte with the high bit set or a control character
-    Garbage,      // neither "$" nor ":" at its start
-    Checksum,     // "*hh" present and wrong, or not two hex digits
-    Malformed,    // a field missing, empty where a value is needed, or of the wrong length
-    BadNumber,    // a number field holding anything but a signed decimal
-    OutOfRange,   // heading outside 0..360, pitch outside -90..90, roll outside -180..180
-    NotValid,     // the sender marks it so: THS mode other than A, TSS1 status in lower case
-    Unknown,      // a sentence this reader does not use
-    NoHeading,    // roll and pitch with no heading sentence on the line to go with them
-    Magnetic,     // a magnetic heading from a sender that also gives a true one
+    TooLong,     // longer than kMaxLine: the rest up to the next line end goes with it
+    Binary,      // a byte with the high bit set or a control character
+    Garbage,     // neither "$" nor ":" at its start
+    Checksum,    // "*hh" present and wrong, or not two hex digits
+    Malformed,   // a field missing, empty where a value is needed, or of the wrong length
+    BadNumber,   // a number field holding anything but a signed decimal
+    OutOfRange,  // heading outside 0..360, pitch outside -90..90, roll outside -180..180
+    NotValid,    // the sender marks it so: THS mode other than A, TSS1 status in lower case
+    Unknown,     // a sentence this reader does not use
+    NoHeading,   // roll and pitch with no heading sentence on the line to go with them
+    Magnetic,    // a magnetic heading from a sender that also gives a true one
     Count
 };
 inline constexpr std::size_t kDropReasons = static_cast<std::size_t>(EDrop::Count);
