@@ -110,6 +110,7 @@ public:
             return E_FAIL;
         }
         m_baud = baud;
+        m_configured = false;  // the rate heard now is the one to keep
         m_charMs = comlane::CharacterTime({static_cast<unsigned>(baud), 8, 0, 0});
         m_log.Trace("Open", "reading telegrams on %s (%s) at %ld baud, gap %.0f ms", port.c_str(),
                     m_serial.Path().c_str(), static_cast<long>(baud), m_combiner.GapMs());

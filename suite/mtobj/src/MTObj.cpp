@@ -204,6 +204,11 @@ public:
         m_open = SUCCEEDED(hr);
         if (m_open) {
             m_baud = baud;
+            // A device whose sender sets the rate runs at that rate; another is a change
+            // it refuses.
+            if (const std::int16_t fixed = m_device->FixedSampleRate(); fixed > 0) {
+                m_config.sampleRate = fixed;
+            }
         }
         return hr;
     }
