@@ -242,13 +242,11 @@ bool CheckNmeaChecksum(std::string_view sentence, std::string_view& body) {
     return true;
 }
 
-// Heading, true.
-//   $--HDT,x.x,T*hh<CR><LF>
-//          1   2
-//   1 heading, degrees true   2 "T"
-ParseResult ParseHDT(std::string_view body) {
+namespace {
+// The two heading sentences share one shape, the unit letter telling them apart.
+ParseResult OneHeading(std::string_view body, std::string_view unit) {
     std::vector<std::string_view> f;
-    if (!Fields(body, 3, f) || Trim(f[2]) != "T") {
+    if (!Fields(body, 3, f) || Trim(f[2]) != unit) {
         return Dropped(EDrop::Malformed);
     }
     Reading r;
@@ -258,7 +256,17 @@ ParseResult ParseHDT(std::string_view body) {
         return Dropped(*drop);
     }
     r.heading = heading;
+    r.magnetic = unit == "M";
     return Read(std::move(r));
+}
+}  // namespace
+
+// Heading, true.
+//   $--HDT,x.x,T*hh<CR><LF>
+//          1   2
+//   1 heading, degrees true   2 "T"
+ParseResult ParseHDT(std::string_view body) {
+    return OneHeading(body, "T");
 }
 
 // Heading, magnetic.
@@ -266,19 +274,7 @@ ParseResult ParseHDT(std::string_view body) {
 //          1   2
 //   1 heading, degrees magnetic   2 "M"
 ParseResult ParseHDM(std::string_view body) {
-    std::vector<std::string_view> f;
-    if (!Fields(body, 3, f) || Trim(f[2]) != "M") {
-        return Dropped(EDrop::Malformed);
-    }
-    Reading r;
-    r.source = std::string(f[0]);
-    double heading = 0;
-    if (const auto drop = HeadingField(f[1], heading)) {
-        return Dropped(*drop);
-    }
-    r.heading = heading;
-    r.magnetic = true;
-    return Read(std::move(r));
+    return OneHeading(body, "M");
 }
 
 // Heading, deviation and variation.
