@@ -198,7 +198,6 @@ void BM_RelayLatency_Tavimo(benchmark::State& state) {
         comlane::CPortMap::Entries();
         comlane::CPortMap::Map("COM4", "pty");
     }
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     auto link = std::make_unique<CXsensModule>();
     CComPtr<IUnknown> sink;
     DWORD cookie = 0;

@@ -106,7 +106,6 @@ protected:
         ASSERT_TRUE(comlane::CPortMap::Map("COM4", "pty"));
         CoInitialize(nullptr);
         AfxSetMainWnd(&messages);
-        CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     }
     void TearDown() override {
         AfxSetMainWnd(nullptr);
