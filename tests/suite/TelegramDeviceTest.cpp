@@ -3,15 +3,18 @@
 // every line it drops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TelegramSender.h"
 #include "comlane/SerialDevice.h"
+#include "interfaces/ErrorLog.h"
 #include "interfaces/Tickwise.h"
 #include "mtobj/MTObj.h"
 #include "mtobj/SensorDevice.h"
@@ -54,6 +57,33 @@ std::string Hdt(double heading) {
     return Nmea(body);
 }
 
+// Every trace text written while it lives (tracing switched on).
+class Traces {
+public:
+    Traces() {
+        setenv("TAVIMO_TRACE", "1", 1);
+        faultbook::RefreshTraceSettings();
+        faultbook::SetTraceSink([this](const faultbook::TraceRecord& r) {
+            std::lock_guard lock(m_mutex);
+            m_texts.push_back(r.text);
+        });
+    }
+    ~Traces() {
+        faultbook::SetTraceSink(nullptr);
+        unsetenv("TAVIMO_TRACE");
+        faultbook::RefreshTraceSettings();
+    }
+    bool Has(const std::string& part) const {
+        std::lock_guard lock(m_mutex);
+        return std::any_of(m_texts.begin(), m_texts.end(),
+                           [&](const std::string& t) { return t.find(part) != std::string::npos; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+};
+
 class TelegramDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(comlane::CPortMap::Map(kPort, "pty")); }
@@ -91,6 +121,7 @@ protected:
     }
 
     static constexpr const char* kPort = "COM7";
+    Traces traces;
     mtobj::SensorConfig config;
     std::unique_ptr<mtobj::ISensorDevice> device = mtobj::MakeTelegramDevice(kPort);
 };
@@ -146,10 +177,12 @@ TEST_F(TelegramDeviceTest, RefusesRateChangesAndIgnoresFilterSettings) {
     mtobj::SensorConfig faster = first;
     faster.sampleRate = 50;
     EXPECT_EQ(device->Configure(faster), E_INVALIDARG);
+    EXPECT_TRUE(traces.Has("Sample rate 50 Hz refused: the sender of the telegrams sets the rate"));
     mtobj::SensorConfig filter = first;
     filter.gain = 3.0F;
     filter.weight = 0.5F;
     EXPECT_EQ(device->Configure(filter), S_OK);
+    EXPECT_TRUE(traces.Has("Filter settings (gain 3.00, weight 0.50) ignored"));
     // A heading-only sender at 10 Hz: the rate reported is its own.
     EXPECT_GE(device->FixedSampleRate(), 5);
     EXPECT_LE(device->FixedSampleRate(), 12);
@@ -160,6 +193,7 @@ TEST_F(TelegramDeviceTest, HeadingOnlySenderGivesLevelSamplesAndSaysSo) {
                    [](int i) { return Nmea("INTHS," + std::to_string(200 + i) + ".25,A"); });
     OpenAndStart();
     EXPECT_EQ(device->DeviceId(), "INTHS (no roll/pitch)");
+    EXPECT_TRUE(traces.Has("No roll and pitch from the sender (INTHS): they are delivered as 0"));
     const auto samples = ReadSamples(5);
     ASSERT_GE(samples.size(), 5U);
     for (const Angles& s : samples) {
@@ -194,6 +228,10 @@ TEST_F(TelegramDeviceTest, BadLinesAreDroppedAndCountedGarbageIsSilence) {
         EXPECT_NE(counters.find(reason), std::string::npos) << reason << " in " << counters;
     }
     EXPECT_EQ(counters.rfind("COM7 HEHDT+TSS1: lines read ", 0), 0U) << counters;
+    // The trace has the counts too, and the first line dropped for each reason.
+    EXPECT_TRUE(traces.Has("COM7: lines read "));
+    EXPECT_TRUE(traces.Has("Line dropped (bad number): $HEHDT,1x3.4,T*"));
+    EXPECT_TRUE(traces.Has("TSS1 status u (settling)"));
 }
 
 TEST_F(TelegramDeviceTest, StopAndInterruptEndAReadAtOnce) {

@@ -150,11 +150,12 @@ public:
                          m_port.c_str(), rate, config.sampleRate);
             return E_INVALIDARG;
         }
-        if (m_configured && (config.gain != m_config.gain || config.weight != m_config.weight ||
-                             config.filterParameter != m_config.filterParameter)) {
+        if (!m_configured || config.gain != m_config.gain || config.weight != m_config.weight ||
+            config.filterParameter != m_config.filterParameter) {
             m_log.Trace("Configure",
-                        "Filter settings ignored: the sender of the telegrams filters its own "
-                        "attitude");
+                        "Filter settings (gain %.2f, weight %.2f) ignored: the sender of the "
+                        "telegrams filters its own attitude",
+                        static_cast<double>(config.gain), static_cast<double>(config.weight));
         }
         m_config = config;
         m_configured = true;
