@@ -2,11 +2,12 @@
 //   ParseLines       lines read per second (line reader, sentence parsers, combiner)
 //   RelayLatency     from the last byte of an HDT line written into a virtual port to the
 //                    last byte of the telegram that carries it on the way out:
-//     /Tavimo        the sensor port on the telegram device, through the sensor link, to an
-//                    "HDT" output on a virtual port ("Max Output")
-//     /Gpsd          gpsd 3.22 reading the same HDT from a pseudo-terminal and relaying it
-//                    to a client on loopback (?WATCH={"nmea":true})
-// Both latencies are measured in the same run, one line at a time, with the same pacing.
+//     _SideBySide    Tavimo (the sensor port on the telegram device, through the sensor link,
+//                    to an "HDT" output on a virtual port at "Max Output") and gpsd 3.22
+//                    (reading the same HDT from a pseudo-terminal and relaying it to a client
+//                    on loopback, ?WATCH={"nmea":true}), line by line in turn
+//     _DeviceOnly    the telegram device's own share: to the sample it hands on
+// gpsd's packet reader takes heading talkers it knows ("HC"), not "HE": the lines are $HCHDT.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -31,6 +32,7 @@
 #include "app/XsensModule.h"
 #include "comlane/SerialDevice.h"
 #include "mtobj/MTObj.h"
+#include "mtobj/SensorDevice.h"
 #include "mtobj/TelegramSentences.h"
 #include "platform/Registry.h"
 #include "platform/Sync.h"
@@ -104,42 +106,6 @@ bool AwaitLine(int fd, std::string& pending, const std::string& wanted, int time
     }
 }
 
-// Sends kLines HDT lines into `in` and measures each until `out` carries its heading.
-void MeasureRelay(benchmark::State& state, int in, int out, const std::string& name) {
-    std::vector<double> micros;
-    std::string pending;
-    int lost = 0;
-    CEvent pause;
-    for (auto _ : state) {
-        for (int i = 0; i < kLines; ++i) {
-            const double heading = std::fmod(0.5 + i * 0.173, 360.0);
-            char value[16];
-            std::snprintf(value, sizeof value, ",%07.3f,", heading);
-            const std::string line = Hdt(heading);
-            WriteAll(in, line);
-            const auto sent = Clock::now();
-            if (AwaitLine(out, pending, value, kWaitMs)) {
-                micros.push_back(
-                    std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
-            } else {
-                ++lost;
-            }
-            pause.Wait(kPauseMs);
-        }
-    }
-    std::vector<double> sorted = micros;
-    const double median = tavimo_bench::Percentile(sorted, 0.5);
-    const double p99 = tavimo_bench::Percentile(sorted, 0.99);
-    state.counters["median_us"] = median;
-    state.counters["p99_us"] = p99;
-    state.counters["max_us"] = sorted.empty() ? 0.0 : sorted.back();
-    state.counters["lost"] = lost;
-    std::printf(
-        "%s: last input byte -> last output byte, %zu HDT lines: median %.1f us, p99 %.1f us, "
-        "max %.1f us, %d not relayed\n",
-        name.c_str(), micros.size(), median, p99, sorted.empty() ? 0.0 : sorted.back(), lost);
-}
-
 // Warms a relay up: lines until one comes through (a sender's first headings tell it what
 // the sender sends).
 bool WarmUp(int in, int out) {
@@ -188,53 +154,48 @@ void BM_ParseLines(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseLines);
 
-void BM_RelayLatency_Tavimo(benchmark::State& state) {
-    CoInitialize(nullptr);
-    {
-        CRegKey key;
-        key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
-        key.SetString("Port", "COM4");
-        key.SetString("Kind", "telegrams");
-        comlane::CPortMap::Entries();
-        comlane::CPortMap::Map("COM4", "pty");
-    }
-    auto link = std::make_unique<CXsensModule>();
-    CComPtr<IUnknown> sink;
-    DWORD cookie = 0;
-    link->Initialise();
-    CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
-    link->AdviseSink(sink, &cookie);
-    link->OpenSensorPort(4, 115200);
-    link->SetFilterSettings(1.0F, 1.0F);
-    link->SetOutputInterval(0);             // "Max Output"
-    link->AddTelegramWorker(2, 2, 115200);  // "HDT" on COM2
+// The device's own share of the relay: from the last byte of an HDT line written into the
+// sensor port to the sample that ReadBatch hands the sensor object.
+void BM_RelayLatency_DeviceOnly(benchmark::State& state) {
+    comlane::CPortMap::Entries();
+    comlane::CPortMap::Map("COM6", "pty");
+    auto device = mtobj::MakeTelegramDevice("COM6");
+    const bool opened = SUCCEEDED(device->Open("COM6", 115200));
+    device->Configure(mtobj::SensorConfig{});
     const int in =
-        ::open(comlane::CPortMap::LinkPath("COM4").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    int out = -1;
-    for (int i = 0; i < 500 && out < 0; ++i) {
-        out = ::open(comlane::CPortMap::LinkPath("COM2").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (out < 0) {
-            CEvent().Wait(10);
+        ::open(comlane::CPortMap::LinkPath("COM6").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (!opened || in < 0 || FAILED(device->Start())) {
+        state.SkipWithError("the telegram device did not open");
+        return;
+    }
+    std::vector<double> micros;
+    std::vector<std::vector<float>> arrays;
+    CEvent pause;
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            WriteAll(in, Hdt(std::fmod(0.5 + i * 0.173, 360.0)));
+            const auto sent = Clock::now();
+            arrays.clear();
+            double newest = 0;
+            if (device->ReadBatch(arrays, newest, kWaitMs) && i >= 3) {
+                micros.push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+            }
+            pause.Wait(kPauseMs);
         }
     }
-    link->StartSensor();
-    if (in < 0 || out < 0 || !WarmUp(in, out)) {
-        state.SkipWithError("the telegram relay did not start");
-    } else {
-        MeasureRelay(state, in, out, "Tavimo (telegram device -> sensor link -> HDT output)");
-    }
-    link->StopSensor();
-    link->UnadviseSink(cookie);
-    link.reset();
-    if (in >= 0) {
-        ::close(in);
-    }
-    if (out >= 0) {
-        ::close(out);
-    }
-    CoUninitialize();
+    const double median = tavimo_bench::Percentile(micros, 0.5);
+    const double p99 = tavimo_bench::Percentile(micros, 0.99);
+    state.counters["median_us"] = median;
+    state.counters["p99_us"] = p99;
+    std::printf(
+        "telegram device alone (last input byte -> sample handed on), %zu HDT lines: "
+        "median %.1f us, p99 %.1f us\n",
+        micros.size(), median, p99);
+    device->Close();
+    ::close(in);
 }
-BENCHMARK(BM_RelayLatency_Tavimo)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelayLatency_DeviceOnly)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // A free TCP port on loopback, for gpsd to listen on.
 int FreeLoopbackPort() {
@@ -268,60 +229,182 @@ int ConnectLoopback(int port) {
     return -1;
 }
 
-void BM_RelayLatency_Gpsd(benchmark::State& state) {
-    const char* gpsd = "/usr/sbin/gpsd";
-    if (::access(gpsd, X_OK) != 0) {
-        state.SkipWithError("gpsd is not installed (scripts/install-deps.sh installs it)");
-        return;
+// The sensor link on the telegram device (sensor port COM4), with an "HDT" output on COM2
+// at "Max Output"; in is COM4's far end, out COM2's.
+struct TavimoRelay {
+    TavimoRelay() {
+        CoInitialize(nullptr);
+        {
+            CRegKey key;
+            key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
+            key.SetString("Port", "COM4");
+            key.SetString("Kind", "telegrams");
+            comlane::CPortMap::Entries();
+            comlane::CPortMap::Map("COM4", "pty");
+        }
+        link = std::make_unique<CXsensModule>();
+        link->Initialise();
+        CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
+        link->AdviseSink(sink, &cookie);
+        link->OpenSensorPort(4, 115200);
+        link->SetFilterSettings(1.0F, 1.0F);
+        link->SetOutputInterval(0);
+        link->AddTelegramWorker(2, 2, 115200);
+        in = ::open(comlane::CPortMap::LinkPath("COM4").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        for (int i = 0; i < 500 && out < 0; ++i) {
+            out =
+                ::open(comlane::CPortMap::LinkPath("COM2").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (out < 0) {
+                CEvent().Wait(10);
+            }
+        }
+        link->StartSensor();
+        ready = in >= 0 && out >= 0 && WarmUp(in, out);
+    }
+    ~TavimoRelay() {
+        link->StopSensor();
+        link->UnadviseSink(cookie);
+        link.reset();
+        for (const int fd : {in, out}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        CoUninitialize();
+    }
+    std::unique_ptr<CXsensModule> link;
+    CComPtr<IUnknown> sink;
+    DWORD cookie = 0;
+    int in = -1;
+    int out = -1;
+    bool ready = false;
+};
+
+// gpsd reading a pseudo-terminal and relaying its NMEA to a watcher on loopback; in is the
+// pseudo-terminal's near end, out the watcher's socket.
+struct GpsdRelay {
+    GpsdRelay() {
+        const char* gpsd = "/usr/sbin/gpsd";
+        if (::access(gpsd, X_OK) != 0) {
+            why = "gpsd is not installed (scripts/install-deps.sh installs it)";
+            return;
+        }
+        std::string error;
+        if (!pty.OpenPseudoTerminal({}, &error)) {
+            why = "no pseudo-terminal: " + error;
+            return;
+        }
+        const std::string port = std::to_string(FreeLoopbackPort());
+        const std::string control = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/gpsd.sock";
+        // Foreground (-N), reading without a client (-n), never writing to the device (-b),
+        // listening on loopback only (no -G) on a port of its own (-S).
+        std::vector<std::string> args = {gpsd, "-N", "-n",    "-b",      "-S",
+                                         port, "-F", control, pty.Path()};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int spawned = posix_spawn(&pid, gpsd, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            pid = -1;
+            why = "gpsd could not be started";
+            return;
+        }
+        in = pty.Handle();
+        out = ConnectLoopback(std::stoi(port));
+        std::string pending;
+        if (out < 0 || !WriteAll(out, "?WATCH={\"enable\":true,\"nmea\":true}\n") ||
+            !AwaitLine(out, pending, "\"class\":\"WATCH\"", 5000)) {
+            why = "gpsd did not answer on loopback";
+        } else if (!WarmUp(in, out)) {
+            why = "gpsd did not relay HDT from the pseudo-terminal";
+        }
+    }
+    ~GpsdRelay() {
+        if (out >= 0) {
+            ::close(out);
+        }
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
     }
     comlane::CSerialDevice pty;
-    std::string error;
-    if (!pty.OpenPseudoTerminal({}, &error)) {
-        state.SkipWithError(("no pseudo-terminal: " + error).c_str());
-        return;
-    }
-    const int port = FreeLoopbackPort();
-    const std::string portText = std::to_string(port);
-    const std::string control = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/gpsd.sock";
-    // Foreground (-N), reading without a client (-n), never writing to the device (-b),
-    // listening on loopback only (no -G) on a port of its own (-S).
-    std::vector<std::string> args = {gpsd,     "-N", "-n",    "-b",      "-S",
-                                     portText, "-F", control, pty.Path()};
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, gpsd, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        state.SkipWithError("gpsd could not be started");
+    int in = -1;
+    int out = -1;
+    std::string why;
+};
+
+// One relay's latencies, in microseconds.
+struct Latencies {
+    std::vector<double> micros;
+    std::string pending;
+    int lost = 0;
+
+    void Measure(int in, int out, int i) {
+        const double heading = std::fmod(0.5 + i * 0.173, 360.0);
+        char value[16];
+        std::snprintf(value, sizeof value, ",%07.3f,", heading);
+        WriteAll(in, Hdt(heading));
+        const auto sent = Clock::now();
+        if (AwaitLine(out, pending, value, kWaitMs)) {
+            micros.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+        } else {
+            ++lost;
+        }
+    }
+    void Report(benchmark::State& state, const char* key, const char* name) {
+        const double median = tavimo_bench::Percentile(micros, 0.5);
+        const double p99 = tavimo_bench::Percentile(micros, 0.99);
+        state.counters[std::string(key) + "_median_us"] = median;
+        state.counters[std::string(key) + "_p99_us"] = p99;
+        state.counters[std::string(key) + "_lost"] = lost;
+        std::printf(
+            "%s: last input byte -> last output byte, %zu HDT lines: median %.1f us, "
+            "p99 %.1f us, max %.1f us, %d not relayed\n",
+            name, micros.size(), median, p99, micros.empty() ? 0.0 : micros.back(), lost);
+    }
+};
+
+// Both relays in one run, line by line in turn (who goes first alternates), so that the
+// machine's load falls on both alike.
+void BM_RelayLatency_SideBySide(benchmark::State& state) {
+    TavimoRelay tavimo;
+    GpsdRelay gpsd;
+    if (!tavimo.ready) {
+        state.SkipWithError("the telegram relay did not start");
         return;
     }
-    const int client = ConnectLoopback(port);
-    std::string pending;
-    const std::string watch = "?WATCH={\"enable\":true,\"nmea\":true}\n";
-    const bool watching = client >= 0 && WriteAll(client, watch) &&
-                          AwaitLine(client, pending, "\"class\":\"WATCH\"", 5000);
-    if (!watching) {
-        state.SkipWithError("gpsd did not answer on loopback");
-    } else if (!WarmUp(pty.Handle(), client)) {
-        state.SkipWithError("gpsd did not relay HDT from the pseudo-terminal");
-    } else {
-        MeasureRelay(state, pty.Handle(), client,
-                     "gpsd 3.22 (pty -> gpsd -> NMEA watcher on loopback)");
+    if (!gpsd.why.empty()) {
+        state.SkipWithError(gpsd.why.c_str());
+        return;
     }
-    if (client >= 0) {
-        ::close(client);
+    Latencies ours;
+    Latencies theirs;
+    CEvent pause;
+    for (auto _ : state) {
+        for (int i = 0; i < kLines; ++i) {
+            if (i % 2 == 0) {
+                ours.Measure(tavimo.in, tavimo.out, i);
+                theirs.Measure(gpsd.in, gpsd.out, i);
+            } else {
+                theirs.Measure(gpsd.in, gpsd.out, i);
+                ours.Measure(tavimo.in, tavimo.out, i);
+            }
+            pause.Wait(kPauseMs);
+        }
     }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    ours.Report(state, "tavimo", "Tavimo (telegram device -> sensor link -> HDT output)");
+    theirs.Report(state, "gpsd", "gpsd 3.22 (pty -> gpsd -> NMEA watcher on loopback)");
 }
-BENCHMARK(BM_RelayLatency_Gpsd)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelayLatency_SideBySide)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
