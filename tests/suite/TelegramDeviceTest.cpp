@@ -133,7 +133,12 @@ TEST_F(TelegramDeviceTest, HeadingAndAttitudeFromTwoSentencesBecomeOneSample) {
     });
     OpenAndStart();
     EXPECT_EQ(device->DeviceId(), "HEHDT+TSS1");
+    const int sentBefore = sender.Sent();
+    const double before = CTickwise::GetPCMilliSecs();
     const auto samples = ReadSamples(40);
+    // The rate the sender really kept (a busy machine slows it down).
+    const double kept =
+        (sender.Sent() - sentBefore) * 1000.0 / (CTickwise::GetPCMilliSecs() - before);
     ASSERT_GE(samples.size(), 40U);
     for (const Angles& s : samples) {
         // Every sample is one cycle's heading with the same cycle's roll and pitch.
@@ -143,7 +148,7 @@ TEST_F(TelegramDeviceTest, HeadingAndAttitudeFromTwoSentencesBecomeOneSample) {
         EXPECT_NEAR(s.pitch, -2.0 - 0.01 * std::round(cycle), 1e-4);
     }
     // The rate the sender sets is what the device reports.
-    EXPECT_GE(device->FixedSampleRate(), 25);
+    EXPECT_NEAR(device->FixedSampleRate(), kept, std::max(5.0, 0.3 * kept));
     EXPECT_LE(device->FixedSampleRate(), 60);
 }
 
@@ -183,8 +188,9 @@ TEST_F(TelegramDeviceTest, RefusesRateChangesAndIgnoresFilterSettings) {
     filter.weight = 0.5F;
     EXPECT_EQ(device->Configure(filter), S_OK);
     EXPECT_TRUE(traces.Has("Filter settings (gain 3.00, weight 0.50) ignored"));
-    // A heading-only sender at 10 Hz: the rate reported is its own.
-    EXPECT_GE(device->FixedSampleRate(), 5);
+    // A heading-only sender at 10 Hz (or slower on a busy machine): the rate reported is
+    // its own, not the one asked for.
+    EXPECT_GE(device->FixedSampleRate(), 2);
     EXPECT_LE(device->FixedSampleRate(), 12);
 }
 
