@@ -243,21 +243,26 @@ bool CheckNmeaChecksum(std::string_view sentence, std::string_view& body) {
 }
 
 namespace {
+// A reading of one heading field from the sentence with that address.
+ParseResult HeadingReading(std::string_view address, std::string_view field, bool magnetic) {
+    Reading r;
+    r.source = std::string(address);
+    double heading = 0;
+    if (const auto drop = HeadingField(field, heading)) {
+        return Dropped(*drop);
+    }
+    r.heading = heading;
+    r.magnetic = magnetic;
+    return Read(std::move(r));
+}
+
 // The two heading sentences share one shape, the unit letter telling them apart.
 ParseResult OneHeading(std::string_view body, std::string_view unit) {
     std::vector<std::string_view> f;
     if (!Fields(body, 3, f) || Trim(f[2]) != unit) {
         return Dropped(EDrop::Malformed);
     }
-    Reading r;
-    r.source = std::string(f[0]);
-    double heading = 0;
-    if (const auto drop = HeadingField(f[1], heading)) {
-        return Dropped(*drop);
-    }
-    r.heading = heading;
-    r.magnetic = unit == "M";
-    return Read(std::move(r));
+    return HeadingReading(f[0], f[1], unit == "M");
 }
 }  // namespace
 
@@ -328,14 +333,7 @@ ParseResult ParseTHS(std::string_view body) {
         }
         return Dropped(EDrop::Malformed);
     }
-    Reading r;
-    r.source = std::string(f[0]);
-    double heading = 0;
-    if (const auto drop = HeadingField(f[1], heading)) {
-        return Dropped(*drop);
-    }
-    r.heading = heading;
-    return Read(std::move(r));
+    return HeadingReading(f[0], f[1], false);
 }
 
 // Pitch, roll and heading, as this module itself sends them.
