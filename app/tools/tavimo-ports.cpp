@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%-8s %s\n", port.c_str(), kind.empty() ? "simulated" : kind.c_str());
         if (!counters.empty()) {
-            // Published by the running module every few seconds while they change.
+            // Published by the running module every ten seconds while they change, and at stop.
             std::printf("counted  %s\n", counters.c_str());
         }
         return 0;

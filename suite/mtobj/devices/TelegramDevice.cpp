@@ -37,7 +37,9 @@ constexpr int kListenSamples = 6;
 constexpr std::int16_t kAssumedRate = 10;
 // Waits are cut into slices so that a stop is seen soon.
 constexpr DWORD kSliceMs = 20;
-constexpr DWORD kPublishMs = 2000;
+// Counters are published this often while they change (a durable registry write each time),
+// and at every stop.
+constexpr DWORD kPublishMs = 10000;
 
 // Counters of one device, written by the reading thread and read by the publisher.
 struct Counters {
