@@ -287,7 +287,9 @@ private:
         ++m_counters.read;
         const telegrams::ParseResult parsed = telegrams::ParseLine(line);
         if (!parsed.reading) {
-            if (parsed.drop == EDrop::NotValid) {
+            if (parsed.drop == EDrop::NotValid && parsed.note != m_lastNotValid) {
+                // Each change of what the sender says (settling, another mode) is traced once.
+                m_lastNotValid = parsed.note;
                 m_log.Trace("ReadBatch", "Not used, the sender marks it not valid: %s (%s)",
                             Printable(line).c_str(), parsed.note.c_str());
             }
@@ -408,6 +410,7 @@ private:
     double m_charMs = 0;
     telegrams::CLineReader m_reader;
     telegrams::CSampleCombiner m_combiner;
+    std::string m_lastNotValid;
     SensorConfig m_config;
     bool m_configured = false;
     std::atomic<bool> m_running{false};
