@@ -83,6 +83,18 @@ constexpr double kReferenceAttitudeSeconds = 20.0;
 // Innovations averaged over this long (s) show a lasting error.
 constexpr double kMeanSeconds = 4.0;
 constexpr double kLeverTurnRate = 2.0 * kDeg;
+// Readings beyond these are left out: rate (rad/s, the range of MEMS gyroscopes), specific
+// force (m/s²; at rest it is g, heave and turns move it by tenths), field (any unit from gauss
+// to nanotesla or counts, as only its direction is used).
+constexpr double kMaxRate = 2000 * kDeg;
+constexpr double kMinForce = 0.1 * 9.80665;
+constexpr double kMaxForce = 20 * 9.80665;
+constexpr double kMinField = 1e-9;
+constexpr double kMaxField = 1e6;
+// The lever arm is learnt only from specific forces within this of gravity (m/s²).
+constexpr double kLeverForceDeparture = 0.3 * 9.80665;
+// After this many samples in a row older than the newest, their times are taken up.
+constexpr int kOlderBeforeRestamp = 50;
 // A gap in the samples longer than this is not integrated across.
 constexpr double kMaxStep = 0.2;
 
@@ -103,19 +115,6 @@ double Wrap(double radians) {
     return std::remainder(radians, 2 * std::numbers::pi);
 }
 
-Mat3 Product(const Mat3& a, const Mat3& b) {
-    Mat3 c{};
-    for (std::size_t i = 0; i < 3; ++i) {
-        for (std::size_t j = 0; j < 3; ++j) {
-            c[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
-        }
-    }
-    return c;
-}
-
-Mat3 Transposed(const Mat3& a) {
-    return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]};
-}
 }  // namespace
 
 EulerAngles AnglesOf(const Quat& q) {
@@ -202,12 +201,28 @@ bool CAttitudeFilter::MagneticDisturbance() const {
 }
 
 void CAttitudeFilter::Update(const RawSample& sample) {
-    if (!std::isfinite(sample.seconds) || sample.seconds < m_lastSeconds) {
+    if (!std::isfinite(sample.seconds)) {
         return;
     }
-    const bool gyroOk = sample.hasGyro && Finite(sample.gyro);
-    const bool accelOk = sample.hasAccel && Finite(sample.accel) && Norm(sample.accel) > 1e-6;
-    const bool magOk = m_useMag && sample.hasMag && Finite(sample.mag) && Norm(sample.mag) > 1e-9;
+    if (sample.seconds < m_lastSeconds) {
+        // An older sample is left out; but a run of them means the clock went back (or an
+        // earlier time was garbled far ahead): take up the new times rather than stop.
+        if (++m_older < kOlderBeforeRestamp) {
+            return;
+        }
+        m_gyroSeconds = m_accelSeconds = m_magSeconds = sample.seconds;
+        m_historyCount = 0;
+    }
+    m_older = 0;
+    // Readings no sensor on a vessel gives (broken, garbled or saturated) are left out.
+    const double rate = Norm(sample.gyro);
+    const double force = Norm(sample.accel);
+    const double field = Norm(sample.mag);
+    const bool gyroOk = sample.hasGyro && std::isfinite(rate) && rate <= kMaxRate;
+    const bool accelOk =
+        sample.hasAccel && std::isfinite(force) && force >= kMinForce && force <= kMaxForce;
+    const bool magOk =
+        m_useMag && sample.hasMag && std::isfinite(field) && field > kMinField && field < kMaxField;
     m_lastSeconds = sample.seconds;
     if (accelOk) {
         m_lastAccel = sample.accel;
@@ -442,7 +457,8 @@ void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
         return;
     }
     const Mat3 m = LeverMatrix(then.rate, Scale(Sub(newest.rate, oldest.rate), 1.0 / span));
-    if (age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate) {
+    if (age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate &&
+        std::abs(Norm(then.accel) - m_gravity) < kLeverForceDeparture) {
         LearnLeverArm(m, then.reference, then.accel, dt);
     }
     const Vec3 accel = Sub(then.accel, Apply(m, m_lever));

@@ -164,14 +164,17 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
                      " needed)";
         return fit;
     }
-    // Hard iron is fitted in the levelled frame, then refined with it removed before levelling
-    // (the levelling would otherwise smear the offset with the vessel's lean).
+    // Hard and soft iron act in the sensor's own axes, before any levelling: each pass removes
+    // what was found so far in those axes, levels what is left and fits the rest (levelling
+    // the raw field would mix the iron with the vessel's lean).
     Vec3 hard;
+    Mat3 soft{1, 0, 0, 0, 1, 0, 0, 0, 1};
     Ellipse e;
     std::vector<std::array<double, 2>> points(pairs.size());
     for (int pass = 0; pass < kFitPasses; ++pass) {
         for (std::size_t i = 0; i < pairs.size(); ++i) {
-            const Vec3 l = attfilter::Apply(pairs[i].level, Sub(pairs[i].mag, hard));
+            const Vec3 l =
+                attfilter::Apply(pairs[i].level, attfilter::Apply(soft, Sub(pairs[i].mag, hard)));
             points[i] = {l.x, l.y};
         }
         std::string why;
@@ -179,8 +182,14 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
             fit.reason = why;
             return fit;
         }
-        hard.x += e.cx;
-        hard.y += e.cy;
+        // The centre found lies in the corrected axes: back through the soft iron so far.
+        const double det = soft[0] * soft[4] - soft[1] * soft[3];
+        if (!(std::abs(det) > 0)) {
+            fit.reason = "the field's points lie on no ellipse";
+            return fit;
+        }
+        hard.x += (soft[4] * e.cx - soft[1] * e.cy) / det;
+        hard.y += (-soft[3] * e.cx + soft[0] * e.cy) / det;
         // The vertical hard iron shows only while the vessel leans: it moves the levelled
         // field radially in step with the lean (seen on the corrected circle).
         double num = 0, den = 0;
@@ -204,6 +213,10 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
         if (den > kMinLeanForVertical * kMinLeanForVertical * static_cast<double>(pairs.size())) {
             hard.z += num / den;
         }
+        const Mat3 w3{w[0], w[1], 0, w[2], w[3], 0, 0, 0, 1};
+        if (pass + 1 < kFitPasses) {
+            soft = Product(w3, soft);
+        }
     }
     // Quality: departure from the circle after correction, and the circle's coverage.
     std::array<bool, kCoverageBins> bins{};
@@ -225,7 +238,8 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
     fit.coverageDegrees =
         360.0 * static_cast<double>(std::count(bins.begin(), bins.end(), true)) / kCoverageBins;
     fit.hardIron = hard;
-    fit.softIron = {e.toCircle[0], e.toCircle[1], 0, e.toCircle[2], e.toCircle[3], 0, 0, 0, 1};
+    fit.softIron =
+        Product({e.toCircle[0], e.toCircle[1], 0, e.toCircle[2], e.toCircle[3], 0, 0, 0, 1}, soft);
     char text[160];
     if (fit.coverageDegrees < kMinCoverageDegrees) {
         std::snprintf(text, sizeof text,

@@ -70,6 +70,20 @@ inline Mat3 RotationOf(const Quat& q) {
             2 * (x * y + w * z),     1 - 2 * (x * x + z * z), 2 * (y * z - w * x),
             2 * (x * z - w * y),     2 * (y * z + w * x),     1 - 2 * (x * x + y * y)};
 }
+inline Mat3 Product(const Mat3& a, const Mat3& b) {
+    Mat3 c{};
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 3; ++j) {
+            c[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
+        }
+    }
+    return c;
+}
+
+inline Mat3 Transposed(const Mat3& a) {
+    return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]};
+}
+
 // The quaternion of a rotation matrix (w >= 0).
 inline Quat QuatOf(const Mat3& m) {
     Quat q;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "PortReader.h"
+#include "PortClient.h"
 #include "SensorTestSupport.h"
 #include "app/MotionTrackerSink.h"
 #include "app/XsensModule.h"
@@ -20,6 +20,11 @@ namespace {
 
 float AngleDiff(double a, double b) {
     return static_cast<float>(std::fabs(std::fmod(a - b + 540.0, 360.0) - 180.0));
+}
+
+// Reads whole lines from a virtual port's far end.
+std::string PortLink(int com) {
+    return comlane::CPortMap::LinkPath("COM" + std::to_string(com));
 }
 
 // The smallest disagreement between a telegram's angles and the true motion over the last
@@ -71,7 +76,7 @@ TEST(SensorToTelegramTest, TelegramsFollowTheSensorsTrueAttitude) {
         comlane::CPortMap::Entries();
         link.AddTelegramWorker(6, 2, 115200);  // "HDT,TSS1"
         link.AddTelegramWorker(5, 3, 115200);  // "PRDID"
-        sensor_test::PortReader hdtTss1(2), prdid(3);
+        tavimo_test::PortClient hdtTss1(PortLink(2)), prdid(PortLink(3));
         ASSERT_TRUE(hdtTss1.Open());
         ASSERT_TRUE(prdid.Open());
         link.StartSensor();

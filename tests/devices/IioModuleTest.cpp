@@ -10,12 +10,13 @@
 #include <memory>
 
 #include "FakeIioTree.h"
-#include "PortReader.h"
+#include "PortClient.h"
 #include "RawCapture.h"
 #include "SensorTestSupport.h"
 #include "app/MotionTrackerHealthCheck.h"
 #include "app/MotionTrackerSink.h"
 #include "app/XsensModule.h"
+#include "comlane/SerialDevice.h"
 #include "mtobj/MTObj.h"
 #include "mtobj/RawMotion.h"
 #include "platform/Messages.h"
@@ -93,7 +94,7 @@ public:
     CRecordingMessageTarget messages;
     sensor_test::PromptRecorder prompts;
     std::unique_ptr<CXsensModule> link;
-    sensor_test::PortReader prdid{3};
+    tavimo_test::PortClient prdid{comlane::CPortMap::LinkPath("COM3")};
 
 private:
     CComPtr<IUnknown> m_sink;

@@ -17,9 +17,7 @@ constexpr double kG = 9.80665;
 
 // A vessel lying still on flat water, its gyroscope's bias taken at rest beforehand.
 mtobj::RawScenario StillWater(double heading) {
-    mtobj::RawScenario s;
-    s.rollAmplitude = s.pitchAmplitude = s.yawAmplitude = s.heaveAmplitude = 0;
-    s.speedKnots = 0;
+    mtobj::RawScenario s = mtobj::AtRest({});
     s.heading = heading;
     s.gyroBiasLimit = 0;
     return s;
@@ -393,4 +391,46 @@ TEST(AttitudeFilterMagnetometer, KeepsHeadingWhenTheFieldTurnsOrTheMassLingers) 
         EXPECT_LT(last, 0.5) << c.seconds;
         EXPECT_LT(e.maxRoll, 0.5) << c.seconds;
     }
+}
+
+// Hostile input from a broken device: enormous, tiny and zero readings, time running back
+// and leaping ahead. The filter must neither crash nor answer with a non-finite attitude,
+// and must find the truth again once sound samples return.
+TEST(AttitudeFilterInput, SurvivesHostileSamplesAndRecovers) {
+    mtobj::RawScenario s = StillWater(250);
+    s.list = 3;
+    mtobj::CRawMotion motion(s, 100);
+    CAttitudeFilter filter;
+    std::uint64_t state = 12345;
+    auto wild = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double pick[] = {1e300, -1e300, 1e-300, 0.0, 5e6, -3.0, 1e-12, 42.0};
+        return pick[(state >> 33) % 8];
+    };
+    double t = 0;
+    for (int i = 0; i < 20000; ++i) {
+        RawSample r = motion.Next();
+        t = r.seconds;
+        if (i > 2000 && i < 4000) {
+            r.gyro = {wild(), wild(), wild()};
+            r.accel = {wild(), wild(), wild()};
+            r.mag = {wild(), wild(), wild()};
+            r.seconds = i % 7 == 0 ? r.seconds - 5 : (i % 11 == 0 ? r.seconds + 1e6 : r.seconds);
+        }
+        filter.Update(r);
+        const attfilter::Quat q = filter.Quaternion();
+        ASSERT_TRUE(std::isfinite(q[0]) && std::isfinite(q[1]) && std::isfinite(q[2]) &&
+                    std::isfinite(q[3]))
+            << i;
+        ASSERT_TRUE(std::isfinite(filter.GyroBias().x)) << i;
+    }
+    // After a leap ahead the sound samples that follow look old; the filter takes up their
+    // times again and finds the truth without a reset.
+    mtobj::RawTruth truth;
+    for (int i = 0; i < 4000; ++i) {
+        filter.Update(motion.Next(&truth));
+    }
+    EXPECT_GT(t, 0);
+    EXPECT_NEAR(AngleDifference(filter.Attitude().heading, truth.attitude.heading), 0, 1.0);
+    EXPECT_NEAR(filter.Attitude().roll, truth.attitude.roll, 0.5);
 }

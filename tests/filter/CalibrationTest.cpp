@@ -65,6 +65,8 @@ TEST(MagnetometerFit, AFullCircleRemovesHardAndSoftIron) {
     EXPECT_GE(fit.coverageDegrees, 350);
     EXPECT_NEAR(fit.hardIron.x, 0.12, 0.01);
     EXPECT_NEAR(fit.hardIron.y, -0.09, 0.01);
+    // The vertical hard iron shows only through the vessel's lean (3° here): roughly.
+    EXPECT_NEAR(fit.hardIron.z, 0.05, 0.015);
 
     SensorCalibration none;
     SensorCalibration calibrated;
@@ -118,6 +120,21 @@ TEST(MagnetometerFit, RefusesAPartialCircleAndTooLittleData) {
         s.hasAccel = false;
     }
     EXPECT_FALSE(attfilter::FitMagnetometer(magOnly).accepted);
+}
+
+TEST(MagnetometerFit, RefusesBrokenReadingsWithAReason) {
+    EXPECT_FALSE(attfilter::FitMagnetometer({}).accepted);
+    std::vector<RawSample> broken = Turn(IronHull(), 370);
+    for (std::size_t i = 0; i < broken.size(); ++i) {
+        broken[i].mag = {std::nan(""), 1e300, 0};
+    }
+    const MagneticFit fit = attfilter::FitMagnetometer(broken);
+    EXPECT_FALSE(fit.accepted);
+    EXPECT_FALSE(fit.reason.empty());
+    // Nothing at rest: nothing to estimate, and no crash.
+    EXPECT_EQ(attfilter::EstimateGyroBias({}).x, 0);
+    EXPECT_EQ(attfilter::EstimateAccelOffset({}).z, 0);
+    EXPECT_EQ(attfilter::LevelOffsets({}).roll, 0);
 }
 
 TEST(MagnetometerFit, RefusesAFieldDisturbedWhileTurning) {

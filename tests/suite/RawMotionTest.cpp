@@ -16,9 +16,7 @@ constexpr double kDeg = std::numbers::pi / 180.0;
 constexpr double kG = 9.80665;
 
 RawScenario Flat() {
-    RawScenario s;
-    s.rollAmplitude = s.pitchAmplitude = s.yawAmplitude = s.heaveAmplitude = 0;
-    s.speedKnots = 0;
+    RawScenario s = mtobj::AtRest({});
     s.noise = false;
     s.gyroBiasLimit = 0;
     return s;

@@ -57,6 +57,11 @@ struct FilterTuning {
     double magWeight = 1.0;  // the magnetometer's share of that correction
 };
 
+// A Kalman filter over the attitude's error and the gyroscope's bias, built for a vessel:
+// the accelerometer corrects roll and pitch only, credited with the noise it shows (a sea
+// swings the vertical by degrees), with the accelerations of the sensor's lever arm (learnt)
+// taken out and no say about roll in a turn; the magnetometer corrects heading only, and not
+// while disturbed. Not thread-safe: one thread feeds and reads it.
 class CAttitudeFilter {
 public:
     explicit CAttitudeFilter(const FilterTuning& tuning = {});
@@ -76,10 +81,12 @@ public:
     // uncalibrated one may be off by half a degree a second. Off by default; switching resets.
     void SetGyroCalibrated(bool calibrated);
     bool GyroCalibrated() const { return m_gyroCalibrated; }
-    // Feeds one sample; samples come in time order (an older one is ignored).
+    // Feeds one sample; samples come in time order (an older one is ignored, but after a run
+    // of 50 older ones the filter takes up their times, as after a clock set back).
     void Update(const RawSample& sample);
 
-    // True once a first attitude was formed from accelerometer and magnetometer.
+    // True once a first attitude was formed from accelerometer and magnetometer (from the
+    // accelerometer alone with the magnetometer off).
     bool HasAttitude() const;
     EulerAngles Attitude() const;
     // The orientation as a unit quaternion (w, x, y, z), body to local level.
@@ -119,6 +126,7 @@ private:
 
     // Covariance of the error (rotation in the level frame, then gyroscope bias), row-major.
     std::array<double, 36> m_p{};
+    int m_older = 0;  // older samples in a row
     double m_startSeconds = 0;
     double m_gyroSeconds = -1;   // time of the last gyroscope sample integrated
     double m_accelSeconds = -1;  // time of the last accelerometer correction

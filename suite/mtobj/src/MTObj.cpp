@@ -20,8 +20,9 @@ namespace mtobj {
 namespace {
 
 constexpr std::int16_t kRates[] = {25, 50, 100, 200, 256, 320, 400, 512};
-// The dialogs' baud rates, and the two faster ones a high sample rate needs.
-constexpr LONG kBauds[] = {9600, 19200, 28800, 38400, 57600, 115200, 230400, 460800};
+// The dialogs' baud rates, the two faster ones a high sample rate needs, and NMEA's 4800
+// for an instrument that sends its telegrams to the sensor port.
+constexpr LONG kBauds[] = {4800, 9600, 19200, 28800, 38400, 57600, 115200, 230400, 460800};
 // Samples not fetched are kept for about four seconds, so memory never grows.
 constexpr std::size_t kQueueLimit = 2048;
 constexpr DWORD kReadTimeoutMs = 200;
@@ -92,7 +93,7 @@ private:
         return E_NOTIMPL;            \
     }
 
-class CMotionTrackerObject final : public IMotionTracker,
+class CMotionTrackerObject final : public CDispatchBase<IMotionTracker>,
                                    public IConnectionPointContainer,
                                    public IMotionTrackerSimulation {
     TAVIMO_COM_REFCOUNT()
@@ -129,35 +130,14 @@ public:
 
     // ---- IUnknown
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
+        if (iid == IID_IConnectionPointContainer) {
+            return ComHandOut<IConnectionPointContainer>(this, object);
         }
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTracker) {
-            *object = static_cast<IMotionTracker*>(this);
-        } else if (iid == IID_IConnectionPointContainer) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else if (iid == IID_IMotionTrackerSimulation) {
-            *object = static_cast<IMotionTrackerSimulation*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+        if (iid == IID_IMotionTrackerSimulation) {
+            return ComHandOut<IMotionTrackerSimulation>(this, object);
         }
-        AddRef();
-        return S_OK;
-    }
-
-    // ---- IDispatch: the sensor is driven through its slots only.
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        // The sensor is driven through its slots only: IDispatch has no names or Invoke.
+        return Query(iid, IID_IMotionTracker, object);
     }
 
     // ---- IMotionTracker
@@ -204,6 +184,11 @@ public:
         m_open = SUCCEEDED(hr);
         if (m_open) {
             m_baud = baud;
+            // A device whose sender sets the rate runs at that rate; another is a change
+            // it refuses.
+            if (const std::int16_t fixed = m_device->FixedSampleRate(); fixed > 0) {
+                m_config.sampleRate = fixed;
+            }
         }
         return hr;
     }
@@ -331,7 +316,8 @@ public:
             return E_POINTER;
         }
         std::lock_guard lock(m_mutex);
-        *rate = m_config.sampleRate;
+        const std::int16_t fixed = m_device->FixedSampleRate();
+        *rate = fixed > 0 ? fixed : m_config.sampleRate;
         return S_OK;
     }
     MT_RESERVED(33)
@@ -609,31 +595,21 @@ HRESULT CreateMotionTracker(IUnknown* outer, REFIID iid, void** object) {
     return tracker->QueryInterface(iid, object);
 }
 
-std::mutex g_registrationMutex;
-CComClassRegistration& Registration() {
-    static CComClassRegistration registration(CLSID_MTObj, "MTObj.MotionTracker.1",
-                                              CreateMotionTracker);
-    return registration;
+CComLibraryClass& LibraryClass() {
+    static CComLibraryClass libraryClass(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
+    return libraryClass;
 }
 // Linking the library makes the sensor object available to CoCreateInstance.
-const bool g_registered = [] {
-    std::lock_guard lock(g_registrationMutex);
-    return Registration().IsRegistered();
-}();
+const bool g_registered = LibraryClass().IsRegistered();
 
 }  // namespace
 
 void UnregisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    Registration().Revoke();
+    LibraryClass().Unregister();
 }
 
 void RegisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    if (!Registration().IsRegistered()) {
-        Registration() =
-            CComClassRegistration(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
-    }
+    LibraryClass().Register();
 }
 
 }  // namespace mtobj
