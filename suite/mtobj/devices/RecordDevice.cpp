@@ -23,7 +23,9 @@ constexpr double kMagReportSeconds = 10.0;
 class CRecordDevice final : public ISensorDevice {
 public:
     CRecordDevice(std::unique_ptr<IRecordSource> source, std::string port)
-        : m_source(std::move(source)), m_port(std::move(port)) {
+        : m_source(std::move(source)), m_port(std::move(port)), m_id(m_source->Id()) {
+        // The id is the names asked for until the device is found (the sensor object reads
+        // the device's saved settings under it when it is made).
         m_log.SetModuleName("Tavimo");
         m_log.SetObjectName("SensorDevice");
         m_log.EnableTrace(true);
