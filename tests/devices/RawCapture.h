@@ -82,21 +82,16 @@ inline ReplayResult ReplayAgainstTruth(const std::string& path, const mtobj::Raw
 }
 
 // Raw channels as a common 9-axis chip has them: 16 bits each, a shared scale per type.
-inline const std::vector<FakeChannel> kAccel = [] {
-    auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
-    c.push_back(Timestamp());
-    return c;
-}();
-inline const std::vector<FakeChannel> kGyro = [] {
-    auto c = Vector("in_anglvel", "be:s16/16>>0", 0.000133);
-    c.push_back(Timestamp());
-    return c;
-}();
-inline const std::vector<FakeChannel> kMag = [] {
-    auto c = Vector("in_magn", "le:s16/16>>0", 0.00015);
-    c.push_back(Timestamp());
-    return c;
-}();
+inline std::vector<FakeChannel> WithTimestamp(std::vector<FakeChannel> channels) {
+    channels.push_back(Timestamp());
+    return channels;
+}
+inline const std::vector<FakeChannel> kAccel =
+    WithTimestamp(Vector("in_accel", "le:s16/16>>0", 0.000598));
+inline const std::vector<FakeChannel> kGyro =
+    WithTimestamp(Vector("in_anglvel", "be:s16/16>>0", 0.000133));
+inline const std::vector<FakeChannel> kMag =
+    WithTimestamp(Vector("in_magn", "le:s16/16>>0", 0.00015));
 inline const std::vector<FakeChannel> kNine = [] {
     auto c = Vector("in_accel", "le:s16/16>>0", 0.000598);
     for (auto& v : {Vector("in_anglvel", "le:s16/16>>0", 0.000133),
