@@ -205,6 +205,22 @@ TEST(CalibrationToolTest, GyroscopeBiasAndLevelAtRest) {
     EXPECT_TRUE(mtobj::LoadCalibration("imu"));
 }
 
+TEST(CalibrationToolTest, RecordCapturesWhatALiveDeviceDelivers) {
+    FakeIioTree tree;
+    tree.AddDevice("iio:device2", "lsm9ds1", kNine);
+    FifoWriter writer(tree.Dev() / "iio:device2", tree.Folder("iio:device2"), kNine, RawFeed());
+    const std::string path = tavimo_test::TempRoot() + "/recorded.txt";
+    std::string out;
+    ASSERT_EQ(Calibrate("record lsm9ds1 1 " + path, &out), 0) << out;
+    std::string reason;
+    const auto capture = mtobj::ReadCapture(path, &reason);
+    ASSERT_TRUE(capture) << reason;
+    EXPECT_EQ(capture->deviceId, "lsm9ds1");
+    ASSERT_GE(capture->records.size(), 50U);
+    EXPECT_TRUE(capture->records[10].hasAccel && capture->records[10].hasGyro &&
+                capture->records[10].hasMag);
+}
+
 TEST(CalibrationToolTest, WrongCommandLinesAreRefused) {
     std::string out;
     EXPECT_EQ(Calibrate("", &out), 2);

@@ -397,7 +397,7 @@ TEST(IioCaptureTest, ALiveRunRecordedReplaysToTheSameArrays) {
         FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kFused,
                           FusedMotion(motion, 100, 150));
         ASSERT_EQ(device->Start(), S_OK);
-        live = ReadArrays(*device, 150, 10);
+        live = ReadArrays(*device, 1000, 3);  // the 1.5 s of scans, and a little more
         device->Close();
     }
     ASSERT_GE(live.size(), 100U);
@@ -412,7 +412,7 @@ TEST(IioCaptureTest, ALiveRunRecordedReplaysToTheSameArrays) {
         EXPECT_EQ(replay->DeviceId(), "bno055");
         replay->Configure(Config(0, 100));
         ASSERT_EQ(replay->Start(), S_OK);
-        const auto again = ReadArrays(*replay, live.size() + 1, 5);
+        const auto again = ReadArrays(*replay, live.size() + 1, 3);
         EXPECT_EQ(again, live) << pace;
         replay->Close();
     }
@@ -434,7 +434,7 @@ TEST(IioCaptureTest, ARawRunRecordedReplaysToTheSameArrays) {
             tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine,
             [feed = RawFeed()](std::size_t k, FakeScan& s) { return k < 200 && feed(k, s); });
         ASSERT_EQ(device->Start(), S_OK);
-        live = ReadArrays(*device, 2 * 199, 10);
+        live = ReadArrays(*device, 1000, 3.5);  // the 2 s of scans, and a little more
         device->Close();
     }
     ASSERT_GE(live.size(), 2U * 150);
@@ -445,7 +445,7 @@ TEST(IioCaptureTest, ARawRunRecordedReplaysToTheSameArrays) {
     config.extraData = true;
     replay->Configure(config);
     ASSERT_EQ(replay->Start(), S_OK);
-    EXPECT_EQ(ReadArrays(*replay, live.size() + 1, 5), live);
+    EXPECT_EQ(ReadArrays(*replay, live.size() + 1, 2), live);
 }
 
 TEST(IioDeviceTest, WithoutTimeStampsSamplesAreStampedAtTheirArrival) {
@@ -517,7 +517,8 @@ TEST(IioMergeTest, ThreeDevicesAreMergedInTimeOrder) {
         FifoWriter mag(tree.Dev() / "iio:device2", tree.Folder("iio:device2"), kMag,
                        std::bind(first200, _1, _2, RawFeed()));
         ASSERT_EQ(device->Start(), S_OK);
-        EXPECT_GE(ReadArrays(*device, 150, 10).size(), 150U);
+        // The 2 s of scans, and a little more.
+        EXPECT_GE(ReadArrays(*device, 1000, 2.5).size(), 150U);
         device->Close();
     }
     const auto read = mtobj::ReadCapture(capture, nullptr);
@@ -536,9 +537,10 @@ TEST(IioMergeTest, ThreeDevicesAreMergedInTimeOrder) {
         mag += r.hasMag;
         order += r.hasAccel ? 'a' : r.hasGyro ? 'g' : 'm';
     }
-    EXPECT_GE(accel, 150);
-    EXPECT_GE(gyro, 150);
-    EXPECT_GE(mag, 150);
+    // All but the last few, held back for the others to catch up when the writers stopped.
+    EXPECT_GE(accel, 180);
+    EXPECT_GE(gyro, 180);
+    EXPECT_GE(mag, 180);
     // Never one device's samples by the hundred before another's.
     EXPECT_EQ(order.find(std::string(60, 'a')), std::string::npos) << order;
     EXPECT_EQ(order.find(std::string(60, 'g')), std::string::npos) << order;
