@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -548,24 +549,28 @@ void CTavimoDlg::OnStatusTimer() {
     if (m_pXsensModule == nullptr) {
         return;
     }
-    double time = 0.0;
+    // The newest sample gives the age, and the angles when smoothing is off.
+    double newest = 0.0;
     float pitch = 0.0F;
     float roll = 0.0F;
     float heading = 0.0F;
-    if (m_settings.m_bApplySmoothing) {
-        // Smoothed: the orientation now, on the same time base as the telegrams.
-        time = CTickwise::GetPCMilliSecs();
-        m_pXsensModule->GetOrientationData(time, pitch, roll, heading);
-    } else {
-        m_pXsensModule->GetOrientationDataLatest(time, pitch, roll, heading);
+    bool ok = m_pXsensModule->GetOrientationDataLatest(newest, pitch, roll, heading);
+    double time = newest;
+    const double now = CTickwise::GetPCMilliSecs();
+    if (ok && m_settings.m_bApplySmoothing) {
+        // Smoothed: the orientation now, on the same time base as the telegrams, but never
+        // carried further than a few sample periods past the newest sample, so a silent
+        // sensor's attitude stands still instead of running away.
+        time = std::min(now,
+                        newest + kDisplayExtrapolationPeriods * m_pXsensModule->GetSamplePeriod());
+        ok = m_pXsensModule->GetOrientationData(time, pitch, roll, heading);
     }
-    const double minutes = m_dLastSampleTime != 0.0
-                               ? (CTickwise::GetPCMilliSecs() - m_dLastSampleTime) * (1.0 / 60000.0)
-                               : 0.0;
+    const double minutes = newest != 0.0 ? (now - newest) * (1.0 / 60000.0) : 0.0;
     m_strAge = Format("%6.1f min /", minutes) +
-               CTickwise::ConvertPCMilliSecsToOleDateTime(time).Format(" %H:%M:%S");
+               CTickwise::ConvertPCMilliSecsToOleDateTime(newest).Format(" %H:%M:%S");
     m_ui->ageValue->setText(QString::fromStdString(m_strAge));
-    if (time > m_dLastSampleTime) {
+    // A failed look-up (too few samples in the window) keeps the last good values.
+    if (ok && time > m_dLastSampleTime) {
         m_dLastSampleTime = time;
         m_strPitch = Format("%5.2f", pitch);
         m_strRoll = Format("%5.2f", roll);

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -25,6 +26,7 @@
 #include "app/TavimoDlg.h"
 #include "app/XsensModule.h"
 #include "attitude/AttitudeControls.h"
+#include "interfaces/Tickwise.h"
 #include "led/LedCtrl.h"
 #include "mtobj/MTObj.h"
 #include "platform/Prompt.h"
@@ -356,4 +358,71 @@ TEST(QtPromptServiceTest, HeadlessBoxesNeverWaitAndQuestionsAnswerNo) {
               IDNO);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Tavimo: Sample Rate too high"),
               std::string::npos);
+}
+
+// ---- The display with smoothing on ------------------------------------------------------------
+
+namespace {
+// Waits until the sensor link's newest sample stops changing (the sensor fell silent and
+// its last batch is in); returns that sample's time.
+double WaitForSilence(CXsensModule& link) {
+    double last = -1.0;
+    double time = 0.0;
+    float p = 0, r = 0, h = 0;
+    for (int i = 0; i < 50; ++i) {
+        QTest::qWait(200);
+        link.GetOrientationDataLatest(time, p, r, h);
+        if (time == last) {
+            return time;
+        }
+        last = time;
+    }
+    return 0.0;
+}
+
+double AngleGap(double a, double b) {
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return std::min(d, 360.0 - d);
+}
+}  // namespace
+
+TEST_F(TavimoDlgTest, SmoothedDisplayKeepsGoodValuesShowsTheSampleAgeAndBoundsExtrapolation) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    auto* pitch = Control<QLabel>(13718);
+    auto* roll = Control<QLabel>(13719);
+    auto* heading = Control<QLabel>(13720);
+    auto* age = Control<QLabel>(13708);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !heading->text().isEmpty(); }, 10000));
+    Simulation()->FallSilent();
+    const double newest = WaitForSilence(*w.SensorLink());
+    ASSERT_GT(newest, 0.0);
+    w.OnStatusTimer();  // the newest sample on screen, smoothing still off
+    const QString shown[3] = {pitch->text(), roll->text(), heading->text()};
+    ASSERT_FALSE(shown[0].isEmpty());
+
+    // Ten minutes later, with a window of one sample period: it holds too few samples, so
+    // every look-up fails.
+    w.Settings().m_bApplySmoothing = true;
+    w.SensorLink()->SetSmoothing(true);
+    w.SensorLink()->SetTimeWindow(w.SensorLink()->GetSamplePeriod());
+    CTickwise::SetClockForTesting([newest] { return newest + 600000.0; });
+    for (int tick = 0; tick < 3; ++tick) {
+        w.OnStatusTimer();
+    }
+    EXPECT_EQ(pitch->text(), shown[0]);
+    EXPECT_EQ(roll->text(), shown[1]);
+    EXPECT_EQ(heading->text(), shown[2]);
+    // The age is the newest sample's, however many ticks went by.
+    EXPECT_TRUE(age->text().startsWith("  10.0 min /")) << age->text().toStdString();
+
+    // A point look-up ten minutes past the newest sample is carried only a few sample
+    // periods: the attitude stays where the sensor left it.
+    w.SensorLink()->SetTimeWindow(0);
+    w.OnStatusTimer();
+    CTickwise::SetClockForTesting(nullptr);
+    EXPECT_TRUE(age->text().startsWith("  10.0 min /")) << age->text().toStdString();
+    EXPECT_LT(std::fabs(pitch->text().toDouble() - shown[0].toDouble()), 2.0);
+    EXPECT_LT(std::fabs(roll->text().toDouble() - shown[1].toDouble()), 2.0);
+    EXPECT_LT(AngleGap(heading->text().toDouble(), shown[2].toDouble()), 2.0);
 }

@@ -81,6 +81,9 @@ public:
     void OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // The 200 ms display refresh.
     void OnStatusTimer();
+    // With smoothing on, the display carries the attitude at most this many sample periods
+    // past the newest sample (120 ms at 25 Hz); a silent sensor's attitude then stands still.
+    static constexpr double kDisplayExtrapolationPeriods = 3.0;
 
     // The controls by resource id (the labels, lists and buttons of the template).
     QWidget* Control(int id) const;
