@@ -175,9 +175,15 @@ void CAdvancedDlg::OnSmoothing() {
 
 void CAdvancedDlg::OnBrowseFolder() {
     const std::string chosen = m_browse(m_pMainDlg->Settings().m_strLogFolder);
-    if (!chosen.empty()) {
-        m_pMainDlg->Settings().m_strLogFolder = chosen;
-        m_ui->folderEdit->setText(QString::fromStdString(chosen));
+    if (chosen.empty()) {
+        return;
+    }
+    CTavimoSettings& settings = m_pMainDlg->Settings();
+    settings.m_strLogFolder = chosen;
+    m_ui->folderEdit->setText(QString::fromStdString(chosen));
+    // A running log moves to the new folder at once.
+    if (CXsensModule* link = m_pMainDlg->SensorLink(); link != nullptr && settings.m_bLogging) {
+        link->SetEulerLogFolder(true, chosen);
     }
 }
 

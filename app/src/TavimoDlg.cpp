@@ -227,6 +227,11 @@ BOOL CTavimoDlg::OnInitDialog() {
     g_pSensorDataHandler = m_pXsensModule;
     m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
     m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
+    // Logging switched on in the file writes the Euler log from the first sample, as the
+    // Advanced dialog's "Logging" button shows.
+    if (m_settings.m_bLogging) {
+        m_pXsensModule->SetEulerLogFolder(true, m_settings.m_strLogFolder);
+    }
 
     m_statusTimer.start();
     m_dLastSampleTime = 0.0;

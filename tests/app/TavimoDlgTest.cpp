@@ -426,3 +426,37 @@ TEST_F(TavimoDlgTest, SmoothedDisplayKeepsGoodValuesShowsTheSampleAgeAndBoundsEx
     EXPECT_LT(std::fabs(roll->text().toDouble() - shown[1].toDouble()), 2.0);
     EXPECT_LT(AngleGap(heading->text().toDouble(), shown[2].toDouble()), 2.0);
 }
+
+// ---- The Euler log switched on in the file ----------------------------------------------------
+
+TEST_F(TavimoDlgTest, LoggingOnInTheFileLogsFromTheStartAndANewFolderTakesAtOnce) {
+    namespace fs = std::filesystem;
+    const fs::path first = fs::path(tavimo_test::TempRoot()) / "log-first";
+    const fs::path second = fs::path(tavimo_test::TempRoot()) / "log-second";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("Logging/Enable"), CComBSTR("TRUE")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("Logging/FilePath"), CComBSTR(first.string())));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    auto logFolder = [&] { return fs::path(w.SensorLink()->GetEulerLogFileName()).parent_path(); };
+    // No toggle: the log is written from the first samples on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logFolder() == first; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return fs::file_size(w.SensorLink()->GetEulerLogFileName()) > 0; }, 10000));
+
+    // "..." while logging is on moves the log to the chosen folder at once.
+    CAdvancedDlg advanced(&w);
+    advanced.m_browse = [&](const std::string&) { return second.string(); };
+    auto* logging = advanced.findChild<QPushButton*>("loggingButton");
+    ASSERT_NE(logging, nullptr);
+    EXPECT_TRUE(logging->isChecked());
+    advanced.findChild<QPushButton*>("browseButton")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return logFolder() == second; }, 10000));
+    EXPECT_TRUE(w.Settings().m_bLogging);
+}
