@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -77,4 +78,28 @@ TEST(StartupTest, CorruptRegistryStillStartsAndSaysWhy) {
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.Wait(30000), 0);  // registration failures are not reported by the exit
     EXPECT_NE(run.Output().find("registry database"), std::string::npos);
+}
+
+// Qt's own options are Qt's: the module sees only what is left of the command line.
+TEST(StartupTest, QtOptionsAreNotTheModulesArguments) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(tavimo_test::TempRoot()) / "qt-options";
+    fs::create_directories(folder);
+    const fs::path config = folder / "Named.xml";
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);  // a file taken for the configuration would land here
+    ProcessRunner run(TAVIMO_BINARY, {"-platform", "offscreen", config.string()});
+    const bool started = run.Start();
+    fs::current_path(before);
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(run.Wait(3000).has_value());  // the window runs
+    run.Terminate();
+    EXPECT_FALSE(fs::exists(folder / "offscreen"));
+    EXPECT_TRUE(fs::exists(config));
+
+    // The raw-line scan sees "-RegServer" last once Qt's options are gone.
+    ProcessRunner reg(TAVIMO_BINARY, {"-RegServer", "-platform", "offscreen"});
+    ASSERT_TRUE(reg.Start());
+    EXPECT_EQ(reg.Wait(30000), 0);
+    EXPECT_TRUE(SinkRegistered());
 }
