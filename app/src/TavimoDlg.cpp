@@ -22,6 +22,7 @@
 #include "app/BinaryTelegramWorker.h"
 #include "app/CJLatitudeEdit.h"
 #include "app/ControlHost.h"
+#include "app/ExitStatus.h"
 #include "app/MotionTrackerSink.h"
 #include "app/TavimoIcon.h"
 #include "app/XsensModule.h"
@@ -200,8 +201,15 @@ BOOL CTavimoDlg::OnInitDialog() {
     m_log.Trace("OnInitDialog", "After Combos Set up");
     // A configuration named but not there yet starts as the shipped default, so that every
     // change the user makes is kept.
-    m_store.CreateIfMissing();
-    LoadSettings();
+    std::string reason;
+    const bool made = m_store.CreateIfMissing(&reason);
+    std::string loadReason;
+    if (!LoadSettings(&loadReason) || !made) {
+        ReportUnreadableConfiguration(reason.empty() ? loadReason : reason);
+        if (m_bQuitRequested) {
+            return TRUE;
+        }
+    }
     m_log.Trace("OnInitDialog", "After Xml Set up");
 
     m_pXsensModule = new CXsensModule(this);
@@ -221,7 +229,7 @@ BOOL CTavimoDlg::OnInitDialog() {
         }
         delete m_pXsensModule;
         m_pXsensModule = nullptr;
-        PostQuit(1);
+        PostQuit(kExitComponentMissing);
         return TRUE;
     }
     g_pSensorDataHandler = m_pXsensModule;
@@ -314,8 +322,29 @@ void CTavimoDlg::FillLists() {
     m_ui->frequencyCombo->setCurrentIndex(m_ui->frequencyCombo->count() - 1);
 }
 
-void CTavimoDlg::LoadSettings() {
-    m_store.LoadSettings(m_settings);
+void CTavimoDlg::ReportUnreadableConfiguration(const std::string& reason) {
+    // The file is left as it is (a later save cannot load it either), but the user must
+    // know that the outputs it holds are not running.
+    const std::string file = m_store.FileName();
+    m_log.TraceNow("OnInitDialog", "unable to read the configuration file %s: %s", file.c_str(),
+                   reason.c_str());
+    if (m_bEmbedded) {
+        RaiseAlarm("Unable to read the Tavimo configuration file.",
+                   "The Tavimo cannot read its configuration file " + file + ": " + reason +
+                       ". The file has been left as it is. The Tavimo stops until the file is "
+                       "corrected or removed.");
+        PostQuit(kExitConfigurationUnreadable);
+        return;
+    }
+    AfxMessageBox("The Tavimo cannot read its configuration file:\n" + file + "\n\n" + reason +
+                      "\n\nThe Tavimo runs with the default settings, without telegram "
+                      "outputs, and leaves the file as it is. Correct or remove the file and "
+                      "restart the application to use your settings.",
+                  MB_ICONEXCLAMATION);
+}
+
+bool CTavimoDlg::LoadSettings(std::string* reason) {
+    const bool loaded = m_store.LoadSettings(m_settings, reason);
     SelectExact(m_ui->sensorPortCombo, m_settings.m_strSensorPort);
     SelectExact(m_ui->primaryPortCombo, m_settings.m_strPrimaryPort);
     SelectExact(m_ui->secondaryPortCombo, m_settings.m_strSecondaryPort);
@@ -330,6 +359,7 @@ void CTavimoDlg::LoadSettings() {
         list->setEnabled(m_settings.m_bEnableOutputUI);
     }
     SelectExact(m_ui->frequencyCombo, m_settings.m_strFrequency);
+    return loaded;
 }
 
 void CTavimoDlg::SaveSettings() {
@@ -634,7 +664,7 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                            "The Tavimo is no longer receiving valid data from the motion sensor "
                            "hardware. The "
                            "Tavimo will be restarted in an attempt to fix the problem.");
-                PostQuit(3);  // a service manager starts the module again
+                PostQuit(kExitSensorLost);  // a service manager starts the module again
             } else if (AfxMessageBox(
                            "The Tavimo is no longer receiving valid data from the motion sensor "
                            "hardware.\nThis problem may be resolved by closing and restarting the "

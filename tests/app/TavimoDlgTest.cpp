@@ -20,6 +20,7 @@
 #include "app/AttitudeDlg.h"
 #include "app/CJLatitudeEdit.h"
 #include "app/Config.h"
+#include "app/ExitStatus.h"
 #include "app/MotionTrackerHealthCheck.h"
 #include "app/QtPromptService.h"
 #include "app/ServerModule.h"
@@ -28,6 +29,7 @@
 #include "attitude/AttitudeControls.h"
 #include "interfaces/Tickwise.h"
 #include "led/LedCtrl.h"
+#include "logmill/Logmill.h"
 #include "mtobj/MTObj.h"
 #include "platform/Prompt.h"
 #include "platform/Registry.h"
@@ -459,4 +461,58 @@ TEST_F(TavimoDlgTest, LoggingOnInTheFileLogsFromTheStartAndANewFolderTakesAtOnce
     advanced.findChild<QPushButton*>("browseButton")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return logFolder() == second; }, 10000));
     EXPECT_TRUE(w.Settings().m_bLogging);
+}
+
+// ---- A configuration file that cannot be read ------------------------------------------------
+
+namespace {
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+}  // namespace
+
+TEST_F(TavimoDlgTest, AnUnreadableConfigurationIsReportedAndLeftAsItIs) {
+    const std::string content = "PrimaryPort=COM2 HDT\n";  // not XML
+    std::ofstream(m_config) << content;
+    {
+        CTavimoDlg& w = Start();
+        EXPECT_FALSE(w.QuitRequested());  // runs on with the defaults
+        ASSERT_EQ(prompts.texts.size(), 1u);
+        EXPECT_NE(prompts.texts[0].find(m_config), std::string::npos) << prompts.texts[0];
+        EXPECT_NE(prompts.texts[0].find("line 1: Start tag expected"), std::string::npos);
+        w.SaveSettings();
+        dlg.reset();  // destruction saves too
+    }
+    EXPECT_EQ(ReadAll(m_config), content);
+
+    // A new file in a folder that cannot be made is reported the same way.
+    std::ofstream(tavimo_test::TempRoot() + "/plain-file") << "x";
+    m_config = tavimo_test::TempRoot() + "/plain-file/sub/Tavimo.xml";
+    commandLine = CCommandLineInfoEx();
+    prompts.texts.clear();
+    Start();
+    ASSERT_EQ(prompts.texts.size(), 1u);
+    EXPECT_NE(prompts.texts[0].find(m_config), std::string::npos);
+    EXPECT_NE(prompts.texts[0].find("cannot be made"), std::string::npos) << prompts.texts[0];
+}
+
+TEST_F(TavimoDlgTest, EmbeddedWithAnUnreadableConfigurationRaisesAnAlarmAndExits) {
+    const std::string content = "<Tavimo><FilterGain>0.5</FilterGain>";  // cut short
+    std::ofstream(m_config) << content;
+    const std::size_t before = logmill::ReadAlarms().size();
+    CTavimoDlg& w = Start({"-Embedded"});
+    EXPECT_TRUE(prompts.texts.empty());
+    EXPECT_TRUE(w.QuitRequested());
+    EXPECT_EQ(w.ExitCode(), kExitConfigurationUnreadable);
+    EXPECT_EQ(w.SensorLink(), nullptr);  // no outputs run on defaults unseen
+    const auto alarms = logmill::ReadAlarms();
+    ASSERT_EQ(alarms.size(), before + 1);
+    EXPECT_EQ(alarms.back().text, "Unable to read the Tavimo configuration file.");
+    EXPECT_NE(alarms.back().detail.find(m_config), std::string::npos);
+    EXPECT_NE(alarms.back().detail.find("line 1: "), std::string::npos) << alarms.back().detail;
+    dlg.reset();
+    EXPECT_EQ(ReadAll(m_config), content);
 }

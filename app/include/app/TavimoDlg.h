@@ -69,7 +69,9 @@ public:
     // lost while embedded, so a service manager starts it again.
     int ExitCode() const { return m_nExitCode; }
 
-    void LoadSettings();
+    // False when the configuration file could not be read (then the defaults apply), with
+    // the reason in *reason.
+    bool LoadSettings(std::string* reason = nullptr);
     void SaveSettings();
     void Connect();
     void DoConnect();
@@ -133,6 +135,9 @@ private:
     void UpdateFrequencyEnabling();
     void EnableRow(bool primary);
     void RaiseAlarm(const std::string& text, const std::string& detail);
+    // A configuration file that cannot be read or made: a message box, or an alarm and a
+    // non-zero exit when embedded.
+    void ReportUnreadableConfiguration(const std::string& reason);
     void PostQuit(int exitCode = 0);
     void DestroyChildren();
     void ShowVariation();

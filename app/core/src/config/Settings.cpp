@@ -139,7 +139,7 @@ bool CTavimoSettingsStore::ParseFlag(const std::string& text) {
     return upper == "TRUE";
 }
 
-bool CTavimoSettingsStore::CreateIfMissing() const {
+bool CTavimoSettingsStore::CreateIfMissing(std::string* reason) const {
     namespace fs = std::filesystem;
     const fs::path target(FileName());
     std::error_code ec;
@@ -148,13 +148,26 @@ bool CTavimoSettingsStore::CreateIfMissing() const {
     }
     if (target.has_parent_path()) {
         fs::create_directories(target.parent_path(), ec);
+        if (ec) {
+            Log().Trace("CreateIfMissing", "unable to make the folder of %s: %s", target.c_str(),
+                        ec.message().c_str());
+            if (reason != nullptr) {
+                *reason = "its folder " + target.parent_path().string() +
+                          " does not exist and cannot be made (" + ec.message() + ")";
+            }
+            return false;
+        }
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string temp = (folder / ("." + target.filename().string() + ".new.XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
+        const int error = errno;
         Log().Trace("CreateIfMissing", "unable to write the default configuration %s: %s",
-                    target.c_str(), std::strerror(errno));
+                    target.c_str(), std::strerror(error));
+        if (reason != nullptr) {
+            *reason = std::strerror(error);
+        }
         return false;
     }
     const std::string text = DefaultConfiguration();
@@ -173,13 +186,16 @@ bool CTavimoSettingsStore::CreateIfMissing() const {
     if (!ok) {
         Log().Trace("CreateIfMissing", "unable to write the default configuration %s: %s",
                     target.c_str(), std::strerror(error));
+        if (reason != nullptr) {
+            *reason = std::strerror(error);
+        }
         return fs::exists(target, ec);
     }
     Log().Trace("CreateIfMissing", "wrote the default configuration %s", target.c_str());
     return true;
 }
 
-bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s) const {
+bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason) const {
     s.m_fFilterGain = 0.2f;
     s.m_dMagneticVariation = 0.0;
     s.m_fMagnetometerWeight = 1.0f;
@@ -190,6 +206,9 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s) const {
 
     CConfig config;
     const bool loaded = config.Load(m_fileName);
+    if (!loaded && reason != nullptr) {
+        *reason = config.LastError();
+    }
     std::string text;
     if (Read(config, XML_FILTER_GAIN, text)) {
         s.m_fFilterGain = ReadFloat(text);
