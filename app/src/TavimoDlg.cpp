@@ -580,10 +580,29 @@ void CTavimoDlg::OnApplyVariation() {
     m_pVariationEdit->setFocus();
 }
 
+void CTavimoDlg::ShowOutputPortState() {
+    // An output whose port cannot be opened says so on its row, so a crew sees why an
+    // instrument gets nothing; the row clears when the port opens.
+    const std::pair<int, QComboBox*> rows[] = {{m_nPrimaryId, m_ui->primaryPortCombo},
+                                               {m_nSecondaryId, m_ui->secondaryPortCombo}};
+    for (const auto& [id, port] : rows) {
+        const bool failed = id != 0 && m_pXsensModule->IsTelegramOutputPortFailed(id);
+        const QString tip = failed ? QStringLiteral(
+                                         "This output's port cannot be opened: its "
+                                         "telegrams are not sent until it opens.")
+                                   : QString();
+        if (port->toolTip() != tip) {
+            port->setToolTip(tip);
+            port->setStyleSheet(failed ? QStringLiteral("QComboBox { color: red; }") : QString());
+        }
+    }
+}
+
 void CTavimoDlg::OnStatusTimer() {
     if (m_pXsensModule == nullptr) {
         return;
     }
+    ShowOutputPortState();
     // The newest sample gives the age, and the angles when smoothing is off.
     double newest = 0.0;
     float pitch = 0.0F;

@@ -27,6 +27,7 @@
 #include "app/TavimoDlg.h"
 #include "app/XsensModule.h"
 #include "attitude/AttitudeControls.h"
+#include "comlane/SerialDevice.h"
 #include "interfaces/Tickwise.h"
 #include "led/LedCtrl.h"
 #include "logmill/Logmill.h"
@@ -515,4 +516,29 @@ TEST_F(TavimoDlgTest, EmbeddedWithAnUnreadableConfigurationRaisesAnAlarmAndExits
     EXPECT_NE(alarms.back().detail.find("line 1: "), std::string::npos) << alarms.back().detail;
     dlg.reset();
     EXPECT_EQ(ReadAll(m_config), content);
+}
+
+// ---- An output port that cannot be opened ----------------------------------------------------
+
+TEST_F(TavimoDlgTest, AnOutputPortThatCannotBeOpenedShowsOnItsRowUntilItOpens) {
+    ASSERT_TRUE(comlane::CPortMap::Map("COM79", "/nonexistent/ttyUSB9"));
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("PrimaryPort/Telegram"), CComBSTR("HDT")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("PrimaryPort/Path"), CComBSTR("COM79")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    auto* port = Control<QComboBox>(13731);
+    ASSERT_EQ(port->currentText(), "COM79");
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return port->toolTip().contains("cannot be opened"); }, 10000));
+    EXPECT_TRUE(Control<QComboBox>(13732)->toolTip().isEmpty());
+    EXPECT_TRUE(Control<QComboBox>(13733)->toolTip().isEmpty());  // the secondary row is fine
+
+    ASSERT_TRUE(comlane::CPortMap::Map("COM79", comlane::CPortMap::kPseudoTerminal));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port->toolTip().isEmpty(); }, 10000));
+    w.OnStatusTimer();
+    EXPECT_TRUE(port->styleSheet().isEmpty());
+    comlane::CPortMap::Unmap("COM79");
 }

@@ -135,6 +135,7 @@ private:
     void UpdateFrequencyEnabling();
     void EnableRow(bool primary);
     void RaiseAlarm(const std::string& text, const std::string& detail);
+    void ShowOutputPortState();
     // A configuration file that cannot be read or made: a message box, or an alarm and a
     // non-zero exit when embedded.
     void ReportUnreadableConfiguration(const std::string& reason);

@@ -20,6 +20,7 @@ public:
         m_worker.SetAttitude(time, roll, pitch, heading, variation);
     }
     void SetPort(short comNumber, unsigned baud) override { m_worker.SetPort(comNumber, baud); }
+    bool IsPortFailed() const override { return m_worker.IsPortFailed(); }
     void SetTelegramType(int type) override {
         if constexpr (requires { m_worker.SetTelegramType(type); }) {
             m_worker.SetTelegramType(type);
