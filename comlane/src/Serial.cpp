@@ -302,19 +302,19 @@ void CSerial::ShutDownThreads() {
     for (CSerialRxThread* thread : m_rxThreads) {
         thread->StopThread();
         thread->WaitUntilShutDown();
-        delete thread;
+        DeleteThreadObject(thread);  // kept when its thread will not end
     }
     m_rxThreads.clear();
     if (m_pTxThread != nullptr) {
         m_pTxThread->StopThread();
         m_pTxThread->WaitUntilShutDown();
-        delete m_pTxThread;
+        DeleteThreadObject(m_pTxThread);
         m_pTxThread = nullptr;
     }
     if (m_pControlLines != nullptr) {
         m_pControlLines->StopThread();
         m_pControlLines->WaitUntilShutDown();
-        delete m_pControlLines;
+        DeleteThreadObject(m_pControlLines);
         m_pControlLines = nullptr;
     }
 }
