@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,8 +19,12 @@ bool SinkRegistered() {
            ERROR_SUCCESS;
 }
 
+std::string TraceFilePath() {
+    return std::string(std::getenv("XDG_STATE_HOME")) + "/tavimo/Tavimo.log";
+}
+
 std::string TraceFile() {
-    std::ifstream in(std::string(std::getenv("XDG_STATE_HOME")) + "/tavimo/Tavimo.log");
+    std::ifstream in(TraceFilePath());
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -62,13 +67,20 @@ TEST(StartupTest, RegServerFollowedByAnotherSwitchShowsTheWindowInstead) {
     EXPECT_NE(trace.find("Tavimo CTavimoApp InitInstance before DoModal()"), std::string::npos);
 }
 
-TEST(StartupTest, EmbeddingServesOnlyAndEndsWhenNothingHoldsTheServer) {
-    ProcessRunner run(TAVIMO_BINARY, {"-Embedding"}, {{"TAVIMO_TRACE", "1"}});
-    ASSERT_TRUE(run.Start());
-    EXPECT_EQ(run.Wait(30000), 0);
-    const std::string trace = TraceFile();
-    EXPECT_NE(trace.find("Before Parse Command Line"), std::string::npos);
-    EXPECT_EQ(trace.find("After Parse Command Line"), std::string::npos);
+TEST(StartupTest, ServeOnlyModeSaysItIsNotAvailableAndEndsAtOnce) {
+    for (const char* mode : {"-Embedding", "/Automation"}) {
+        SCOPED_TRACE(mode);
+        std::remove(TraceFilePath().c_str());  // this run's lines only
+        ProcessRunner run(TAVIMO_BINARY, {mode}, {{"TAVIMO_TRACE", "1"}});
+        ASSERT_TRUE(run.Start());
+        EXPECT_EQ(run.Wait(10000), 4);  // the documented status, not 0
+        EXPECT_NE(run.Output().find("this build serves no outside clients"), std::string::npos)
+            << run.Output();
+        const std::string trace = TraceFile();
+        EXPECT_NE(trace.find("Before Parse Command Line"), std::string::npos);
+        EXPECT_NE(trace.find("Serve-only mode requested: not available"), std::string::npos);
+        EXPECT_EQ(trace.find("After Parse Command Line"), std::string::npos);  // no window
+    }
 }
 
 TEST(StartupTest, CorruptRegistryStillStartsAndSaysWhy) {
