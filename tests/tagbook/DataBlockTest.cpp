@@ -586,6 +586,19 @@ TEST(DataBlockTest, PropertyElementsHaveTheReportGeneratorsShapeAndChecks) {
     xmlFreeDoc(again);
 }
 
+TEST(DataBlockTest, AMenuMadeFromEntriesDeclaresItsPopUpsProperties) {
+    CDataBlock block;
+    CMenu menu({MenuEntry::Popup("Box", {MenuEntry::Item(9201, "Size[Integer=3]")}),
+                MenuEntry::Item(9202, "Gain[Real=1.5]")});
+    ASSERT_TRUE(block.LoadMenuA(&menu, std::string()));
+    int size = 0;
+    EXPECT_TRUE(block.Get("Box:Size", size));
+    EXPECT_EQ(size, 3);
+    double gain = 0.0;
+    EXPECT_TRUE(block.Get("Gain", gain));
+    EXPECT_EQ(gain, 1.5);
+}
+
 namespace {
 class CSpecChildBlock : public CDataBlock {
     DECLARE_DYNCREATE(CSpecChildBlock)
