@@ -9,9 +9,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "GuiTestApp.h"
@@ -541,4 +543,162 @@ TEST_F(TavimoDlgTest, AnOutputPortThatCannotBeOpenedShowsOnItsRowUntilItOpens) {
     w.OnStatusTimer();
     EXPECT_TRUE(port->styleSheet().isEmpty());
     comlane::CPortMap::Unmap("COM79");
+}
+
+// ---- The Advanced dialog -----------------------------------------------------------------------
+
+TEST_F(TavimoDlgTest, AdvancedValidationUsesTheFrameworksTexts) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    struct Case {
+        const char* field;
+        const char* text;
+        const char* message;  // null: accepted
+    };
+    const Case cases[] = {
+        {"windowEdit", "-5", "Please enter a positive integer."},
+        {"windowEdit", "abc", "Please enter a positive integer."},
+        {"windowEdit", "", "Please enter a positive integer."},
+        {"windowEdit", "12.5", "Please enter a positive integer."},
+        {"windowEdit", "10001", "Please enter an integer between 0 and 10000."},
+        {"windowEdit", " 10000 ", nullptr},
+        {"windowEdit", "0", nullptr},
+        {"gainEdit", "x", "Please enter a number."},
+        {"gainEdit", "0.05", "Please enter a number between 0.1 and 100."},
+        {"gainEdit", "100.5", "Please enter a number between 0.1 and 100."},
+        {"gainEdit", "0.1", nullptr},
+        {"weightEdit", "", "Please enter a number."},
+        {"weightEdit", "-1", "Please enter a number between 0.1 and 100."},
+        {"weightEdit", "100", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " '" + c.text + "'");
+        CAdvancedDlg advanced(&w);
+        prompts.texts.clear();
+        advanced.findChild<QLineEdit*>(c.field)->setText(c.text);
+        advanced.OnOK();
+        if (c.message == nullptr) {
+            EXPECT_TRUE(prompts.texts.empty());
+            EXPECT_EQ(advanced.result(), QDialog::Accepted);
+        } else {
+            ASSERT_EQ(prompts.texts.size(), 1u);
+            EXPECT_EQ(prompts.texts[0], c.message);
+            EXPECT_EQ(advanced.result(), 0);  // still open
+        }
+    }
+}
+
+TEST_F(TavimoDlgTest, AdvancedRateAndBaudApplyReadBackTheListsAndKeepTypedValues) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    w.StopSensorIfRunning();
+    CAdvancedDlg advanced(&w);
+    auto* gain = advanced.findChild<QLineEdit*>("gainEdit");
+    auto* weight = advanced.findChild<QLineEdit*>("weightEdit");
+    auto* rate = advanced.findChild<QComboBox*>("rateCombo");
+    auto* baud = advanced.findChild<QComboBox*>("baudCombo");
+    auto* sensorBaud = Control<QComboBox>(13711);
+    gain->setText("3.25");  // typed, not yet confirmed with OK
+    weight->setText("0.75");
+
+    rate->setCurrentIndex(rate->findText("50"));
+    advanced.findChild<QPushButton*>("rateApplyButton")->click();
+    EXPECT_EQ(w.SensorLink()->GetSampleRate(), 50);
+    EXPECT_EQ(rate->currentText(), "50");
+    EXPECT_EQ(advanced.SampleRate(), 50);
+    EXPECT_EQ(gain->text(), "3.25");
+    EXPECT_EQ(weight->text(), "0.75");
+
+    baud->setCurrentIndex(baud->findText("57600"));
+    advanced.findChild<QPushButton*>("baudApplyButton")->click();
+    EXPECT_EQ(baud->currentText(), "57600");
+    EXPECT_EQ(sensorBaud->currentText(), "57600");  // the main window's list follows
+    EXPECT_EQ(gain->text(), "3.25");
+
+    // A refused baud rate: both lists show what the sensor reports.
+    Simulation()->RefuseSetting(35, E_INVALIDARG);
+    baud->setCurrentIndex(baud->findText("9600"));
+    advanced.findChild<QPushButton*>("baudApplyButton")->click();
+    Simulation()->RefuseSetting(35, S_OK);
+    short port = 0;
+    long reported = 0;
+    std::string id;
+    float g = 0, m = 0;
+    short r = 0;
+    w.SensorLink()->GetSensorSettings(port, reported, id, g, m, r);
+    EXPECT_EQ(baud->currentText(), QString::number(reported));
+    EXPECT_EQ(sensorBaud->currentText(), QString::number(reported));
+    EXPECT_NE(reported, 9600);
+    EXPECT_EQ(weight->text(), "0.75");
+}
+
+TEST_F(TavimoDlgTest, AdvancedRateListSelectsByPrefixFromTheStart) {
+    CTavimoDlg& w = Start();
+    for (const auto& [value, text] : std::vector<std::pair<short, QString>>{
+             {25, "25"}, {256, "256"}, {50, "50"}, {512, "512"}}) {
+        w.SetSampleRate(value);
+        CAdvancedDlg advanced(&w);
+        EXPECT_EQ(advanced.findChild<QComboBox*>("rateCombo")->currentText(), text) << value;
+    }
+}
+
+TEST_F(TavimoDlgTest, OpeningTheAdvancedDialogStopsTheSensorUntilItCloses) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    ASSERT_TRUE(w.IsSensorRunning());
+    int runningWhileOpen = -1;
+    int checks = 0;
+    std::function<void()> closeWhenOpen = [&] {
+        auto* open = qobject_cast<CAdvancedDlg*>(QApplication::activeModalWidget());
+        if (open == nullptr && ++checks < 200) {
+            QTimer::singleShot(50, closeWhenOpen);
+            return;
+        }
+        runningWhileOpen = w.IsSensorRunning() ? 1 : 0;
+        if (open != nullptr) {
+            open->reject();
+        }
+    };
+    QTimer::singleShot(50, closeWhenOpen);
+    Control<QPushButton>(13739)->click();  // returns when the dialog has closed
+    EXPECT_EQ(runningWhileOpen, 0);
+    EXPECT_TRUE(w.IsSensorRunning());  // started again on closing
+}
+
+// ---- Start-up settings ------------------------------------------------------------------------
+
+TEST_F(TavimoDlgTest, OutputsLockedByTheFileStayLockedButAUsedRowsPortAndBaudOpen) {
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("UserInterface/EnableOutputUI"), CComBSTR("FALSE")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("PrimaryPort/Telegram"), CComBSTR("HDT")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("SecondaryPort/Telegram"), CComBSTR("None")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    EXPECT_FALSE(w.Settings().m_bEnableOutputUI);
+    EXPECT_FALSE(Control<QComboBox>(13735)->isEnabled());  // primary telegram
+    EXPECT_FALSE(Control<QComboBox>(13736)->isEnabled());  // secondary telegram
+    EXPECT_TRUE(Control<QComboBox>(13731)->isEnabled());   // primary port: a used row
+    EXPECT_TRUE(Control<QComboBox>(13732)->isEnabled());   // primary baud
+    EXPECT_FALSE(Control<QComboBox>(13733)->isEnabled());  // secondary port: "None"
+    EXPECT_FALSE(Control<QComboBox>(13734)->isEnabled());
+    w.SaveSettings();
+    EXPECT_EQ(ConfigValue("UserInterface/EnableOutputUI"), "FALSE");  // never written
+}
+
+TEST_F(TavimoDlgTest, AStoredSensorPortThatIsNotOnThisMachineGivesTheFirstPort) {
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    comlane::CPortMap::Unmap("COM87");
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("SensorPort/Path"), CComBSTR("COM87")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    auto* ports = Control<QComboBox>(13709);
+    ASSERT_GT(ports->count(), 0);
+    EXPECT_EQ(ports->findText("COM87"), -1);
+    EXPECT_EQ(ports->currentIndex(), 0);
+    w.SaveSettings();
+    EXPECT_EQ(ConfigValue("SensorPort/Path"), ports->itemText(0).toStdString());
 }
