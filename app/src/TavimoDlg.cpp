@@ -134,7 +134,6 @@ CTavimoDlg::~CTavimoDlg() {
         SaveSettings();
         if (m_pXsensModule != nullptr) {
             m_pXsensModule->UnadviseSink(m_dwSinkCookie);
-            g_pSensorDataHandler = nullptr;
             delete m_pXsensModule;
             m_pXsensModule = nullptr;
         }
@@ -232,7 +231,7 @@ BOOL CTavimoDlg::OnInitDialog() {
         PostQuit(kExitComponentMissing);
         return TRUE;
     }
-    g_pSensorDataHandler = m_pXsensModule;
+    // The sensor link has published itself for the sink (it withdraws when deleted).
     m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
     m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
     // Logging switched on in the file writes the Euler log from the first sample, as the
