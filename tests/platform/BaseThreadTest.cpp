@@ -263,9 +263,12 @@ TEST(CBaseThreadTest, ARestartWaitsOnlyBoundedForAnAbandonedThread) {
                   "Earlier thread still running: not started again (Not OK)"),
               std::string::npos);
     release.Set();
-    ASSERT_TRUE(worker.StartThread());  // once it has run out, the object starts again
+    for (int i = 0; i < 1000 && !worker.HasEnded(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     worker.blockUntil = nullptr;
     worker.SetStopTimeout(10000);
+    ASSERT_TRUE(worker.StartThread());  // once it has run out, the object starts again
     worker.StopThread();
     EXPECT_TRUE(worker.HasEnded());
 }
