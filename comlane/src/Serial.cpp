@@ -471,6 +471,13 @@ void CSerial::SetLine(comlane::LineControl line, bool on) {
     }
 }
 
+int CSerial::CompletePendingReadsEmptyForTesting() {
+    CSingleLock lock(m_lock);
+    return m_pCompletionPort != nullptr && m_pCompletionPort->pCompletionPort != nullptr
+               ? m_pCompletionPort->pCompletionPort->CompletePendingReadsEmpty()
+               : 0;
+}
+
 void CSerial::SetLineControlForTesting(comlane::LineControlWriter writer) {
     CSingleLock lock(m_lock);
     m_lineControlForTesting = std::move(writer);

@@ -315,3 +315,30 @@ TEST(SerialTest, BytesWithinTheReadIntervalComeBackAsOneBlock) {
               "$HCHDT,005.250,T*2b\r\n");
     delete block;
 }
+
+TEST(SerialTest, AnEmptyReadCompletionQueuesNothingAndReadsAgain) {
+    Line line;
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    serial.SetTimeout(1000);
+    // Every outstanding read ends empty, twice over: each must be issued again.
+    int ended = 0;
+    for (int round = 0; round < 2; ++round) {
+        int n = 0;
+        for (int i = 0; i < 500 && n == 0; ++i) {
+            n = serial.CompletePendingReadsEmptyForTesting();
+            if (n == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        ASSERT_GT(n, 0);
+        ended += n;
+    }
+    EXPECT_GE(ended, 2);
+    ASSERT_EQ(line.far.Write("after", 5), 5);
+    CBuffer* block = PopWithin(serial.GetReadQueue());
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block->m_pData), block->m_dwLength), "after");
+    delete block;
+    EXPECT_EQ(serial.GetReadQueue().Count(), 0);  // no empty block was queued
+}

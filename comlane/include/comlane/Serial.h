@@ -139,6 +139,9 @@ public:
     // Replaces the device's control-line writes (RTS, break), which a pseudo-terminal does
     // not carry, so tests see what SetCTS and SendBreak do to the line.
     void SetLineControlForTesting(comlane::LineControlWriter writer);
+    // Ends every outstanding read with 0 bytes, as a driver may; they must be issued again.
+    // Returns how many there were.
+    int CompletePendingReadsEmptyForTesting();
 
     // The line settings now (for stamping received blocks).
     bool GetLineSettings(comlane::LineSettings& line) const;
