@@ -468,15 +468,6 @@ TEST_F(TavimoDlgTest, LoggingOnInTheFileLogsFromTheStartAndANewFolderTakesAtOnce
 
 // ---- A configuration file that cannot be read ------------------------------------------------
 
-namespace {
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-}  // namespace
-
 TEST_F(TavimoDlgTest, AnUnreadableConfigurationIsReportedAndLeftAsItIs) {
     const std::string content = "PrimaryPort=COM2 HDT\n";  // not XML
     std::ofstream(m_config) << content;
@@ -489,7 +480,7 @@ TEST_F(TavimoDlgTest, AnUnreadableConfigurationIsReportedAndLeftAsItIs) {
         w.SaveSettings();
         dlg.reset();  // destruction saves too
     }
-    EXPECT_EQ(ReadAll(m_config), content);
+    EXPECT_EQ(tavimo_test::ReadFile(m_config), content);
 
     // A new file in a folder that cannot be made is reported the same way.
     std::ofstream(tavimo_test::TempRoot() + "/plain-file") << "x";
@@ -517,7 +508,7 @@ TEST_F(TavimoDlgTest, EmbeddedWithAnUnreadableConfigurationRaisesAnAlarmAndExits
     EXPECT_NE(alarms.back().detail.find(m_config), std::string::npos);
     EXPECT_NE(alarms.back().detail.find("line 1: "), std::string::npos) << alarms.back().detail;
     dlg.reset();
-    EXPECT_EQ(ReadAll(m_config), content);
+    EXPECT_EQ(tavimo_test::ReadFile(m_config), content);
 }
 
 // ---- An output port that cannot be opened ----------------------------------------------------
