@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -216,6 +217,18 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
         ::close(master);
         return fail(ErrorText("pseudo-terminal settings", err));
     }
+    // Every open and close of the far end by anybody but us is told here, so the port knows
+    // whether a reader holds it. Watched before the link is published: nobody can have it yet.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0) {
+        const int err = errno;
+        if (watch >= 0) {
+            ::close(watch);
+        }
+        ::close(far);
+        ::close(master);
+        return fail(ErrorText("watching the pseudo-terminal", err));
+    }
     if (!linkPath.empty()) {
         std::error_code ec;
         const std::filesystem::path link(linkPath);
@@ -224,10 +237,14 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
         if (ec) {
             ::close(far);
             ::close(master);
+            ::close(watch);
             return fail("cannot publish " + linkPath + ": " + ec.message());
         }
         m_link = linkPath;
     }
+    m_watchFd = watch;
+    m_readers = 0;
+    m_readersKnown = true;
     m_lockFd = lockFd;
     m_fd = master;
     m_farFd = far;
@@ -244,6 +261,10 @@ void CSerialDevice::Close() {
             std::filesystem::remove(m_link, ec);
         }
         m_link.clear();
+    }
+    if (m_watchFd >= 0) {
+        ::close(m_watchFd);
+        m_watchFd = -1;
     }
     if (m_farFd >= 0) {
         ::close(m_farFd);
@@ -358,6 +379,32 @@ void CSerialDevice::DiscardInput() {
     if (m_fd >= 0) {
         ioctl(m_fd, TCFLSH, TCIFLUSH);
     }
+}
+
+bool CSerialDevice::HasReader() {
+    if (m_watchFd < 0) {
+        return m_fd >= 0;
+    }
+    alignas(inotify_event) char events[1024];
+    for (int pass = 0; pass < 64; ++pass) {
+        const ssize_t n = ::read(m_watchFd, events, sizeof(events));
+        if (n <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if ((event->mask & IN_Q_OVERFLOW) != 0) {
+                m_readersKnown = false;  // opens were missed: count on a reader from now on
+            } else if ((event->mask & IN_OPEN) != 0) {
+                ++m_readers;
+            } else if ((event->mask & IN_CLOSE) != 0 && m_readers > 0 && --m_readers == 0) {
+                // The last reader has gone: what it left unread must not reach the next one.
+                ioctl(m_farFd, TCFLSH, TCIFLUSH);
+            }
+        }
+    }
+    return m_readers > 0 || !m_readersKnown;
 }
 
 bool CSerialDevice::SetBreak(bool on) {

@@ -71,6 +71,10 @@ public:
     int OutputQueued() const;
     // Throws away received bytes not read yet.
     void DiscardInput();
+    // For a pseudo-terminal: whether another program holds its far end open now. When the
+    // last one lets go, whatever it left unread is thrown away, so the next one starts
+    // with fresh bytes only. Always true for a device.
+    bool HasReader();
 
     bool SetBreak(bool on);
     bool SetRts(bool on);
@@ -87,6 +91,9 @@ private:
     int m_fd = -1;
     int m_farFd = -1;
     int m_lockFd = -1;
+    int m_watchFd = -1;  // opens and closes of a pseudo-terminal's far end
+    int m_readers = 0;
+    bool m_readersKnown = true;
     std::string m_path;
     std::string m_link;
 };
