@@ -117,6 +117,26 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) 
     return true;
 }
 
+// A lock file beside a link path, held for one owner at a time across processes: the
+// open handle, or -1 with the reason.
+int LockBeside(const std::string& linkPath, std::string* error) {
+    if (!MakePrivateFolder(std::filesystem::path(linkPath).parent_path(), error)) {
+        return -1;
+    }
+    const std::string lockPath = linkPath + ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        SetError(error, ErrorText(lockPath, errno));
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        SetError(error, ErrorText(linkPath + " is in use", EBUSY));
+        return -1;
+    }
+    return fd;
+}
+
 bool IsVirtualConsoleName(const std::string& name) {
     return name.size() > 3 && name.compare(0, 3, "tty") == 0 &&
            std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -170,21 +190,8 @@ bool CSerialDevice::Open(const std::string& path, std::string* error) {
 bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string* error) {
     Close();
     int lockFd = -1;
-    if (!linkPath.empty()) {
-        if (!MakePrivateFolder(std::filesystem::path(linkPath).parent_path(), error)) {
-            return false;
-        }
-        const std::string lockPath = linkPath + ".lock";
-        lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (lockFd < 0) {
-            SetError(error, ErrorText(lockPath, errno));
-            return false;
-        }
-        if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(lockFd);
-            SetError(error, ErrorText(linkPath + " is in use", EBUSY));
-            return false;
-        }
+    if (!linkPath.empty() && (lockFd = LockBeside(linkPath, error)) < 0) {
+        return false;
     }
     const auto fail = [&](const std::string& text) {
         if (lockFd >= 0) {
@@ -379,6 +386,20 @@ void CSerialDevice::DiscardInput() {
     if (m_fd >= 0) {
         ioctl(m_fd, TCFLSH, TCIFLUSH);
     }
+}
+
+CPortNameLock::~CPortNameLock() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool CPortNameLock::Acquire(const std::string& name, std::string* error) {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    m_fd = LockBeside(CPortMap::LinkPath(name), error);
+    return m_fd >= 0;
 }
 
 bool CSerialDevice::HasReader() {

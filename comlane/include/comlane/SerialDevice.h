@@ -121,6 +121,21 @@ public:
     static std::string LinkPath(const std::string& name);
 };
 
+// Holds a port name for one owner at a time, across processes, as a virtual port's lock
+// does (a lock file beside the name's link); let go when destroyed.
+class CPortNameLock {
+public:
+    CPortNameLock() = default;
+    ~CPortNameLock();
+    CPortNameLock(const CPortNameLock&) = delete;
+    CPortNameLock& operator=(const CPortNameLock&) = delete;
+    // False with the reason when another owner holds the name.
+    bool Acquire(const std::string& name, std::string* error = nullptr);
+
+private:
+    int m_fd = -1;
+};
+
 // Opens the device a port name stands for: a mapped device path, a pseudo-terminal
 // published as the name's link in the ports folder, or a plain device path.
 bool OpenNamedPort(const std::string& name, CSerialDevice& device, std::string* error = nullptr);
