@@ -267,8 +267,10 @@ BOOL CTelegrax::SendTelegram(CTelegram* telegram, int) {
         return TRUE;
     }
     // A virtual port with nobody attached keeps nothing: a reader that attaches later gets
-    // telegrams formed from then on, never old ones.
+    // telegrams formed from then on, never old ones. The telegram counts as sent, as on a
+    // serial line with nothing plugged in.
     if (d.device.IsPseudoTerminal() && !d.device.HasReader()) {
+        d.sent.fetch_add(1);
         return TRUE;
     }
     // A line that still holds more than one cycle is behind: the new telegram is dropped,
