@@ -56,9 +56,8 @@ struct LinkOnSimulator {
     // ports nobody reads) or with no outputs at all.
     explicit LinkOnSimulator(bool withWorkers) {
         CoInitialize(nullptr);
-        CXsensModule::SetTelegramOutputFactory(withWorkers ? DefaultTelegramOutputFactory()
-                                                           : TelegramOutputFactory{});
-        link = std::make_unique<CXsensModule>();
+        link = std::make_unique<CXsensModule>(
+            nullptr, 2, withWorkers ? DefaultTelegramOutputFactory() : TelegramOutputFactory{});
         link->Initialise();
         CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
         link->AdviseSink(sink, &cookie);
@@ -76,7 +75,6 @@ struct LinkOnSimulator {
         link->UnadviseSink(cookie);
         sim.Release();
         link.reset();
-        CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
         CoUninitialize();
     }
     std::unique_ptr<CXsensModule> link;
@@ -258,7 +256,6 @@ double ThreadCpuSeconds() {
 // CPU taken out) per second of running.
 void BM_EndToEnd512Hz(benchmark::State& state) {
     CoInitialize(nullptr);
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     auto link = std::make_unique<CXsensModule>();
     if (!link->Initialise()) {
         state.SkipWithError("no sensor");

@@ -113,7 +113,6 @@ int RunModule() {
     sigaddset(&stop, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before any thread starts
     CoInitialize(nullptr);
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     auto link = std::make_unique<CXsensModule>();
     if (!link->Initialise()) {
         std::fprintf(stderr, "soak module: no sensor\n");

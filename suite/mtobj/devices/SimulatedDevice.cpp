@@ -8,6 +8,7 @@
 
 #include "mtobj/SensorDevice.h"
 #include "mtobj/VesselMotion.h"
+#include "platform/Paths.h"
 #include "platform/Sync.h"
 
 namespace mtobj {
@@ -26,7 +27,8 @@ constexpr double kMinBatchMs = 16.0;
 // Reconnecting does not bring it back.
 std::optional<Clock::time_point> SilentFrom() {
     static const std::optional<Clock::time_point> from = []() -> std::optional<Clock::time_point> {
-        const char* text = std::getenv("TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS");
+        const auto value = platform::EnvironmentValue("TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS");
+        const char* text = value ? value->c_str() : nullptr;
         char* end = nullptr;
         const long ms = text != nullptr ? std::strtol(text, &end, 10) : -1;
         if (text == nullptr || end == text || *end != '\0' || ms < 0) {
