@@ -14,9 +14,6 @@
 //   tavimo-ports sensor                show the sensor port and its kind of device
 //   tavimo-ports sensor COM4 [KIND]    the sensor port and its kind of device ("simulated"
 //                                      when left out)
-#include <netdb.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -49,28 +46,9 @@ int CheckNetworkTarget(const std::string& text) {
                      text.c_str());
         return 2;
     }
-    if (!target->host.empty()) {
-        addrinfo hints{};
-        hints.ai_flags = AI_NUMERICSERV;
-        hints.ai_socktype =
-            target->kind == comlane::NetworkTarget::Kind::Udp ? SOCK_DGRAM : SOCK_STREAM;
-        addrinfo* list = nullptr;
-        const int rc =
-            getaddrinfo(target->host.c_str(), std::to_string(target->port).c_str(), &hints, &list);
-        if (rc != 0) {
-            std::fprintf(stderr,
-                         "tavimo-ports: warning: %s does not resolve now (%s); the module keeps "
-                         "trying\n",
-                         target->host.c_str(), gai_strerror(rc));
-        } else {
-            freeaddrinfo(list);
-        }
-    }
-    if (target->kind == comlane::NetworkTarget::Kind::Tcp && target->port < 1024 &&
-        geteuid() != 0) {
-        std::fprintf(stderr,
-                     "tavimo-ports: warning: ports below 1024 need privileges "
-                     "(CAP_NET_BIND_SERVICE); 10110 is the customary NMEA port\n");
+    for (const std::string& warning : comlane::NetworkTargetWarnings(*target)) {
+        std::fprintf(stderr, "tavimo-ports: warning: %s; the module keeps trying\n",
+                     warning.c_str());
     }
     return 0;
 }

@@ -640,6 +640,25 @@ private:
 
 }  // namespace
 
+std::vector<std::string> NetworkTargetWarnings(const NetworkTarget& target) {
+    std::vector<std::string> warnings;
+    std::vector<Address> addresses;
+    std::string error;
+    if (!target.host.empty() &&
+        !Resolve(target.host, target.port,
+                 target.kind == NetworkTarget::Kind::Udp ? SOCK_DGRAM : SOCK_STREAM, addresses,
+                 error)) {
+        warnings.push_back(error);
+    }
+    if (target.kind == NetworkTarget::Kind::Tcp && target.port > 0 && target.port < 1024 &&
+        geteuid() != 0) {
+        warnings.push_back(
+            "ports below 1024 need privileges (CAP_NET_BIND_SERVICE); 10110 is "
+            "the customary NMEA port");
+    }
+    return warnings;
+}
+
 std::unique_ptr<CNetworkPort> CNetworkPort::Create(const NetworkTarget& target, TraceFn trace,
                                                    const NetworkPortOptions& options) {
     if (target.kind == NetworkTarget::Kind::Tcp) {

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace comlane {
 
@@ -43,6 +44,11 @@ bool IsNetworkTarget(const std::string& target);
 // Parses a network target; nullopt with the reason when it is malformed.
 std::optional<NetworkTarget> ParseNetworkTarget(const std::string& text,
                                                 std::string* error = nullptr);
+
+// What stands in a target's way on this machine now, one sentence each: a host that does
+// not resolve, a privileged port this process could not bind. The port keeps trying, so
+// these are warnings, not refusals.
+std::vector<std::string> NetworkTargetWarnings(const NetworkTarget& target);
 
 struct NetworkPortOptions {
     // TCP clients served at once; one more is accepted and closed at once.
