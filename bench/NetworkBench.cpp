@@ -22,28 +22,17 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "comlane/SerialDevice.h"
 #include "interfaces/CommsManager.h"
 #include "interfaces/PortManager.h"
 
 namespace {
+using bench::PrivateEnvironment;
+using bench::ReadExactly;
 using Clock = std::chrono::steady_clock;
 
 const std::string kHdt = "$HCHDT,123.450,T*2e\r\n";
-
-// A private runtime folder and registry, so the benchmark's ports are its own.
-void PrivateEnvironment() {
-    static const bool done = [] {
-        char pattern[] = "/tmp/tavimo-netbench-XXXXXX";
-        const std::string root = mkdtemp(pattern);
-        std::filesystem::create_directories(root + "/runtime");
-        setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-        setenv("TAVIMO_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
-        setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
-        return true;
-    }();
-    (void)done;
-}
 
 sockaddr_in Loopback(unsigned port) {
     sockaddr_in a{};
@@ -58,24 +47,6 @@ unsigned LocalPort(int fd) {
     socklen_t length = sizeof(a);
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     return ntohs(a.sin_port);
-}
-
-// Blocks (at most a second per wait) until n bytes have been read.
-bool ReadExactly(int fd, std::size_t n) {
-    char buffer[512];
-    std::size_t got = 0;
-    while (got < n) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 1000) != 1) {
-            return false;
-        }
-        const ssize_t r = ::read(fd, buffer, std::min(sizeof(buffer), n - got));
-        if (r <= 0) {
-            return false;
-        }
-        got += static_cast<std::size_t>(r);
-    }
-    return true;
 }
 
 enum class Kind { Pty, Udp, Tcp };
