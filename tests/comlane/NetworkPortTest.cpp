@@ -396,6 +396,28 @@ TEST(NetworkNamespaceTest, AMulticastTargetSurvivesTheLossAndReturnOfItsInterfac
     EXPECT_TRUE(trace.Has("sending again")) << trace.All();
 }
 
+// The address exists only inside the test's own namespace.
+TEST(NetworkNamespaceTest, AServerOnAnAddressNotThereYetListensOnceItComes) {
+    if (!InNamespace()) {
+        GTEST_SKIP() << "runs in a network namespace of its own";
+    }
+    Shell(
+        "ip link set lo up && ip link add tv0 type veth peer name tv1 && ip link set tv0 up && "
+        "ip link set tv1 up");
+    Trace trace;
+    auto tcp = Make("tcp:10.213.0.1:10110", trace);
+    ASSERT_TRUE(WaitFor([&] { return trace.Has("10.213.0.1 is not an address of this machine"); }))
+        << trace.All();
+    EXPECT_FALSE(Send(*tcp, Telegram(1)));
+    Shell("ip addr add 10.213.0.1/24 dev tv0");
+    ASSERT_TRUE(tcp->WaitReady(10000)) << trace.All();
+    TcpClient client(10110, 0, "10.213.0.1");
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(WaitFor([&] { return tcp->Counters().clients == 1; }));
+    ASSERT_TRUE(Send(*tcp, Telegram(2)));
+    EXPECT_EQ(client.Read(Telegram(2).size()), Telegram(2));
+}
+
 TEST(NetworkNamespaceTest, AnUnresolvableHostIsTracedAndNothingElseStops) {
     if (!InNamespace()) {
         GTEST_SKIP() << "runs in a network namespace of its own (its name look-up goes nowhere)";
@@ -440,10 +462,25 @@ TEST(NetworkPortTest, ChangesToTheNetworkRunInANamespaceOfTheirOwn) {
     const std::string log =
         (std::filesystem::temp_directory_path() / ("netns-" + std::to_string(getpid()) + ".log"))
             .string();
-    for (const char* test : {"AMulticastGroupMemberGetsEveryTelegram",
-                             "AMulticastTargetSurvivesTheLossAndReturnOfItsInterface",
-                             "AnUnresolvableHostIsTracedAndNothingElseStops",
-                             "APrivilegedPortRefusedIsTracedWithTheReason"}) {
+    // Every test of NetworkNamespaceTest, each in a namespace of its own.
+    std::vector<std::string> tests;
+    if (FILE* list = popen(("'" + self +
+                            "' --gtest_list_tests "
+                            "--gtest_filter='NetworkNamespaceTest.*'")
+                               .c_str(),
+                           "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof(line), list) != nullptr) {
+            std::string name = line;
+            if (name.rfind("  ", 0) == 0) {
+                name = name.substr(2, name.find_first_of(" \n", 2) - 2);
+                tests.push_back(name);
+            }
+        }
+        pclose(list);
+    }
+    EXPECT_EQ(tests.size(), 5U);
+    for (const std::string& test : tests) {
         SCOPED_TRACE(test);
         const std::string command = std::string(kInNamespace) + "=1 timeout 120 unshare -n '" +
                                     self + "' --gtest_filter=NetworkNamespaceTest." + test + " >" +
