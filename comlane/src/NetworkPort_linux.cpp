@@ -433,7 +433,8 @@ private:
     struct Client {
         int fd = -1;
         std::string peer;
-        std::string pending;  // the unsent rest of one telegram
+        std::string pending;      // the unsent rest of one telegram
+        bool inputEnded = false;  // it sends no more (it may still read: `nc < /dev/null`)
         bool stalled = false;
         Clock::time_point stalledSince;
         unsigned long dropped = 0;
@@ -541,7 +542,8 @@ private:
         handles.push_back({m_listen, POLLIN, 0});
         for (const Client& client : m_clients) {
             handles.push_back({client.fd,
-                               static_cast<short>(POLLIN | (client.pending.empty() ? 0 : POLLOUT)),
+                               static_cast<short>((client.inputEnded ? 0 : POLLIN) |
+                                                  (client.pending.empty() ? 0 : POLLOUT)),
                                0});
         }
     }
@@ -558,7 +560,7 @@ private:
             if ((events & POLLIN) != 0) {
                 Discard(client);
             }
-            if ((events & (POLLERR | POLLNVAL)) != 0) {
+            if ((events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
                 client.dead = true;
             }
             if ((events & POLLOUT) != 0 && !client.pending.empty()) {
@@ -586,7 +588,8 @@ private:
         }
     }
 
-    // Reads and throws away what a client sends; end of file or an error ends the client.
+    // Reads and throws away what a client sends. At its end of file the client still gets
+    // telegrams (a closed connection shows on the next send); an error ends the client.
     static void Discard(Client& client) {
         char sink[4096];
         for (int i = 0; i < kReadsPerPass; ++i) {
@@ -594,7 +597,9 @@ private:
             if (n > 0) {
                 continue;
             }
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            if (n == 0) {
+                client.inputEnded = true;
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 client.dead = true;
             }
             return;

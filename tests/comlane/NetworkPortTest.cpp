@@ -267,9 +267,13 @@ TEST(TcpServerTest, TheThirtyThirdClientIsRefusedAndTheOthersKeepTheirTelegrams)
     for (auto& c : clients) {
         EXPECT_EQ(c->Read(Telegram(7).size()), Telegram(7));
     }
-    // When one leaves, a new client takes its place.
+    // When one leaves, a new client takes its place. (A connection closed by its client shows
+    // when a telegram goes to it.)
     clients.pop_back();
-    ASSERT_TRUE(WaitFor([&] { return tcp->Counters().clients == 31; }));
+    ASSERT_TRUE(WaitFor([&] {
+        Send(*tcp, Telegram(7));
+        return tcp->Counters().clients == 31;
+    }));
     TcpClient late(port);
     ASSERT_TRUE(WaitFor([&] { return tcp->Counters().clients == 32; }));
     ASSERT_TRUE(Send(*tcp, Telegram(8)));
@@ -296,6 +300,12 @@ TEST(TcpServerTest, AClientGetsNothingFromBeforeItConnectedAndItsInputIsDiscarde
     const std::string got = client.Read(Telegram(100).size());
     EXPECT_EQ(FirstNumber(got), 100);
     EXPECT_EQ(got, Telegram(100));
+    EXPECT_EQ(tcp->Counters().clients, 1U);
+    // A client that ends its sending side still reads telegrams.
+    client.EndSending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the server sees the end
+    ASSERT_TRUE(Send(*tcp, Telegram(101)));
+    EXPECT_EQ(client.Read(2 * Telegram(100).size()), Telegram(100) + Telegram(101));
     EXPECT_EQ(tcp->Counters().clients, 1U);
 }
 

@@ -127,6 +127,8 @@ public:
     void Send(const std::string& bytes) const {
         [[maybe_unused]] const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
+    // Ends this side's sending (as `nc < /dev/null` does); reading goes on.
+    void EndSending() const { ::shutdown(m_fd, SHUT_WR); }
     const std::string& Got() const { return m_got; }
 
 private:
