@@ -161,6 +161,20 @@ TEST_F(SensorLinkTest, OutputGateAtEveryFrequency) {
     }
 }
 
+TEST_F(SensorLinkTest, AFasterRateTakesEffectAtTheNextBatch) {
+    link->AddTelegramWorker(2, 2, 115200);
+    link->SetOutputInterval(1000.0);
+    clock.Set(7.0e7);
+    Inject({MatrixOf(1, 1, 1)});
+    ASSERT_EQ(Attitudes().size(), 1U);
+    link->SetOutputInterval(40.0);  // 1 Hz to 25 Hz: not a second's wait for the old grid
+    for (int k = 1; k <= 5; ++k) {
+        clock.Set(7.0e7 + 40.0 * k);
+        Inject({MatrixOf(1, 1, 1)});
+        EXPECT_EQ(Attitudes().size(), 1U + k);
+    }
+}
+
 // A minute of the simulated sensor's batches (at most one every 16 ms, late by a jittered
 // delay of up to 12 ms) at each sensor rate and chosen rate: outputs counted against the
 // samples that came, not against a wall clock.

@@ -558,7 +558,12 @@ bool CXsensModule::OutputDue() {
         m_dfNextOutputTime = now;
         return true;
     }
-    const double next = m_dfNextOutputTime.load();
+    double next = m_dfNextOutputTime.load();
+    if (next > now + 1.5 * interval) {
+        // A faster rate was chosen: the slower grid's next point (at most an interval and a
+        // quarter ahead of any output) is too far off.
+        next = now;
+    }
     if (now < next - interval / 4) {
         return false;
     }
