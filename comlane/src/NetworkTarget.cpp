@@ -95,8 +95,9 @@ std::optional<NetworkTarget> ParseNetworkTarget(const std::string& text, std::st
     } else if (udp) {
         return Fail(error, "'" + text + "': a udp: target needs HOST:PORT");
     }
-    if (std::any_of(target.host.begin(), target.host.end(),
-                    [](char c) { return c <= ' ' || c == '/' || c == '?' || c == 0x7f; })) {
+    if (std::any_of(target.host.begin(), target.host.end(), [](char c) {
+            return c <= ' ' || c == '/' || c == '?' || c == '[' || c == ']' || c == 0x7f;
+        })) {
         return Fail(error, "'" + text + "': the host holds characters no host name has");
     }
     long port = 0;

@@ -138,6 +138,7 @@ TEST(NetworkTargetTest, MalformedTargetsAreRefusedWithTheReason) {
         {"udp:239.1.1.1:10110?loop=1", "unknown option"},
         {"udp:239.1.1.1:10110?ttl=1&", "unknown option"},
         {"udp:a b:10110", "characters"},
+        {"tcp:[[p]:9", "characters"},  // would write back as text that does not parse
         {"tcp:10110?ttl=1", "no options"},
         {"tcp:-1", "1 to 65535"},
         {"tcp:", "1 to 65535"},
