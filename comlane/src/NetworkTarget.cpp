@@ -123,8 +123,10 @@ std::optional<NetworkTarget> ParseNetworkTarget(const std::string& text, std::st
                                    (key == "ttl" ? "ttl must be a number from 0 to 255"
                                                  : "if must be an interface name"));
         } else {
-            return Fail(error, "'" + text + "': unknown option '" + option +
-                                   "' (a udp: target takes ttl=N and if=NAME)");
+            std::string reason = "'" + text + "': unknown option '";
+            reason += option;
+            reason += "' (a udp: target takes ttl=N and if=NAME)";
+            return Fail(error, reason);
         }
     }
     return target;
