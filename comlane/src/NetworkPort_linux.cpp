@@ -207,7 +207,8 @@ private:
             handles.clear();
             handles.push_back({m_wake, POLLIN, 0});
             AddPollHandles(handles);
-            int timeout = kTickMs;
+            // A ready port with nothing to watch (a UDP sender) sleeps until it is woken.
+            int timeout = handles.size() == 1 ? -1 : kTickMs;
             if (!m_ready.load()) {
                 const auto untilTry =
                     std::chrono::duration_cast<std::chrono::milliseconds>(nextTry - now).count();
