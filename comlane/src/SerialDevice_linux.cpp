@@ -226,15 +226,12 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
     }
     // Every open and close of the far end by anybody but us is told here, so the port knows
     // whether a reader holds it. Watched before the link is published: nobody can have it yet.
-    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch < 0 || inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0) {
-        const int err = errno;
-        if (watch >= 0) {
-            ::close(watch);
-        }
-        ::close(far);
-        ::close(master);
-        return fail(ErrorText("watching the pseudo-terminal", err));
+    // Without a watch (the user's inotify instances used up) the port still works, only
+    // without knowing its readers.
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch >= 0 && inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(watch);
+        watch = -1;
     }
     if (!linkPath.empty()) {
         std::error_code ec;
@@ -244,7 +241,9 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
         if (ec) {
             ::close(far);
             ::close(master);
-            ::close(watch);
+            if (watch >= 0) {
+                ::close(watch);
+            }
             return fail("cannot publish " + linkPath + ": " + ec.message());
         }
         m_link = linkPath;

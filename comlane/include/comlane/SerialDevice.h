@@ -73,7 +73,8 @@ public:
     void DiscardInput();
     // For a pseudo-terminal: whether another program holds its far end open now. When the
     // last one lets go, whatever it left unread is thrown away, so the next one starts
-    // with fresh bytes only. Always true for a device.
+    // with fresh bytes only. Always true for a device, and for a pseudo-terminal whose
+    // readers cannot be watched.
     bool HasReader();
 
     bool SetBreak(bool on);
