@@ -191,7 +191,7 @@ namespace {
 
 // Stamps each data event as the sensor fires it (advised before the sensor link's sink,
 // so it runs first) with the HDT heading text its newest sample will give.
-class TimingSink final : public IMotionTrackerSink {
+class TimingSink final : public CDispatchBase<IMotionTrackerSink> {
     TAVIMO_COM_REFCOUNT()
 public:
     explicit TimingSink(IMotionTrackerSimulation* sim) : m_sim(sim) {
@@ -200,19 +200,7 @@ public:
         m_motion = std::make_unique<mtobj::VesselMotion>(seed);
     }
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTrackerSink) {
-            *object = static_cast<IMotionTrackerSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        return Query(iid, IID_IMotionTrackerSink, object);
     }
     HRESULT OnDataAvailable() override {
         const auto now = std::chrono::steady_clock::now();

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "../comlane/NetworkTestSupport.h"
+#include "NetworkClient.h"
 #include "app/AttitudeTelegramWorker.h"
 #include "comlane/SerialDevice.h"
 
@@ -20,17 +20,17 @@ extern char** environ;
 
 namespace {
 
-using network_test::TcpClient;
-using network_test::WaitFor;
+using tavimo_test::TcpClient;
+using tavimo_test::WaitFor;
 
 constexpr const char* kGpsd = "/usr/sbin/gpsd";
 
 // A port the system has just handed out and taken back: free for the next moment.
 unsigned FreePort(int type) {
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = network_test::Loopback(0);
+    const sockaddr_in a = tavimo_test::Loopback(0);
     ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(a));
-    const unsigned port = network_test::LocalPort(fd);
+    const unsigned port = tavimo_test::LocalPort(fd);
     ::close(fd);
     return port;
 }

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <vector>
 
-#include "NetworkTestSupport.h"
+#include "NetworkClient.h"
 
 namespace {
 
@@ -22,9 +22,9 @@ using comlane::CNetworkPort;
 using comlane::NetworkPortOptions;
 using comlane::NetworkTarget;
 using comlane::ParseNetworkTarget;
-using network_test::TcpClient;
-using network_test::UdpReceiver;
-using network_test::WaitFor;
+using tavimo_test::TcpClient;
+using tavimo_test::UdpReceiver;
+using tavimo_test::WaitFor;
 
 // The trace lines a port writes, collected for the test to look through.
 class Trace {
@@ -313,10 +313,10 @@ TEST(TcpServerTest, AClientGetsNothingFromBeforeItConnectedAndItsInputIsDiscarde
 TEST(TcpServerTest, APortInUseIsTracedAndTakenWhenItIsFree) {
     // Another program holds the port.
     const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in any = network_test::Loopback(0);
+    const sockaddr_in any = tavimo_test::Loopback(0);
     ASSERT_EQ(::bind(other, reinterpret_cast<const sockaddr*>(&any), sizeof(any)), 0);
     ASSERT_EQ(::listen(other, 1), 0);
-    const unsigned port = network_test::LocalPort(other);
+    const unsigned port = tavimo_test::LocalPort(other);
     Trace trace;
     auto tcp = Make("tcp:127.0.0.1:" + std::to_string(port), trace);
     ASSERT_TRUE(WaitFor([&] { return trace.Has("is in use by another program"); })) << trace.All();

@@ -9,6 +9,7 @@
 #include "platform/Types.h"
 
 constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;  // a wait on a mutex whose owner ended (never here)
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 

@@ -91,7 +91,7 @@ private:
         return E_NOTIMPL;            \
     }
 
-class CMotionTrackerObject final : public IMotionTracker,
+class CMotionTrackerObject final : public CDispatchBase<IMotionTracker>,
                                    public IConnectionPointContainer,
                                    public IMotionTrackerSimulation {
     TAVIMO_COM_REFCOUNT()
@@ -128,35 +128,14 @@ public:
 
     // ---- IUnknown
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
+        if (iid == IID_IConnectionPointContainer) {
+            return ComHandOut<IConnectionPointContainer>(this, object);
         }
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTracker) {
-            *object = static_cast<IMotionTracker*>(this);
-        } else if (iid == IID_IConnectionPointContainer) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else if (iid == IID_IMotionTrackerSimulation) {
-            *object = static_cast<IMotionTrackerSimulation*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+        if (iid == IID_IMotionTrackerSimulation) {
+            return ComHandOut<IMotionTrackerSimulation>(this, object);
         }
-        AddRef();
-        return S_OK;
-    }
-
-    // ---- IDispatch: the sensor is driven through its slots only.
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        // The sensor is driven through its slots only: IDispatch has no names or Invoke.
+        return Query(iid, IID_IMotionTracker, object);
     }
 
     // ---- IMotionTracker
@@ -608,31 +587,21 @@ HRESULT CreateMotionTracker(IUnknown* outer, REFIID iid, void** object) {
     return tracker->QueryInterface(iid, object);
 }
 
-std::mutex g_registrationMutex;
-CComClassRegistration& Registration() {
-    static CComClassRegistration registration(CLSID_MTObj, "MTObj.MotionTracker.1",
-                                              CreateMotionTracker);
-    return registration;
+CComLibraryClass& LibraryClass() {
+    static CComLibraryClass libraryClass(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
+    return libraryClass;
 }
 // Linking the library makes the sensor object available to CoCreateInstance.
-const bool g_registered = [] {
-    std::lock_guard lock(g_registrationMutex);
-    return Registration().IsRegistered();
-}();
+const bool g_registered = LibraryClass().IsRegistered();
 
 }  // namespace
 
 void UnregisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    Registration().Revoke();
+    LibraryClass().Unregister();
 }
 
 void RegisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    if (!Registration().IsRegistered()) {
-        Registration() =
-            CComClassRegistration(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
-    }
+    LibraryClass().Register();
 }
 
 }  // namespace mtobj

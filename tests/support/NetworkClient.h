@@ -1,4 +1,5 @@
-// Loopback readers of the network ports: a UDP receiver and TCP clients, with bounded waits.
+// Readers of the network ports on this machine (or inside a test's own network namespace):
+// a UDP receiver and TCP clients, with bounded waits.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,7 +16,7 @@
 #include <string>
 #include <thread>
 
-namespace network_test {
+namespace tavimo_test {
 
 // Polls the condition every few milliseconds for at most timeoutMs.
 inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
@@ -152,4 +153,4 @@ private:
     std::string m_got;
 };
 
-}  // namespace network_test
+}  // namespace tavimo_test
