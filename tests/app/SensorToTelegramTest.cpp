@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "LiveSensorLink.h"
 #include "PortClient.h"
 #include "SensorTestSupport.h"
 #include "app/MotionTrackerSink.h"
@@ -131,16 +132,9 @@ TEST(SensorToTelegramTest, TheChosenRateIsDeliveredWithTheSimulatedSensor) {
     for (const auto& [sensorHz, chosenHz] : cases) {
         SCOPED_TRACE(::testing::Message() << sensorHz << " Hz sensor, " << chosenHz << " Hz");
         sensor_test::RecordingOutput::Journal journal;
-        CXsensModule link(nullptr, 2, sensor_test::RecordingOutput::Factory(journal));
-        ASSERT_TRUE(link.Initialise());
-        CComPtr<IUnknown> sink;
-        CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
-        DWORD cookie = 0;
-        ASSERT_EQ(link.AdviseSink(sink, &cookie), S_OK);
-        CComPtr<IMotionTrackerSimulation> sim;
-        link.GetTracker()->QueryInterface(IID_IMotionTrackerSimulation,
-                                          reinterpret_cast<void**>(&sim));
-        link.OpenSensorPort(1, 115200);
+        sensor_test::LiveSensorLink live(sensor_test::RecordingOutput::Factory(journal));
+        ASSERT_TRUE(live.ready);
+        CXsensModule& link = live.link;
         link.SetSampleRate(sensorHz);
         link.SetOutputInterval(1000.0 / chosenHz);
         link.AddTelegramWorker(2, 2, 115200);
@@ -155,15 +149,12 @@ TEST(SensorToTelegramTest, TheChosenRateIsDeliveredWithTheSimulatedSensor) {
         }
         ASSERT_GE(outputs(), 2U);
         double first = 0;
-        sim->GetLastSampleSeconds(&first);
+        live.sim->GetLastSampleSeconds(&first);
         const std::size_t before = outputs();
         pause.Wait(chosenHz < 5 ? 6000 : 3000);  // the window's length only
         double last = 0;
-        sim->GetLastSampleSeconds(&last);
+        live.sim->GetLastSampleSeconds(&last);
         const double delivered = static_cast<double>(outputs() - before);
-        link.StopSensor();
-        link.UnadviseSink(cookie);
-        sim.Release();
         const double wanted = std::min<double>(chosenHz, sensorHz) * (last - first);
         // Batches cut the window's edges: an output either side, plus 2 % for batches a
         // loaded machine held back past an interval.
