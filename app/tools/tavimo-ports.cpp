@@ -11,9 +11,10 @@
 //                                      a server on PORT (all interfaces, or ADDR) that
 //                                      sends every telegram to every connected client
 //   tavimo-ports unmap COM4            remove a name
-//   tavimo-ports sensor                show the sensor port and its kind of device
+//   tavimo-ports sensor                show the sensor port and its kind of device, and
+//                                      for a reader of telegrams what it last counted
 //   tavimo-ports sensor COM4 [KIND]    the sensor port and its kind of device ("simulated"
-//                                      when left out)
+//                                      when left out; "telegrams" or "telegrams:GAP")
 #include <cstdio>
 #include <string>
 
@@ -113,12 +114,18 @@ int main(int argc, char** argv) {
     if (command == "sensor" && argc == 2) {
         std::string port = "COM1";
         std::string kind;
+        std::string counters;
         CRegKey key;
         if (key.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
             port = key.QueryString("Port").value_or(port);
             kind = key.QueryString("Kind").value_or(kind);
+            counters = key.QueryString("Counters").value_or(counters);
         }
         std::printf("%-8s %s\n", port.c_str(), kind.empty() ? "simulated" : kind.c_str());
+        if (!counters.empty()) {
+            // Published by the running module every ten seconds while they change, and at stop.
+            std::printf("counted  %s\n", counters.c_str());
+        }
         return 0;
     }
     if (command == "sensor" && (argc == 3 || argc == 4)) {
