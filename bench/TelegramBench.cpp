@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/AttitudeTelegramWorker.h"
 #include "comlane/SerialDevice.h"
 
@@ -47,20 +48,8 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// A private runtime folder and registry, so the benchmark's virtual ports are its own.
-void PrivateEnvironment() {
-    static bool done = false;
-    if (done) {
-        return;
-    }
-    done = true;
-    char pattern[] = "/tmp/tavimo-bench-XXXXXX";
-    const std::string root = mkdtemp(pattern);
-    std::filesystem::create_directories(root + "/runtime");
-    setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-    setenv("TAVIMO_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
-    setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
-}
+using bench::PrivateEnvironment;
+using bench::ReadExactly;
 
 // The worker's port, for its counts.
 class BenchWorker : public CAttitudeTelegramWorker {
@@ -72,23 +61,6 @@ public:
 int OpenFarEnd(int com) {
     return ::open(comlane::CPortMap::LinkPath("COM" + std::to_string(com)).c_str(),
                   O_RDWR | O_NOCTTY | O_NONBLOCK);
-}
-
-bool ReadExactly(int fd, std::size_t n) {
-    char buffer[256];
-    std::size_t got = 0;
-    while (got < n) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) != 1) {
-            return false;
-        }
-        const ssize_t r = ::read(fd, buffer, std::min(sizeof(buffer), n - got));
-        if (r <= 0) {
-            return false;
-        }
-        got += static_cast<std::size_t>(r);
-    }
-    return true;
 }
 
 template <int Kind>
