@@ -1,3 +1,7 @@
 tavimo_test(app_telegram_format_tests SOURCES TelegramsTest.cpp LIBS tavimo_core)
 tavimo_test(app_telegram_worker_tests SOURCES TelegramWorkerTest.cpp LIBS tavimo_core comlane
   THREADED)
+# The service manager's readiness and watchdog protocol, through a socket of the test's own.
+tavimo_test(app_service_watchdog_tests SOURCES ServiceWatchdogTest.cpp LIBS tavimo_core THREADED)
+# The send path allocates nothing once it runs (the program counts every allocation).
+tavimo_test(app_telegram_allocation_tests SOURCES TelegramAllocationTest.cpp LIBS tavimo_core comlane)

@@ -2,6 +2,8 @@
 // data events from its own thread) over one ISensorDevice.
 #include "mtobj/MTObj.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -15,6 +17,7 @@
 #include "interfaces/MotionTrackerSink.h"
 #include "mtobj/SensorDevice.h"
 #include "platform/Registry.h"
+#include "platform/Scheduling.h"
 
 namespace mtobj {
 namespace {
@@ -483,6 +486,13 @@ public:
         *seconds = m_lastSeconds.load();
         return S_OK;
     }
+    HRESULT GetLastSampleSteadySeconds(double* seconds) override {
+        if (seconds == nullptr) {
+            return E_POINTER;
+        }
+        *seconds = m_lastSteadySeconds.load();
+        return S_OK;
+    }
     HRESULT GetCounts(DWORD* arrays, DWORD* events) override {
         if (arrays != nullptr) {
             *arrays = m_arrays.load();
@@ -540,7 +550,11 @@ private:
         }
     }
 
+    // The sensor's delivery runs on the path from sample to telegram byte (the sink's
+    // handler sends the telegrams' attitudes from here): real-time where granted.
     void DeliveryLoop() {
+        pthread_setname_np(pthread_self(), "MTObj delivery");
+        platform::MakeCurrentThreadTimeCritical();
         std::vector<std::vector<float>> arrays;
         while (m_delivering.load()) {
             arrays.clear();
@@ -559,6 +573,7 @@ private:
             }
             m_arrays.fetch_add(static_cast<DWORD>(arrays.size()));
             m_lastSeconds = newest;
+            m_lastSteadySeconds = m_device->DueSteadySeconds(newest);
             m_events.fetch_add(1);
             m_point.Fire();
         }
@@ -589,6 +604,7 @@ private:
     std::atomic<bool> m_delivering{false};
     std::atomic<bool> m_silent{false};
     std::atomic<double> m_lastSeconds{-1};
+    std::atomic<double> m_lastSteadySeconds{-1};
     std::atomic<DWORD> m_arrays{0};
     std::atomic<DWORD> m_events{0};
     std::mutex m_faultMutex;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <numbers>
 
+#include "app/ServiceActivity.h"
 #include "interfaces/Tickwise.h"
 #include "platform/Prompt.h"
 
@@ -478,6 +479,7 @@ void CXsensModule::OnDataAvailable() {
                 }
                 sampleTime = m_dfSampleTime;
             }
+            CServiceActivity::SampleArrived();
             if (m_bEulerLogging.load() && m_nOutputMode <= 2) {
                 float logged[9];
                 std::copy_n(values, 9, logged);

@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "app/ServiceActivity.h"
 #include "interfaces/CommsManager.h"
 
 namespace {
@@ -12,6 +13,7 @@ constexpr DWORD kWaitAbandoned = 0x80;
 
 CTelegramWorkerThread::CTelegramWorkerThread() {
     std::snprintf(m_szName, sizeof(m_szName), "%s", "XsensMT9::TelegramWorkerThread");
+    SetTimeCritical(true);  // between the sensor's sample and the telegram's last byte
     // The manager owns the agent; a failed allocation registers null and leaves no ports.
     m_portManager.AddPortAgent(new (std::nothrow) CCommsManager);
     m_log.EnableTrace(false);
@@ -137,6 +139,9 @@ void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch, fl
         }
         m_attitude.trueHeading = trueHeading;
         m_bSendPending = true;
+        if (m_pPort != nullptr) {
+            CServiceActivity::AttitudeHanded();  // a telegram is expected to leave
+        }
     }
     m_hCommandEvent.Set();
 }

@@ -46,6 +46,10 @@ public:
                            DWORD timeoutMs) = 0;
     // Wakes a ReadBatch in progress.
     virtual void Interrupt() = 0;
+    // The steady-clock time (seconds since the clock's origin) at which the sample of a
+    // device time was taken, for measuring a sample's age downstream; negative when the
+    // device cannot say.
+    virtual double DueSteadySeconds(double /*deviceSeconds*/) const { return -1.0; }
 };
 
 // Appends what a device delivers for one attitude in the configured output mode (quaternion,
@@ -76,7 +80,8 @@ std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t 
                                           const std::string& port, std::string* reason);
 
 // The simulated sensor: answers on the port named by the registry (COM1 unless set),
-// moves as VesselMotion(seed) and delivers its samples in batches on their due times.
+// moves as VesselMotion(seed) and delivers each sample at its due time (in batches when
+// TAVIMO_SIMULATED_SENSOR_BATCH_MS asks for them).
 std::unique_ptr<ISensorDevice> MakeSimulatedDevice(std::uint32_t seed, const std::string& port);
 
 // A device that never opens: what stands on the sensor port when its kind cannot be made.
