@@ -1,1 +1,1 @@
-tavimo_test(suite_mtobj_tests THREADED SOURCES MtObjTest.cpp LIBS mtobj)
+tavimo_test(suite_mtobj_tests THREADED SOURCES MtObjTest.cpp SimulatedDeviceTest.cpp LIBS mtobj)

@@ -19,16 +19,15 @@ using Clock = std::chrono::steady_clock;
 // By default each sample is delivered at its own due time, as a sensor on a serial line
 // sends it (every 1.95 ms at 512 Hz). TAVIMO_SIMULATED_SENSOR_BATCH_MS=n asks for batches
 // instead: samples then come at most every n ms (16 gives about 60 data events a second,
-// which costs fewer wake-ups at the price of up to n ms of age).
-double BatchMs() {
-    static const double batch = [] {
-        const char* text = std::getenv("TAVIMO_SIMULATED_SENSOR_BATCH_MS");
-        char* end = nullptr;
-        const double ms = text != nullptr ? std::strtod(text, &end) : 0.0;
-        return text == nullptr || end == text || *end != '\0' || !(ms > 0) ? 0.0
-                                                                           : std::min(ms, 1000.0);
-    }();
-    return batch;
+// which costs fewer wake-ups at the price of up to n ms of age). Read at every start.
+double BatchMsFromEnvironment() {
+    const char* text = std::getenv("TAVIMO_SIMULATED_SENSOR_BATCH_MS");
+    char* end = nullptr;
+    const double ms = text != nullptr ? std::strtod(text, &end) : 0.0;
+    if (text == nullptr || end == text || *end != '\0' || !(ms > 0)) {
+        return 0.0;
+    }
+    return std::min(ms, 1000.0);
 }
 
 // A seam for fault tests of the whole program: with TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS
@@ -88,6 +87,7 @@ public:
         // The first sample is due one period from now, then one period apart.
         m_startMs = NowMs();
         m_lastBatchMs = -1e9;
+        m_batchMs = BatchMsFromEnvironment();
         m_next = 1;
         return S_OK;
     }
@@ -113,7 +113,7 @@ public:
                 return false;
             }
             const Clock::time_point due =
-                At(std::max(m_startMs + m_next * m_period, m_lastBatchMs + BatchMs()));
+                At(std::max(m_startMs + m_next * m_period, m_lastBatchMs + m_batchMs));
             const Clock::time_point now = Clock::now();
             if (now >= due) {
                 break;
@@ -172,6 +172,7 @@ private:
     double m_period = 10.0;
     double m_startMs = 0;
     double m_lastBatchMs = -1e9;
+    double m_batchMs = 0.0;  // 0: each sample at its due time
     std::uint64_t m_next = 1;
 };
 
