@@ -26,16 +26,22 @@ TEST(ServiceWatchdogJudge, AliveOnlyWhileSamplesArriveAndTelegramsLeave) {
         Counts before, now;
         bool ready, alive;
     };
+    // Counts: samples, attitudes handed, sends answered, telegrams taken whole.
     const Case cases[] = {
-        {"nothing yet", {0, 0, 0}, {0, 0, 0}, false, false},
-        {"samples, output port still opening", {0, 0, 0}, {5, 0, 0}, true, true},
-        {"samples handed, first telegram not out", {0, 0, 0}, {5, 5, 0}, false, false},
-        {"first telegram out", {5, 5, 0}, {9, 9, 2}, true, true},
-        {"flowing", {9, 9, 2}, {20, 20, 13}, true, true},
-        {"sensor silent", {20, 20, 13}, {20, 20, 13}, true, false},
-        {"writes stuck: handed, none sent", {20, 20, 13}, {40, 40, 13}, true, false},
-        {"no output holds a port", {40, 40, 13}, {60, 40, 13}, true, true},
-        {"telegrams without samples", {60, 40, 13}, {60, 40, 20}, true, false},
+        {"nothing yet", {0, 0, 0, 0}, {0, 0, 0, 0}, false, false},
+        {"samples, output port still opening", {0, 0, 0, 0}, {5, 0, 0, 0}, true, true},
+        {"samples handed, first telegram not out", {0, 0, 0, 0}, {5, 5, 0, 0}, false, false},
+        {"first telegram out", {5, 5, 0, 0}, {9, 9, 2, 2}, true, true},
+        {"flowing", {9, 9, 2, 2}, {20, 20, 13, 13}, true, true},
+        {"nobody reads: dropped at once", {20, 20, 13, 13}, {30, 30, 23, 13}, true, true},
+        {"sensor silent", {30, 30, 23, 13}, {30, 30, 23, 13}, true, false},
+        {"write never returns: handed, none answered",
+         {30, 30, 23, 13},
+         {50, 50, 23, 13},
+         true,
+         false},
+        {"no output holds a port", {50, 50, 23, 13}, {70, 50, 23, 13}, true, true},
+        {"telegrams without samples", {70, 50, 23, 13}, {70, 50, 30, 20}, true, false},
     };
     for (const Case& c : cases) {
         const auto verdict = CServiceWatchdog::Judge(c.before, c.now);
@@ -118,7 +124,7 @@ void Flow(int samples, int sent) {
         CServiceActivity::AttitudeHanded();
     }
     for (int i = 0; i < sent; ++i) {
-        CServiceActivity::TelegramSent();
+        CServiceActivity::TelegramAnswered(true);
     }
 }
 

@@ -5,8 +5,9 @@
 //
 // Each look compares the data path's counts (CServiceActivity) with the previous look:
 // - samples must have arrived;
-// - when attitudes were handed to an output that holds a port, a telegram must have left
-//   (an output whose writes all stall counts as stuck);
+// - when attitudes were handed to an output that holds a port, its port must have answered
+//   a send: taken the telegram, or dropped it at once because the line is behind (a virtual
+//   port nobody reads). An output whose write never returns counts as stuck;
 // - with no output holding a port (telegrams "None", or no port), samples alone suffice.
 // Ready: at the first telegram sent, or at a look where samples flowed and no output holds
 // a port.

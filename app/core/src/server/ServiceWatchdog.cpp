@@ -13,9 +13,9 @@ CServiceWatchdog::Verdict CServiceWatchdog::Judge(const CServiceActivity::Counts
                                                   const CServiceActivity::Counts& now) {
     const bool samples = now.samples > before.samples;
     const bool handed = now.handed > before.handed;
-    const bool sent = now.telegrams > before.telegrams;
+    const bool answered = now.answered > before.answered;
     Verdict verdict;
-    verdict.alive = samples && (!handed || sent);
+    verdict.alive = samples && (!handed || answered);
     verdict.ready = now.telegrams > 0 || (samples && !handed);
     return verdict;
 }

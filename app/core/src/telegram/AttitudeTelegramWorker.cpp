@@ -85,7 +85,5 @@ void CAttitudeTelegramWorker::Send(EKind kind, const Attitude& a) {
     }
     m_telegram.SetText(text, length);  // within the reserved room: no allocation
     // A dropped or failed send is not retried.
-    if (m_pPort->SendTelegram(&m_telegram, 0) != FALSE) {
-        CServiceActivity::TelegramSent();
-    }
+    CServiceActivity::TelegramAnswered(m_pPort->SendTelegram(&m_telegram, 0) != FALSE);
 }
