@@ -6,7 +6,7 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxml2-dev libxslt1-dev
           clang libclang-rt-14-dev  # clang and its libFuzzer runtime: the fuzz targets
           dpkg-dev file             # the Debian package (dpkg-shlibdeps)
           libsystemd-dev            # readiness and watchdog notifications (sd_notify)
-          gpsd stress-ng)           # the latency benchmark's peer relay and its load
+          gpsd)                     # the latency benchmark's peer relay
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
