@@ -39,6 +39,7 @@
 #include "interfaces/ErrorLog.h"
 #include "mtobj/MTObj.h"
 #include "mtobj/VesselMotion.h"
+#include "platform/Paths.h"
 #include "platform/Scheduling.h"
 #include "platform/Sync.h"
 
@@ -72,9 +73,8 @@ struct LinkOnSimulator {
     // ports nobody reads) or with no outputs at all.
     explicit LinkOnSimulator(bool withWorkers) {
         CoInitialize(nullptr);
-        CXsensModule::SetTelegramOutputFactory(withWorkers ? DefaultTelegramOutputFactory()
-                                                           : TelegramOutputFactory{});
-        link = std::make_unique<CXsensModule>();
+        link = std::make_unique<CXsensModule>(
+            nullptr, 2, withWorkers ? DefaultTelegramOutputFactory() : TelegramOutputFactory{});
         link->Initialise();
         CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
         link->AdviseSink(sink, &cookie);
@@ -92,7 +92,6 @@ struct LinkOnSimulator {
         link->UnadviseSink(cookie);
         sim.Release();
         link.reset();
-        CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
         CoUninitialize();
     }
     std::unique_ptr<CXsensModule> link;
@@ -367,7 +366,6 @@ struct WireMeasurement {
 WireMeasurement MeasureWire(std::int16_t rate, bool secondOutput, double seconds) {
     WireMeasurement result;
     CoInitialize(nullptr);
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     auto link = std::make_unique<CXsensModule>();
     if (!link->Initialise()) {
         result.error = "no sensor";
@@ -619,8 +617,7 @@ void BM_GpsdRelayHdt(benchmark::State& state) {
         ::chmod(slave.c_str(), 0666);  // gpsd, started as root, reads it as its own user
         const int port = 20000 + static_cast<int>(::getpid() % 20000);
         const std::string portText = std::to_string(port);
-        const std::string socketPath =
-            std::string(std::getenv("XDG_RUNTIME_DIR")) + "/gpsd-" + portText + ".sock";
+        const std::string socketPath = platform::RuntimeFolder() + "/gpsd-" + portText + ".sock";
         const pid_t daemon = fork();
         if (daemon == 0) {
             const int null = ::open("/dev/null", O_RDWR);

@@ -132,7 +132,6 @@ CTavimoDlg::~CTavimoDlg() {
         SaveSettings();
         if (m_pXsensModule != nullptr) {
             m_pXsensModule->UnadviseSink(m_dwSinkCookie);
-            g_pSensorDataHandler = nullptr;
             delete m_pXsensModule;
             m_pXsensModule = nullptr;
         }
@@ -223,7 +222,7 @@ BOOL CTavimoDlg::OnInitDialog() {
         PostQuit(1);
         return TRUE;
     }
-    g_pSensorDataHandler = m_pXsensModule;
+    // The sensor link has published itself for the sink (it withdraws when deleted).
     m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
     m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
 

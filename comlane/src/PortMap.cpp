@@ -1,11 +1,10 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 
 #include "comlane/SerialDevice.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 
 namespace comlane {
@@ -135,11 +134,7 @@ bool CPortMap::Unmap(const std::string& name) {
 }
 
 std::string CPortMap::PortsFolder() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime != nullptr && *runtime != '\0') {
-        return std::string(runtime) + "/tavimo/ports";
-    }
-    return "/tmp/tavimo-" + std::to_string(getuid()) + "/ports";
+    return platform::RuntimeFolder() + "/ports";
 }
 
 std::string CPortMap::LinkPath(const std::string& name) {

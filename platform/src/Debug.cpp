@@ -5,14 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Paths.h"
+
 namespace {
 std::atomic<int> g_debugOutput{-1};  // -1 not read yet, 0 off, 1 on
 
 bool DebugOutputEnabled() {
     int value = g_debugOutput.load(std::memory_order_relaxed);
     if (value < 0) {
-        const char* env = std::getenv("TAVIMO_DEBUG");
-        value = (env != nullptr && std::strcmp(env, "1") == 0) ? 1 : 0;
+        value = platform::EnvironmentSwitch("TAVIMO_DEBUG") ? 1 : 0;
         g_debugOutput.store(value, std::memory_order_relaxed);
     }
     return value == 1;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 
 struct RegKeyHandle {
@@ -32,18 +33,10 @@ sqlite3* g_db = nullptr;
 bool g_failed = false;  // opening failed once: stay failed until RegistryClose
 
 std::string DatabasePath() {
-    if (const char* env = std::getenv("TAVIMO_REGISTRY"); env != nullptr && *env != '\0') {
-        return env;
+    if (auto env = platform::EnvironmentValue("TAVIMO_REGISTRY"); env && !env->empty()) {
+        return *env;
     }
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        base = std::string(home) + "/.config";
-    } else {
-        base = "/tmp";
-    }
-    return base + "/tavimo/registry.sqlite3";
+    return platform::ConfigFolder() + "/registry.sqlite3";
 }
 
 bool Exec(const char* sql) {

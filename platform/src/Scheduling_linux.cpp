@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/Paths.h"
 #include "platform/Scheduling.h"
 
 namespace platform {
@@ -27,8 +28,7 @@ int SystemSchedulerCall(int policy, int priority) {
 std::atomic<SchedulerCall> g_call{&SystemSchedulerCall};
 
 bool TurnedOffByEnvironment() {
-    const char* text = std::getenv("TAVIMO_REALTIME");
-    return text != nullptr && std::strcmp(text, "0") == 0;
+    return platform::EnvironmentValue("TAVIMO_REALTIME") == "0";
 }
 
 // The memory is locked only where the process may grow without limit afterwards: with a

@@ -1,15 +1,15 @@
 #include <systemd/sd-daemon.h>
 
 #include <cstdint>
-#include <cstdlib>
 
+#include "platform/Paths.h"
 #include "platform/ServiceManager.h"
 
 namespace platform {
 
 bool ServiceManagerListening() {
-    const char* socket = std::getenv("NOTIFY_SOCKET");
-    return socket != nullptr && socket[0] != '\0';
+    const auto socket = EnvironmentValue("NOTIFY_SOCKET");
+    return socket && !socket->empty();
 }
 
 bool NotifyServiceManager(const char* state) {

@@ -132,6 +132,13 @@ public:
     }
     void SetTelegramType(int type) override { Note("SetTelegramType " + std::to_string(type)); }
     int Tag() const { return m_tag; }
+    // Attitude outputs that record into the journal (tag 1), no sensor-side port worker.
+    static TelegramOutputFactory Factory(Journal& journal) {
+        return {[&journal](int, short, unsigned) {
+                    return std::make_unique<RecordingOutput>(journal, 1);
+                },
+                nullptr};
+    }
 
 private:
     bool Note(const std::string& call) {

@@ -99,7 +99,6 @@ TEST(SensorToTelegramTest, TelegramsFollowTheSensorsTrueAttitude) {
     CRecordingMessageTarget messages;
     AfxSetMainWnd(&messages);
     sensor_test::PromptRecorder prompts;
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     {
         CXsensModule link;
         ASSERT_TRUE(link.Initialise());
@@ -159,7 +158,6 @@ TEST(SensorToTelegramTest, TelegramsFollowTheSensorsTrueAttitude) {
         EXPECT_GT(tss1, 5);
         EXPECT_EQ(prd, 20);
     }
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     EXPECT_EQ(messages.Pending(), 0U);
     AfxSetMainWnd(nullptr);
     CoUninitialize();

@@ -40,9 +40,10 @@ protected:
     void SetUp() override {
         CoInitialize(nullptr);
         AfxSetMainWnd(&messages);
-        CXsensModule::SetTelegramOutputFactory(
-            {[this](int, short, unsigned) { return Make(); }, [this] { return Make(); }});
-        link = std::make_unique<CXsensModule>(nullptr, m_mode);
+        link = std::make_unique<CXsensModule>(
+            nullptr, m_mode,
+            TelegramOutputFactory{[this](int, short, unsigned) { return Make(); },
+                                  [this] { return Make(); }});
         ASSERT_TRUE(link->Initialise());
         ASSERT_EQ(CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown,
                                                      reinterpret_cast<void**>(&sink)),
@@ -63,7 +64,6 @@ protected:
         }
         sim.Release();
         link.reset();
-        CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
         AfxSetMainWnd(nullptr);
         CoUninitialize();
     }
@@ -199,8 +199,7 @@ TEST_F(SensorLinkTest, AttitudesReachEveryWorkerInIdOrder) {
 }
 
 TEST_F(SensorLinkTest, WithoutWorkersTheMapStillHandsOutIds) {
-    CXsensModule::SetTelegramOutputFactory({});
-    CXsensModule bare;
+    CXsensModule bare(nullptr, 2, {});
     const int id = bare.AddTelegramWorker(2, 2, 115200);
     EXPECT_FALSE(bare.ModifyTelegramWorker(id, 3, 2, 9600));
     EXPECT_TRUE(bare.RemoveTelegramWorker(id));
@@ -435,11 +434,8 @@ TEST(SensorLinkLiveTest, AttitudesFollowTheSensorsTrueMotion) {
         }
         ++checked;
     };
-    CXsensModule::SetTelegramOutputFactory(
-        {[&](int, short, unsigned) { return std::make_unique<RecordingOutput>(journal, 1); },
-         nullptr});
     {
-        CXsensModule link;
+        CXsensModule link(nullptr, 2, RecordingOutput::Factory(journal));
         ASSERT_TRUE(link.Initialise());
         CComPtr<IUnknown> sink;
         CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
@@ -460,7 +456,6 @@ TEST(SensorLinkLiveTest, AttitudesFollowTheSensorsTrueMotion) {
         link.UnadviseSink(cookie);
         sim.Release();
     }
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     EXPECT_GE(checked.load(), 40);
     EXPECT_EQ(wrong.load(), 0) << firstWrong;
     EXPECT_EQ(messages.Pending(), 0U);  // a live sensor is never reported silent
@@ -477,11 +472,8 @@ TEST(SensorLinkLiveTest, ASilentSensorIsReconnectedByTheWindowsAnswer) {
     CRecordingMessageTarget messages;
     AfxSetMainWnd(&messages);
     RecordingOutput::Journal journal;
-    CXsensModule::SetTelegramOutputFactory(
-        {[&](int, short, unsigned) { return std::make_unique<RecordingOutput>(journal, 1); },
-         nullptr});
     {
-        CXsensModule link;
+        CXsensModule link(nullptr, 2, RecordingOutput::Factory(journal));
         ASSERT_TRUE(link.Initialise());
         CComPtr<IUnknown> sink;
         CMotionTrackerSink::CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&sink));
@@ -512,7 +504,6 @@ TEST(SensorLinkLiveTest, ASilentSensorIsReconnectedByTheWindowsAnswer) {
         link.StopSensor();
         link.UnadviseSink(cookie);
     }
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     AfxSetMainWnd(nullptr);
     CoUninitialize();
 }

@@ -127,7 +127,6 @@ int RunModule() {
     std::printf("soak module: %s\n", platform::SetUpRealTime().text.c_str());
     std::fflush(stdout);
     CoInitialize(nullptr);
-    CXsensModule::SetTelegramOutputFactory(DefaultTelegramOutputFactory());
     auto link = std::make_unique<CXsensModule>();
     if (!link->Initialise()) {
         std::fprintf(stderr, "soak module: no sensor\n");

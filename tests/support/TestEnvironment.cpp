@@ -61,4 +61,25 @@ std::string OutputDir() {
     std::filesystem::create_directories(dir);
     return dir;
 }
+
+namespace {
+void Put(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(name.c_str());
+    }
+}
+}  // namespace
+
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : m_name(name) {
+    if (const char* old = getenv(name); old != nullptr) {
+        m_saved = old;
+    }
+    Put(m_name, value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    Put(m_name, m_saved);
+}
 }  // namespace tavimo_test

@@ -1,6 +1,7 @@
 // What every test process shares: a private home under a temporary folder.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tavimo_test {
@@ -9,4 +10,18 @@ extern std::string g_root;
 std::string TempRoot();
 // A folder for artefacts a person looks at (screenshots, reports).
 std::string OutputDir();
+
+// Sets (or, with nothing, unsets) an environment variable for one scope and puts the old
+// value back when it ends.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_saved;
+};
 }  // namespace tavimo_test

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "interfaces/ErrorLog.h"
+#include "platform/Paths.h"
 
 namespace {
 std::mutex g_mutex;
@@ -22,21 +23,10 @@ std::string g_applicationName = "Tavimo";
 bool TraceAll() {
     int v = g_traceAll.load(std::memory_order_relaxed);
     if (v < 0) {
-        const char* env = std::getenv("TAVIMO_TRACE");
-        v = (env != nullptr && std::strcmp(env, "1") == 0) ? 1 : 0;
+        v = platform::EnvironmentSwitch("TAVIMO_TRACE") ? 1 : 0;
         g_traceAll.store(v, std::memory_order_relaxed);
     }
     return v == 1;
-}
-
-std::string StateFolder() {
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg != '\0') {
-        return std::string(xdg) + "/tavimo";
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return std::string(home) + "/.local/state/tavimo";
-    }
-    return "/tmp/tavimo";
 }
 
 spdlog::logger* Logger() {
@@ -182,6 +172,6 @@ void RefreshTraceSettings() {
 }
 
 std::string TraceFilePath() {
-    return StateFolder() + "/Tavimo.log";
+    return platform::StateFolder() + "/Tavimo.log";
 }
 }  // namespace faultbook

@@ -3,35 +3,17 @@
 #include "logmill/Logmill.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+
+#include "platform/Paths.h"
 
 namespace logmill {
 namespace {
 
 // ---- The store -------------------------------------------------------------------------
-
-bool MakeFolders(const std::string& path) {
-    for (std::size_t pos = 1; pos != std::string::npos; pos = path.find('/', pos + 1)) {
-        const std::string part = path.substr(0, pos);
-        if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-std::string DataFolder() {
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != '\0') {
-        return std::string(data) + "/tavimo";
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "/tmp") + "/.local/share/tavimo";
-}
 
 class CAlarmStore {
 public:
@@ -46,7 +28,7 @@ public:
         if (m_db != nullptr) {
             return true;
         }
-        if (!MakeFolders(DataFolder())) {
+        if (!platform::MakeFolders(platform::DataFolder())) {
             return false;
         }
         sqlite3* db = nullptr;
@@ -151,8 +133,9 @@ public:
     }
 
     LM_RESERVED(7)
-    LM_RESERVED(8) LM_RESERVED(9) LM_RESERVED(10) LM_RESERVED(11) LM_RESERVED(12)
-        LM_RESERVED(13) HRESULT Raise(std::int64_t* sequence) override {
+    LM_RESERVED(8)
+    LM_RESERVED(9) LM_RESERVED(10) LM_RESERVED(11) LM_RESERVED(12) LM_RESERVED(13) HRESULT
+        Raise(std::int64_t* sequence) override {
         if (sequence == nullptr) {
             return E_POINTER;
         }
@@ -182,9 +165,9 @@ public:
         return S_OK;
     }
     LM_RESERVED(23)
-    LM_RESERVED(24) LM_RESERVED(25) LM_RESERVED(26) LM_RESERVED(27) LM_RESERVED(28) LM_RESERVED(29)
-        LM_RESERVED(30) LM_RESERVED(31) LM_RESERVED(32) HRESULT
-        SetCategory(LONG category) override {
+    LM_RESERVED(24)
+    LM_RESERVED(25) LM_RESERVED(26) LM_RESERVED(27) LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30)
+        LM_RESERVED(31) LM_RESERVED(32) HRESULT SetCategory(LONG category) override {
         m_alarm.category = category;
         return S_OK;
     }
@@ -203,7 +186,8 @@ public:
         return S_OK;
     }
     LM_RESERVED(42)
-    LM_RESERVED(43) LM_RESERVED(44) LM_RESERVED(45) LM_RESERVED(46) HRESULT
+    LM_RESERVED(43)
+    LM_RESERVED(44) LM_RESERVED(45) LM_RESERVED(46) HRESULT
         SetAcknowledge(VARIANT_BOOL flag) override {
         m_alarm.acknowledge = flag != VARIANT_FALSE;
         return S_OK;
@@ -242,8 +226,9 @@ public:
         return m_store->Open() ? S_OK : E_FAIL;
     }
     LM_RESERVED(14)
-    LM_RESERVED(15) LM_RESERVED(16) LM_RESERVED(17) LM_RESERVED(18) LM_RESERVED(19) LM_RESERVED(20)
-        LM_RESERVED(21) LM_RESERVED(22) LM_RESERVED(23) HRESULT
+    LM_RESERVED(15)
+    LM_RESERVED(16) LM_RESERVED(17) LM_RESERVED(18) LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21)
+        LM_RESERVED(22) LM_RESERVED(23) HRESULT
         CreateAlarm(GUID alarmClass, IUnknown** alarm) override {
         if (alarm == nullptr) {
             return E_POINTER;
@@ -287,7 +272,7 @@ const bool g_registered = [] {
 }  // namespace
 
 std::string AlarmStorePath() {
-    return DataFolder() + "/alarms.sqlite3";
+    return platform::DataFolder() + "/alarms.sqlite3";
 }
 
 std::vector<StoredAlarm> ReadAlarms() {

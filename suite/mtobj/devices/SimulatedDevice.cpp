@@ -10,6 +10,7 @@
 
 #include "mtobj/SensorDevice.h"
 #include "mtobj/VesselMotion.h"
+#include "platform/Paths.h"
 
 namespace mtobj {
 namespace {
@@ -21,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 // instead: samples then come at most every n ms (16 gives about 60 data events a second,
 // which costs fewer wake-ups at the price of up to n ms of age). Read at every start.
 double BatchMsFromEnvironment() {
-    const char* text = std::getenv("TAVIMO_SIMULATED_SENSOR_BATCH_MS");
+    const auto value = platform::EnvironmentValue("TAVIMO_SIMULATED_SENSOR_BATCH_MS");
+    const char* text = value ? value->c_str() : nullptr;
     char* end = nullptr;
     const double ms = text != nullptr ? std::strtod(text, &end) : 0.0;
     if (text == nullptr || end == text || *end != '\0' || !(ms > 0)) {
@@ -36,7 +38,8 @@ double BatchMsFromEnvironment() {
 // Reconnecting does not bring it back.
 std::optional<Clock::time_point> SilentFrom() {
     static const std::optional<Clock::time_point> from = []() -> std::optional<Clock::time_point> {
-        const char* text = std::getenv("TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS");
+        const auto value = platform::EnvironmentValue("TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS");
+        const char* text = value ? value->c_str() : nullptr;
         char* end = nullptr;
         const long ms = text != nullptr ? std::strtol(text, &end, 10) : -1;
         if (text == nullptr || end == text || *end != '\0' || ms < 0) {

@@ -25,6 +25,9 @@ public:
     explicit CXsensModule(void* unused = nullptr);
     // The program runs in mode 2 (rotation matrix); tests also drive modes 0, 1 and 3.
     CXsensModule(void* unused, std::uint16_t outputMode);
+    // With the telegram workers the factory makes (the two constructors above use
+    // DefaultTelegramOutputFactory(); an empty factory makes no workers).
+    CXsensModule(void* unused, std::uint16_t outputMode, TelegramOutputFactory outputs);
     ~CXsensModule() override;
     CXsensModule(const CXsensModule&) = delete;
     CXsensModule& operator=(const CXsensModule&) = delete;
@@ -79,10 +82,6 @@ public:
     // The latest rotation matrix m0..m8 (the 3-D view draws it).
     std::array<float, 9> GetRotationMatrix() const;
 
-    // Where the telegram workers come from (process-wide; DefaultTelegramOutputFactory()
-    // unless a test sets its own).
-    static void SetTelegramOutputFactory(TelegramOutputFactory factory);
-
     // The rules that turn a stored orientation into pitch, roll and heading (degrees).
     static void AnglesFromMatrix(const float m[9], float& pitch, float& roll, float& heading);
     static void AnglesFromQuaternion(const Quaternion& q, float& pitch, float& roll,
@@ -105,6 +104,7 @@ private:
     mutable CErrorLog m_log;
     std::atomic<bool> m_bSmoothing{false};
     std::atomic<float> m_fMagneticVariation{0.0F};
+    const TelegramOutputFactory m_outputs;  // where the telegram workers come from
     CCriticalSection m_workerLock;  // the worker map: changed by the window, read by the data path
     std::map<int, std::unique_ptr<ITelegramOutput>> m_telegramWorkers;
     std::unique_ptr<ITelegramOutput> m_sensorPortWorker;

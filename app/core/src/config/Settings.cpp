@@ -19,6 +19,7 @@
 #include "app/Config.h"
 #include "app/ConfigKeys.h"
 #include "interfaces/ErrorLog.h"
+#include "platform/Paths.h"
 #include "utilon/CommandLineInfoEx.h"
 
 namespace tavimo_config {
@@ -121,14 +122,7 @@ const char* CTavimoSettingsStore::DefaultConfiguration() {
 }
 
 std::string CTavimoSettingsStore::DefaultLogFolder() {
-    // Only an absolute XDG_DATA_HOME counts, as the XDG base directory rules say.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-        return std::string(xdg) + "/tavimo";
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        return std::string(home) + "/.local/share/tavimo";
-    }
-    return "/tmp/tavimo";
+    return platform::DataFolder();
 }
 
 bool CTavimoSettingsStore::ParseFlag(const std::string& text) {

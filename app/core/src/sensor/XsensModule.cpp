@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <numbers>
+#include <utility>
 
 #include "app/ServiceActivity.h"
 #include "interfaces/Tickwise.h"
@@ -26,18 +26,6 @@ constexpr double kBitsPerSample = 270.0;
 constexpr int kMaxArraysPerEvent = 65536;
 // What CoCreateInstance is asked for: in-process, local and remote server.
 constexpr DWORD kTrackerContext = 21;
-
-std::mutex g_factoryMutex;
-
-TelegramOutputFactory& Factory() {
-    static TelegramOutputFactory factory = DefaultTelegramOutputFactory();
-    return factory;
-}
-
-TelegramOutputFactory CurrentFactory() {
-    std::lock_guard lock(g_factoryMutex);
-    return Factory();
-}
 
 std::size_t ValuesNeeded(std::uint16_t mode) {
     switch (mode) {
@@ -62,17 +50,20 @@ double LatencyFor(long baud) {
 
 CXsensModule::CXsensModule(void* unused) : CXsensModule(unused, 2) {}
 
-CXsensModule::CXsensModule(void*, std::uint16_t outputMode) : m_nOutputMode(outputMode) {
+CXsensModule::CXsensModule(void* unused, std::uint16_t outputMode)
+    : CXsensModule(unused, outputMode, DefaultTelegramOutputFactory()) {}
+
+CXsensModule::CXsensModule(void*, std::uint16_t outputMode, TelegramOutputFactory outputs)
+    : m_outputs(std::move(outputs)), m_nOutputMode(outputMode) {
     m_log.SetApplicationName("Tavimo App");
     m_log.SetModuleName("Tavimo");
     m_log.SetObjectName("CXsensModule");
     m_log.EnableTrace(false);
     m_log.Trace("CXsensModule");
     m_sampleBuffer.SetCapacity(static_cast<std::uint32_t>(20000 * 0.025));
-    const TelegramOutputFactory factory = CurrentFactory();
-    if (factory.sensorPort) {
+    if (m_outputs.sensorPort) {
         try {
-            m_sensorPortWorker = factory.sensorPort();
+            m_sensorPortWorker = m_outputs.sensorPort();
         } catch (const std::bad_alloc&) {
             m_sensorPortWorker.reset();
         }
@@ -83,7 +74,8 @@ CXsensModule::CXsensModule(void*, std::uint16_t outputMode) : m_nOutputMode(outp
             m_log.LogError(E_OUTOFMEMORY, "CXsensModule()");
         }
     }
-    // The sink reaches the one sensor link of the process through the global.
+    // The sink reaches the one sensor link of the process through the global: the link
+    // publishes itself for its lifetime, and nobody else writes it.
     CSensorDataHandler* none = nullptr;
     g_pSensorDataHandler.compare_exchange_strong(none, this);
     m_log.Trace("CXsensModule()", "Constructor done OK");
@@ -120,11 +112,6 @@ CXsensModule::~CXsensModule() {
     if (m_eulerLogFile.is_open()) {
         m_eulerLogFile.close();
     }
-}
-
-void CXsensModule::SetTelegramOutputFactory(TelegramOutputFactory factory) {
-    std::lock_guard lock(g_factoryMutex);
-    Factory() = std::move(factory);
 }
 
 // ---- Sensor object -------------------------------------------------------------------------
@@ -700,11 +687,10 @@ bool CXsensModule::GetOrientationData(double time, float& pitch, float& roll, fl
 // ----------------------------------------------------------------------------
 
 int CXsensModule::AddTelegramWorker(int type, short port, unsigned baud) {
-    const TelegramOutputFactory factory = CurrentFactory();
     std::unique_ptr<ITelegramOutput> worker;
-    if (factory.attitude) {
+    if (m_outputs.attitude) {
         try {
-            worker = factory.attitude(type, port, baud);
+            worker = m_outputs.attitude(type, port, baud);
         } catch (const std::bad_alloc&) {
             worker.reset();
         }

@@ -1,0 +1,97 @@
+#include "platform/Paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "TestSupport.h"
+
+using tavimo_test::ScopedEnv;
+
+namespace {
+
+const std::string kUserTmp = "/tmp/tavimo-" + std::to_string(getuid());
+
+struct BaseFolder {
+    const char* variable;
+    std::string (*folder)();
+    const char* underHome;    // below $HOME when the variable does not count
+    const char* withoutHome;  // below the user's /tmp folder when neither counts
+};
+
+const BaseFolder kBaseFolders[] = {
+    {"XDG_CONFIG_HOME", platform::ConfigFolder, "/.config/tavimo", "/config"},
+    {"XDG_DATA_HOME", platform::DataFolder, "/.local/share/tavimo", "/data"},
+    {"XDG_STATE_HOME", platform::StateFolder, "/.local/state/tavimo", "/state"},
+};
+
+TEST(PathsTest, EachBaseFolderFollowsTheOneRule) {
+    for (const BaseFolder& base : kBaseFolders) {
+        SCOPED_TRACE(base.variable);
+        ScopedEnv home("HOME", "/home/surveyor");
+        {
+            ScopedEnv xdg(base.variable, "/srv/vessel");
+            EXPECT_EQ(base.folder(), "/srv/vessel/tavimo");
+        }
+        for (const char* ignored : {"relative/folder", "", "~/dot"}) {
+            ScopedEnv xdg(base.variable, ignored);
+            EXPECT_EQ(base.folder(), std::string("/home/surveyor") + base.underHome) << ignored;
+        }
+        ScopedEnv xdg(base.variable, std::nullopt);
+        EXPECT_EQ(base.folder(), std::string("/home/surveyor") + base.underHome);
+        for (const std::optional<std::string>& noHome :
+             {std::optional<std::string>(), std::optional<std::string>("home/relative")}) {
+            ScopedEnv unusable("HOME", noHome);
+            EXPECT_EQ(base.folder(), kUserTmp + base.withoutHome);
+        }
+    }
+}
+
+TEST(PathsTest, RuntimeFolderFallsBackToAFolderNamingTheUser) {
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
+        EXPECT_EQ(platform::RuntimeFolder(), "/run/user/4242/tavimo");
+    }
+    for (const std::optional<std::string>& ignored :
+         {std::optional<std::string>(), std::optional<std::string>("run/user")}) {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", ignored);
+        ScopedEnv home("HOME", "/home/surveyor");  // the home plays no part here
+        EXPECT_EQ(platform::RuntimeFolder(), kUserTmp);
+    }
+}
+
+TEST(PathsTest, EnvironmentValuesAndSwitches) {
+    ScopedEnv set("TAVIMO_PATHS_TEST", "1");
+    EXPECT_EQ(platform::EnvironmentValue("TAVIMO_PATHS_TEST"), "1");
+    EXPECT_TRUE(platform::EnvironmentSwitch("TAVIMO_PATHS_TEST"));
+    for (const char* off : {"0", "", "11", "yes"}) {
+        ScopedEnv other("TAVIMO_PATHS_TEST", off);
+        EXPECT_FALSE(platform::EnvironmentSwitch("TAVIMO_PATHS_TEST")) << off;
+    }
+    ScopedEnv empty("TAVIMO_PATHS_TEST", "");
+    EXPECT_EQ(platform::EnvironmentValue("TAVIMO_PATHS_TEST"), "");  // set but empty
+    ScopedEnv unset("TAVIMO_PATHS_TEST", std::nullopt);
+    EXPECT_FALSE(platform::EnvironmentValue("TAVIMO_PATHS_TEST").has_value());
+    EXPECT_FALSE(platform::EnvironmentSwitch("TAVIMO_PATHS_TEST"));
+}
+
+TEST(PathsTest, MakeFoldersCreatesPrivateParentsAndRefusesAFile) {
+    const std::string root = tavimo_test::TempRoot() + "/paths";
+    const std::string deep = root + "/a/b/c";
+    ASSERT_TRUE(platform::MakeFolders(deep));
+    EXPECT_TRUE(std::filesystem::is_directory(deep));
+    struct stat info {};
+    ASSERT_EQ(::stat((root + "/a").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700U);
+    EXPECT_TRUE(platform::MakeFolders(deep));  // already there
+    std::ofstream(root + "/file") << "x";
+    EXPECT_FALSE(platform::MakeFolders(root + "/file"));
+    EXPECT_FALSE(platform::MakeFolders(root + "/file/below"));
+    EXPECT_FALSE(platform::MakeFolders(""));
+}
+
+}  // namespace
