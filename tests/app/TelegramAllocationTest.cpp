@@ -6,9 +6,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include "app/AttitudeTelegramWorker.h"
@@ -16,24 +13,7 @@
 #include "interfaces/CommsManager.h"
 #include "interfaces/PortManager.h"
 
-// The replacement pairs malloc with free, which GCC cannot see through once inlined.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> g_allocations{0};
-}
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -90,10 +70,10 @@ TEST(TelegramSendAllocation, EveryTelegramTypeSendsWithoutAllocating) {
         const unsigned long sentBefore = worker.Port()->GetSentCount();
         for (int cycle = 0; cycle < 60; ++cycle) {
             const float heading = static_cast<float>(cycle) * 6.1F;  // texts of every length
-            const long before = g_allocations.load();
+            const long before = AllocationCount();
             worker.SetAttitude(cycle, -3.5F + cycle * 0.1F, 2.25F, heading, 1.5F);
             worker.SendTelegrams();
-            const long made = g_allocations.load() - before;
+            const long made = AllocationCount() - before;
             if (cycle >= 3) {  // after the first sends have set the path up
                 allocations += made;
             }
@@ -119,11 +99,11 @@ TEST(TelegramSendAllocation, ByteStuffedFramesGoOutWithoutAllocating) {
     long allocations = 0;
     for (int i = 0; i < 50; ++i) {
         const char payload[] = {'\x10', 'A', static_cast<char>('a' + i % 20), '\x10', 'Z'};
-        const long before = g_allocations.load();
+        const long before = AllocationCount();
         telegram.SetText(payload, sizeof(payload));
         ASSERT_TRUE(port->SendTelegram(&telegram, 0));
         if (i >= 3) {
-            allocations += g_allocations.load() - before;
+            allocations += AllocationCount() - before;
         }
         // DLE STX, five bytes with two DLE doubled, DLE ETX.
         EXPECT_EQ(far.Drain(11), 11U);

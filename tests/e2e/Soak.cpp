@@ -155,9 +155,15 @@ int RunModule() {
     CEvent settle;
     settle.Wait(1000);
     const CServiceActivity::Counts counts = CServiceActivity::Read();
-    std::printf("soak module: telegrams sent %llu of %llu attitudes handed to the outputs\n",
-                static_cast<unsigned long long>(counts.telegrams),
-                static_cast<unsigned long long>(counts.handed));
+    // Handed but not answered: a newer attitude came before the worker took the older one
+    // (it sends the newest); answered but not sent: dropped because the line was behind.
+    std::printf(
+        "soak module: telegrams sent %llu; attitudes handed to the outputs %llu, of which "
+        "%llu replaced by a newer one before they were sent and %llu dropped by a port\n",
+        static_cast<unsigned long long>(counts.telegrams),
+        static_cast<unsigned long long>(counts.handed),
+        static_cast<unsigned long long>(counts.handed - counts.answered),
+        static_cast<unsigned long long>(counts.answered - counts.telegrams));
     std::fflush(stdout);
     settle.Wait(2000);  // the reader takes what is still on the ports
     link->UnadviseSink(cookie);
