@@ -137,3 +137,28 @@ DWORD WaitForMultipleObjects(const std::vector<CEvent*>& events, DWORD timeoutMs
         }
     }
 }
+
+CCriticalSection::CCriticalSection() {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&m_mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+CCriticalSection::~CCriticalSection() {
+    pthread_mutex_destroy(&m_mutex);
+}
+
+void CCriticalSection::Lock() {
+    pthread_mutex_lock(&m_mutex);
+}
+
+void CCriticalSection::Unlock() {
+    pthread_mutex_unlock(&m_mutex);
+}
+
+bool CCriticalSection::TryLock() {
+    return pthread_mutex_trylock(&m_mutex) == 0;
+}

@@ -7,8 +7,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/BaseThread.h"
 #include "platform/Scheduling.h"
@@ -166,6 +171,72 @@ TEST_F(SchedulingTest, ReportMatchesThePolicyTheThreadsGet) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The kernel's priority of a thread of this process (field 18 of its stat line): 20 for a
+// normal thread at nice 0, -1 - p for SCHED_FIFO priority p, boosted ones included.
+int KernelPriority(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 18 && fields >> field; ++i) {
+        if (i == 18) {
+            return std::stoi(field);
+        }
+    }
+    return 0;
+}
+
+// A normal thread holding a critical section that a real-time thread waits for runs at the
+// waiter's priority until it lets go (no priority inversion through the window's thread).
+TEST(CriticalSectionPriorityTest, AHolderInheritsTheRealTimeWaitersPriority) {
+    const int callerPriority = KernelPriority(static_cast<pid_t>(::gettid()));
+    CCriticalSection section;
+    CEvent held{true, false}, release{true, false}, waiterReady{true, false};
+    std::atomic<pid_t> holderTid{0};
+    std::atomic<bool> waiterGotIt{false};
+    std::thread holder([&] {
+        holderTid = static_cast<pid_t>(::gettid());
+        CSingleLock lock(section);
+        held.Set();
+        release.Wait(10000);
+    });
+    ASSERT_TRUE(held.Wait(10000));
+    bool granted = false;
+    std::thread waiter([&] {
+        sched_param parameter{};
+        parameter.sched_priority = platform::kTimeCriticalPriority;
+        granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
+        waiterReady.Set();
+        if (granted) {
+            CSingleLock lock(section);
+            waiterGotIt = true;
+        }
+    });
+    ASSERT_TRUE(waiterReady.Wait(10000));
+    int boosted = KernelPriority(holderTid.load());
+    for (int i = 0; granted && i < 1000 && boosted != -1 - platform::kTimeCriticalPriority; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        boosted = KernelPriority(holderTid.load());
+    }
+    release.Set();
+    holder.join();
+    waiter.join();
+    if (!granted) {
+        GTEST_SKIP() << "real-time scheduling is not granted here";
+    }
+    EXPECT_EQ(boosted, -1 - platform::kTimeCriticalPriority);
+    EXPECT_TRUE(waiterGotIt.load());
+    EXPECT_EQ(KernelPriority(static_cast<pid_t>(::gettid())), callerPriority);  // untouched
 }
 
 }  // namespace
