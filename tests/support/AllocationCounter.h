@@ -18,16 +18,46 @@ inline long AllocationCount() {
     return AllocationCounter().load(std::memory_order_relaxed);
 }
 
-void* operator new(std::size_t size) {
+// Every ordinary form is replaced, so that each allocation is counted and every pair of new
+// and delete meets the same allocator.
+inline void* CountedAllocation(std::size_t size) noexcept {
     AllocationCounter().fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* operator new(std::size_t size) {
+    if (void* p = CountedAllocation(size)) {
         return p;
     }
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) {
+    if (void* p = CountedAllocation(size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return CountedAllocation(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return CountedAllocation(size);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
