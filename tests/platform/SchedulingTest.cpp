@@ -142,8 +142,12 @@ TEST_F(SchedulingTest, SystemRefusalWithoutRealTimeLimitFallsBackCleanly) {
             report.text.find("refused") == std::string::npos) {
             _exit(12);
         }
-        PolicyProbe worker(true);
-        _exit(worker.RunAndGetPolicy() == SCHED_OTHER ? 0 : 13);
+        int policy = -1;
+        {
+            PolicyProbe worker(true);  // joined before the child ends
+            policy = worker.RunAndGetPolicy();
+        }
+        _exit(policy == SCHED_OTHER ? 0 : 13);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -158,12 +162,14 @@ TEST_F(SchedulingTest, ReportMatchesThePolicyTheThreadsGet) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         const platform::SchedulingReport report = platform::SetUpRealTime();
-        PolicyProbe worker(true);
-        const int policy = worker.RunAndGetPolicy();
+        int policy = -1, priority = -1;
+        {
+            PolicyProbe worker(true);  // joined before the child ends
+            policy = worker.RunAndGetPolicy();
+            priority = worker.Priority();
+        }
         if (report.mode == platform::ESchedulingMode::RealTime) {
-            _exit(policy == SCHED_FIFO && worker.Priority() == platform::kTimeCriticalPriority
-                      ? 0
-                      : 20);
+            _exit(policy == SCHED_FIFO && priority == platform::kTimeCriticalPriority ? 0 : 20);
         }
         _exit(policy == SCHED_OTHER ? 0 : 21);
     }
