@@ -230,7 +230,7 @@ std::string PairKey(const mtobj::Attitude& attitude) {
 // Stamps each data event as the sensor fires it (advised before the sensor link's sink, so
 // it runs first) with the telegram pair its newest sample will give, the event's time and
 // the sample's true time (when the simulated sensor took it).
-class TimingSink final : public IMotionTrackerSink {
+class TimingSink final : public CDispatchBase<IMotionTrackerSink> {
     TAVIMO_COM_REFCOUNT()
 public:
     struct Stamp {
@@ -244,19 +244,7 @@ public:
         m_motion = std::make_unique<mtobj::VesselMotion>(seed);
     }
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTrackerSink) {
-            *object = static_cast<IMotionTrackerSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        return Query(iid, IID_IMotionTrackerSink, object);
     }
     HRESULT OnDataAvailable() override {
         const auto now = SteadyClock::now();

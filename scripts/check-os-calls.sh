@@ -16,7 +16,7 @@ calls='getenv|secure_getenv|setenv|unsetenv|open|openat|close|read|write|pread|p
 # and not another namespace's function ("std::filesystem::rename(").
 pattern="#[[:space:]]*include[[:space:]]*<(${headers})>|(^|[^A-Za-z0-9_.:>]|[^A-Za-z0-9_]::|std::)(${calls})[[:space:]]*\\("
 
-mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.hpp' '*.cc' '*.c' | grep -Ev "$allowed" || true)
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.hpp' '*.cc' '*.c' | grep -Ev "$allowed" || true)
 hits=$( ((${#files[@]})) && grep -nE "$pattern" "${files[@]}" | grep -vE '^[^:]+:[0-9]+:[[:space:]]*//' || true)
 
 if [ "${1:-}" = "--count" ]; then

@@ -18,6 +18,9 @@ run_suite() {  # dir, extra cmake args..., then ctest args after --
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "${ctest_args[@]}")
 }
 
+echo "== Operating-system calls =="
+scripts/check-os-calls.sh
+
 echo "== Tests =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 [ "${TAVIMO_TEST_QUICK:-0}" = "1" ] && exit 0

@@ -1,7 +1,5 @@
 #include "app/TavimoApp.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QTimer>
 #include <filesystem>

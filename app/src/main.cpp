@@ -1,8 +1,4 @@
 // Tavimo: tavimo [config.xml] [-Embedded] [-RegServer | -UnregServer]
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -16,38 +12,26 @@
 #include "interfaces/ErrorLog.h"
 #include "platform/CommandLine.h"
 #include "platform/Messages.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/Scheduling.h"
 
 namespace {
-int g_signalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
-}
-
 // SIGTERM (a service manager stopping the module), SIGINT and SIGHUP end the program
 // the way its Exit command does, so the settings are saved and the sensor is stopped.
 void InstallTerminationHandling(QApplication& app) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+    const int terminationSignals = platform::TerminationSignalDescriptor();
+    if (terminationSignals < 0) {
         return;
     }
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(
-        notifier, &QSocketNotifier::activated, [](QSocketDescriptor, QSocketNotifier::Type) {
-            char buffer[16];
-            [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], buffer, sizeof(buffer));
-            if (!PostMessage(AfxGetMainWnd(), WM_QUIT, 0, 0)) {
-                QApplication::quit();
-            }
-        });
-    struct sigaction action {};
-    action.sa_handler = OnTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        sigaction(sig, &action, nullptr);
-    }
+    auto* notifier = new QSocketNotifier(terminationSignals, QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated,
+                     [terminationSignals](QSocketDescriptor, QSocketNotifier::Type) {
+                         platform::DrainTerminationSignals(terminationSignals);
+                         if (!PostMessage(AfxGetMainWnd(), WM_QUIT, 0, 0)) {
+                             QApplication::quit();
+                         }
+                     });
 }
 
 // The offscreen platform says on every window that it cannot pass size hints on.
@@ -61,9 +45,9 @@ void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
 
 int main(int argc, char** argv) {
     // Without a display the module runs headless, as a service does.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
-        std::getenv("WAYLAND_DISPLAY") == nullptr) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!platform::EnvironmentValue("QT_QPA_PLATFORM") && !platform::EnvironmentValue("DISPLAY") &&
+        !platform::EnvironmentValue("WAYLAND_DISPLAY")) {
+        platform::SetEnvironmentValue("QT_QPA_PLATFORM", "offscreen");
     }
     qInstallMessageHandler(FilterQtMessages);
     std::vector<std::string> args(argv, argv + argc);

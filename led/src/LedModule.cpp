@@ -1,7 +1,5 @@
 // The control as a COM class: the object that containers create by ProgID, its class
 // registration in the process's class table, and the library's server entry points.
-#include <dlfcn.h>
-
 #include <QPointer>
 #include <atomic>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <mutex>
 
 #include "led/LedCtrl.h"
+#include "platform/Process.h"
 #include "platform/Registrar.h"
 #include "platform/Resources.h"
 
@@ -94,38 +93,21 @@ bool ArgToLong(const VARIANT* arg, long& value) {
         arg->value());
 }
 
-class CLedCtrlObject final : public ILedCtrl, public IControlWidget {
+class CLedCtrlObject final : public CDispatchBase<ILedCtrl>, public IControlWidget {
     TAVIMO_COM_REFCOUNT()
 public:
     CLedCtrlObject() : m_widget(new CLedCtrl) {}
     ~CLedCtrlObject() override { delete m_widget.data(); }
 
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
+        if (iid == IID_IControlWidget) {
+            return ComHandOut<IControlWidget>(this, object);
         }
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_ILedCtrl) {
-            *object = static_cast<ILedCtrl*>(this);
-        } else if (iid == IID_IControlWidget) {
-            *object = static_cast<IControlWidget*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return Query(iid, IID_ILedCtrl, object);
     }
 
     QWidget* GetWidget() override { return m_widget.data(); }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, const char** names, UINT count, DWORD, DISPID* ids) override {
         if (names == nullptr || ids == nullptr) {
             return E_POINTER;
@@ -145,7 +127,7 @@ public:
             auto it = members.find(name);
             ids[i] = it != members.end() ? it->second : -1;
             if (it == members.end()) {
-                hr = led::DISP_E_UNKNOWNNAME;
+                hr = DISP_E_UNKNOWNNAME;
             }
         }
         return hr;
@@ -159,10 +141,9 @@ public:
             case DISPID_LED_ACTIVECOLOR:
             case DISPID_LED_BACKGROUNDCOLOR: {
                 const bool active = id == DISPID_LED_ACTIVECOLOR;
-                if ((flags & led::DISPATCH_PROPERTYPUT) != 0) {
+                if ((flags & DISPATCH_PROPERTYPUT) != 0) {
                     if (!ArgToLong(arg, value)) {
-                        return arg == nullptr ? led::DISP_E_PARAMNOTFOUND
-                                              : led::DISP_E_TYPEMISMATCH;
+                        return arg == nullptr ? DISP_E_PARAMNOTFOUND : DISP_E_TYPEMISMATCH;
                     }
                     const auto colour = static_cast<COLORREF>(value);
                     return active ? put_ActiveColor(colour) : put_BackgroundColor(colour);
@@ -181,7 +162,7 @@ public:
             case DISPID_LED_SETFLASHING:
             case DISPID_LED_PULSE:
                 if (!ArgToLong(arg, value)) {
-                    return arg == nullptr ? led::DISP_E_PARAMNOTFOUND : led::DISP_E_TYPEMISMATCH;
+                    return arg == nullptr ? DISP_E_PARAMNOTFOUND : DISP_E_TYPEMISMATCH;
                 }
                 if (id == DISPID_LED_PULSE) {
                     return Pulse(static_cast<LONG>(value));
@@ -190,7 +171,7 @@ public:
                            ? SetActive(value != 0 ? VARIANT_TRUE : VARIANT_FALSE)
                            : SetFlashing(value != 0 ? VARIANT_TRUE : VARIANT_FALSE);
             default:
-                return led::DISP_E_MEMBERNOTFOUND;
+                return DISP_E_MEMBERNOTFOUND;
         }
     }
 
@@ -307,14 +288,7 @@ struct CLedClasses {
 const CLedClasses g_classes;
 
 std::string ModulePath() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&led::ModuleDirectory), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return {};
-    }
-    std::error_code ec;
-    const auto path = std::filesystem::canonical(info.dli_fname, ec);
-    return ec ? std::string(info.dli_fname) : path.string();
+    return platform::LoadedFileOf(reinterpret_cast<const void*>(&led::ModuleDirectory));
 }
 
 std::string TypeLibPath() {

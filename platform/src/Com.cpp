@@ -383,3 +383,25 @@ HRESULT VariantClear(VARIANT* v) {
     v->Clear();
     return S_OK;
 }
+
+CComLibraryClass::CComLibraryClass(REFCLSID clsid, const char* progId, ComCreator creator)
+    : m_clsid(clsid), m_progId(progId), m_creator(std::move(creator)) {
+    Register();
+}
+
+void CComLibraryClass::Register() {
+    std::lock_guard lock(m_mutex);
+    if (!m_registration.IsRegistered()) {
+        m_registration = CComClassRegistration(m_clsid, m_progId.c_str(), m_creator);
+    }
+}
+
+void CComLibraryClass::Unregister() {
+    std::lock_guard lock(m_mutex);
+    m_registration.Revoke();
+}
+
+bool CComLibraryClass::IsRegistered() const {
+    std::lock_guard lock(m_mutex);
+    return m_registration.IsRegistered();
+}

@@ -82,6 +82,10 @@ std::optional<std::string> EnvironmentValue(const char* name) {
     return std::nullopt;
 }
 
+void SetEnvironmentValue(const char* name, const std::string& value) {
+    ::setenv(name, value.c_str(), 1);
+}
+
 bool EnvironmentSwitch(const char* name) {
     return EnvironmentValue(name) == "1";
 }

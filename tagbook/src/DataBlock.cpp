@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "interfaces/Tickwise.h"
 #include "platform/Com.h"
@@ -54,6 +55,43 @@ public:
     ForwardGuard& operator=(const ForwardGuard&) = delete;
     bool TooDeep() const { return t_forwardDepth > kMaxForwardDepth; }
 };
+
+// One step of a path walk: counts the depth and holds the block's lock for the step,
+// unless the walk went too deep or the lock was not had within the time-out.
+class CWalkStep {
+public:
+    CWalkStep(const CDataBlock& block, double timeout) {
+        if (!m_guard.TooDeep()) {
+            m_lock.emplace(block, timeout);
+        }
+    }
+    bool IsLocked() const { return m_lock && m_lock->IsLocked(); }
+    void Unlock() {
+        if (m_lock) {
+            m_lock->Unlock();
+        }
+    }
+
+private:
+    ForwardGuard m_guard;
+    std::optional<CBlockLock> m_lock;
+};
+
+// The action's result under the block's lock; failed when the lock is not had in time.
+template <class Result, class Action>
+Result UnderLock(const CDataBlock& block, double timeout, Result failed, Action action) {
+    CBlockLock lock(block, timeout);
+    return lock.IsLocked() ? action() : failed;
+}
+
+// The action on the property the look-up finds, under the block's lock; FALSE when the
+// lock is not had in time or there is no such property.
+template <class Find, class Action>
+BOOL WithProperty(const CDataBlock& block, double timeout, Find find, Action action) {
+    CBlockLock lock(block, timeout);
+    CPropItem* item = lock.IsLocked() ? find() : nullptr;
+    return item != nullptr ? action(*item) : FALSE;
+}
 
 // The module a class property names in its qualifiers: entries module(configuration),
 // the "Release" one chosen; a text without parentheses is the module name itself.
@@ -470,11 +508,7 @@ CUnitsConversion* CDataBlock::FindUnits() {
 // Adding and removing properties
 
 BOOL CDataBlock::Add(const std::string& path, void* data, int type, double timeout) {
-    ForwardGuard guard;
-    if (guard.TooDeep()) {
-        return FALSE;
-    }
-    CBlockLock lock(*this, timeout);
+    CWalkStep lock(*this, timeout);
     if (!lock.IsLocked()) {
         return FALSE;
     }
@@ -523,52 +557,46 @@ BOOL CDataBlock::AddProperty(CPropItem* item, double timeout) {
 }
 
 BOOL CDataBlock::DeleteProperty(const std::string& name, double timeout) {
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    const auto it = m_mapProperties.find(name);
-    if (it == m_mapProperties.end()) {
-        return FALSE;
-    }
-    const UINT id = it->second->GetID();
-    if (const auto byID = m_mapPropertyIDs.find(id);
-        byID != m_mapPropertyIDs.end() && byID->second == it->second.get()) {
-        m_mapPropertyIDs.erase(byID);
-    }
-    m_listNames.erase(std::find(m_listNames.begin(), m_listNames.end(), name));
-    m_mapProperties.erase(it);
-    m_bModified = TRUE;
-    return TRUE;
+    return UnderLock(*this, timeout, FALSE, [&]() -> BOOL {
+        const auto it = m_mapProperties.find(name);
+        if (it == m_mapProperties.end()) {
+            return FALSE;
+        }
+        const UINT id = it->second->GetID();
+        if (const auto byID = m_mapPropertyIDs.find(id);
+            byID != m_mapPropertyIDs.end() && byID->second == it->second.get()) {
+            m_mapPropertyIDs.erase(byID);
+        }
+        m_listNames.erase(std::find(m_listNames.begin(), m_listNames.end(), name));
+        m_mapProperties.erase(it);
+        m_bModified = TRUE;
+        return TRUE;
+    });
 }
 
 BOOL CDataBlock::DeleteAllProperties(double timeout) {
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    m_mapPropertyIDs.clear();
-    m_listNames.clear();
-    m_mapProperties.clear();
-    m_bModified = TRUE;
-    return TRUE;
+    return UnderLock(*this, timeout, FALSE, [this]() -> BOOL {
+        m_mapPropertyIDs.clear();
+        m_listNames.clear();
+        m_mapProperties.clear();
+        m_bModified = TRUE;
+        return TRUE;
+    });
 }
 
 CPropItem* CDataBlock::GetProperty(const std::string& name, double timeout) {
-    CBlockLock lock(*this, timeout);
-    return lock.IsLocked() ? FindItem(name) : nullptr;
+    return UnderLock(*this, timeout, static_cast<CPropItem*>(nullptr),
+                     [&] { return FindItem(name); });
 }
 
 CPropItem* CDataBlock::GetPropertyByID(UINT id, double timeout) {
     if (!CPropItem::IsIDValid(id)) {
         return nullptr;
     }
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return nullptr;
-    }
-    const auto it = m_mapPropertyIDs.find(id);
-    return it != m_mapPropertyIDs.end() ? it->second : nullptr;
+    return UnderLock(*this, timeout, static_cast<CPropItem*>(nullptr), [&]() -> CPropItem* {
+        const auto it = m_mapPropertyIDs.find(id);
+        return it != m_mapPropertyIDs.end() ? it->second : nullptr;
+    });
 }
 
 BOOL CDataBlock::IsProperty(const std::string& name) {
@@ -733,11 +761,7 @@ BOOL CDataBlock::AddClassProperty(const std::string& name, const std::string& cl
 
 BOOL CDataBlock::Set(const std::string& path, void* data, int type, int addIfMissing,
                      double timeout) {
-    ForwardGuard guard;
-    if (guard.TooDeep()) {
-        return FALSE;
-    }
-    CBlockLock lock(*this, timeout);
+    CWalkStep lock(*this, timeout);
     if (!lock.IsLocked()) {
         return FALSE;
     }
@@ -823,11 +847,7 @@ void CDataBlock::OnPropertyChanged(const std::string& name) {
 }
 
 BOOL CDataBlock::Get(const std::string& path, void* data, int type, double timeout) {
-    ForwardGuard guard;
-    if (guard.TooDeep()) {
-        return FALSE;
-    }
-    CBlockLock lock(*this, timeout);
+    CWalkStep lock(*this, timeout);
     if (!lock.IsLocked()) {
         return FALSE;
     }
@@ -891,111 +911,94 @@ BOOL CDataBlock::OnGetProperty(const std::string& /*name*/, CPropItem* item, voi
 }
 
 BOOL CDataBlock::SetByID(CPropItem* item, void* data, int type, double timeout) {
-    if (item == nullptr) {
-        return FALSE;
-    }
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    return OnSetProperty(item->GetName(), item, data, type);
+    return WithProperty(
+        *this, timeout, [item] { return item; },
+        [&](CPropItem& found) { return OnSetProperty(found.GetName(), &found, data, type); });
 }
 
 BOOL CDataBlock::GetByID(CPropItem* item, void* data, int type, double timeout) {
     if (item == nullptr) {
         return FALSE;
     }
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    const BOOL ok = OnGetProperty(item->GetName(), item, data, type);
-    if (ok == 0) {
-        ORVEX_TRACE(4, "WARNING: CDataBlock[\"%s\"]::GetByID(\"%s\") FAILED!\n", GetName().c_str(),
-                    item->GetName().c_str());
-    }
-    return ok;
+    return UnderLock(*this, timeout, FALSE, [&] {
+        const BOOL ok = OnGetProperty(item->GetName(), item, data, type);
+        if (ok == 0) {
+            ORVEX_TRACE(4, "WARNING: CDataBlock[\"%s\"]::GetByID(\"%s\") FAILED!\n",
+                        GetName().c_str(), item->GetName().c_str());
+        }
+        return ok;
+    });
 }
 
 BOOL CDataBlock::Update(const std::string& name, void* data, int type, double timeout) {
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    CPropItem* item = FindItem(name);
-    if (item == nullptr) {
-        ORVEX_TRACE(4, "CDataBlock[\"%s\"]::Update(\"%s\") - property does not exist\n",
-                    GetName().c_str(), name.c_str());
-        return FALSE;
-    }
-    return UpdateByID(item, data, type, timeout);
+    return UnderLock(*this, timeout, FALSE, [&]() -> BOOL {
+        CPropItem* item = FindItem(name);
+        if (item == nullptr) {
+            ORVEX_TRACE(4, "CDataBlock[\"%s\"]::Update(\"%s\") - property does not exist\n",
+                        GetName().c_str(), name.c_str());
+            return FALSE;
+        }
+        return UpdateByID(item, data, type, timeout);
+    });
 }
 
 BOOL CDataBlock::UpdateByID(CPropItem* item, void* data, int type, double timeout) {
-    if (item == nullptr) {
-        return FALSE;
-    }
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    if (item->Set(data, type) == 0) {
-        return FALSE;
-    }
-    m_bModified = TRUE;
-    OnPropertyChanged(item->GetName());
-    return TRUE;
+    return WithProperty(
+        *this, timeout, [item] { return item; },
+        [&](CPropItem& found) -> BOOL {
+            if (found.Set(data, type) == 0) {
+                return FALSE;
+            }
+            m_bModified = TRUE;
+            OnPropertyChanged(found.GetName());
+            return TRUE;
+        });
 }
 
 // ---------------------------------------------------------------------------------------
 // Flags, choices, units, names
 
 BOOL CDataBlock::IsModified(const std::string& name, double timeout) {
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
     if (name.empty()) {
-        return m_bModified;
+        return UnderLock(*this, timeout, FALSE, [this]() -> BOOL { return m_bModified; });
     }
-    CPropItem* item = FindItem(name);
-    return item != nullptr ? item->IsModified() : FALSE;
+    return WithProperty(
+        *this, timeout, [&] { return FindItem(name); },
+        [](CPropItem& item) { return item.IsModified(); });
 }
 
 BOOL CDataBlock::SetModifiedFlag(const std::string& name, BOOL modified, double timeout) {
-    CBlockLock lock(*this, timeout);
-    CPropItem* item = lock.IsLocked() ? FindItem(name) : nullptr;
-    return item != nullptr ? item->SetModifiedFlag(modified) : FALSE;
+    return WithProperty(
+        *this, timeout, [&] { return FindItem(name); },
+        [modified](CPropItem& item) { return item.SetModifiedFlag(modified); });
 }
 
 BOOL CDataBlock::SetModifiedFlag(BOOL modified, double timeout) {
-    CBlockLock lock(*this, timeout);
-    if (!lock.IsLocked()) {
-        return FALSE;
-    }
-    for (auto& [name, item] : m_mapProperties) {
-        item->SetModifiedFlag(modified);
-    }
-    m_bModified = FALSE;
-    return TRUE;
+    return UnderLock(*this, timeout, FALSE, [&]() -> BOOL {
+        for (auto& [name, item] : m_mapProperties) {
+            item->SetModifiedFlag(modified);
+        }
+        m_bModified = FALSE;
+        return TRUE;
+    });
 }
 
 BOOL CDataBlock::GetChoices(const std::string& name, std::vector<std::string>& choices) {
-    CBlockLock lock(*this, m_dDefaultTimeout);
-    CPropItem* item = lock.IsLocked() ? FindItem(name) : nullptr;
-    return item != nullptr ? item->GetChoices(choices) : FALSE;
+    return WithProperty(
+        *this, m_dDefaultTimeout, [&] { return FindItem(name); },
+        [&](CPropItem& item) { return item.GetChoices(choices); });
 }
 
 BOOL CDataBlock::SetChoices(const std::string& name, const std::vector<std::string>& choices) {
-    CBlockLock lock(*this, m_dDefaultTimeout);
-    CPropItem* item = lock.IsLocked() ? FindItem(name) : nullptr;
-    return item != nullptr ? item->SetChoices(choices) : FALSE;
+    return WithProperty(
+        *this, m_dDefaultTimeout, [&] { return FindItem(name); },
+        [&](CPropItem& item) { return item.SetChoices(choices); });
 }
 
 BOOL CDataBlock::SetUnits(const std::string& name, const std::string& category) {
-    CBlockLock lock(*this, m_dDefaultTimeout);
-    CPropItem* item = lock.IsLocked() ? FindItem(name) : nullptr;
-    return item != nullptr ? item->SetUnits(category, std::string()) : FALSE;
+    return WithProperty(
+        *this, m_dDefaultTimeout, [&] { return FindItem(name); },
+        [&](CPropItem& item) { return item.SetUnits(category, std::string()); });
 }
 
 BOOL CDataBlock::SetUnits(UINT nameID, UINT categoryID) {
@@ -1003,29 +1006,29 @@ BOOL CDataBlock::SetUnits(UINT nameID, UINT categoryID) {
 }
 
 BOOL CDataBlock::SetUnitsByID(UINT id, const std::string& category) {
-    CBlockLock lock(*this, m_dDefaultTimeout);
-    CPropItem* item = lock.IsLocked() ? GetPropertyByID(id) : nullptr;
-    return item != nullptr ? item->SetUnits(category, std::string()) : FALSE;
+    return WithProperty(
+        *this, m_dDefaultTimeout, [&] { return GetPropertyByID(id); },
+        [&](CPropItem& item) { return item.SetUnits(category, std::string()); });
 }
 
+namespace {
+// A format string replaces the property's units.
+BOOL ApplyFormatString(CPropItem& item, const std::string& format) {
+    item.SetFormatString(format);
+    return item.SetUnits(std::string(), std::string());
+}
+}  // namespace
+
 BOOL CDataBlock::SetFormatString(const std::string& name, const std::string& format) {
-    CBlockLock lock(*this, m_dDefaultTimeout);
-    CPropItem* item = lock.IsLocked() ? FindItem(name) : nullptr;
-    if (item == nullptr) {
-        return FALSE;
-    }
-    item->SetFormatString(format);
-    return item->SetUnits(std::string(), std::string());
+    return WithProperty(
+        *this, m_dDefaultTimeout, [&] { return FindItem(name); },
+        [&](CPropItem& item) { return ApplyFormatString(item, format); });
 }
 
 BOOL CDataBlock::SetFormatStringByID(UINT id, const std::string& format) {
-    CBlockLock lock(*this, m_dDefaultTimeout);
-    CPropItem* item = lock.IsLocked() ? GetPropertyByID(id) : nullptr;
-    if (item == nullptr) {
-        return FALSE;
-    }
-    item->SetFormatString(format);
-    return item->SetUnits(std::string(), std::string());
+    return WithProperty(
+        *this, m_dDefaultTimeout, [&] { return GetPropertyByID(id); },
+        [&](CPropItem& item) { return ApplyFormatString(item, format); });
 }
 
 CTreeObject::POSITION CDataBlock::GetFirstPropertyNamePosition() const {

@@ -20,6 +20,13 @@ IMPLEMENT_DYNCREATE(CSoundSpeedUnitBlock, CUnitBlock)
 IMPLEMENT_DYNCREATE(CUnitsBlock, CDataBlock)
 
 namespace {
+// A copy of a field that other threads may change, taken under its mutex.
+template <class T>
+T Guarded(std::mutex& mutex, const T& field) {
+    std::lock_guard lock(mutex);
+    return field;
+}
+
 constexpr const char* kDegree = "°";
 
 std::string Trim(const std::string& text) {
@@ -102,36 +109,28 @@ BOOL CUnitBlock::SetName(const std::string& name) {
 }
 
 std::string CUnitBlock::GetAvailableUnits() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sAvailable;
+    return Guarded(m_mutexState, m_sAvailable);
 }
 std::string CUnitBlock::GetUnit() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sUnit;
+    return Guarded(m_mutexState, m_sUnit);
 }
 double CUnitBlock::GetOffset() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_dOffset;
+    return Guarded(m_mutexState, m_dOffset);
 }
 double CUnitBlock::GetScale() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_dScale;
+    return Guarded(m_mutexState, m_dScale);
 }
 double CUnitBlock::GetNormalise() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_dNormalise;
+    return Guarded(m_mutexState, m_dNormalise);
 }
 int CUnitBlock::GetDecPlaces() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_nDecPlaces;
+    return Guarded(m_mutexState, m_nDecPlaces);
 }
 std::string CUnitBlock::GetLabel() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sLabel;
+    return Guarded(m_mutexState, m_sLabel);
 }
 std::string CUnitBlock::GetUiName() const {
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    return m_sUiName;
+    return Guarded(m_mutexState, m_sUiName);
 }
 
 std::string CUnitBlock::GetLabel(const std::string& unit) {
@@ -768,6 +767,18 @@ BOOL CUnitsBlock::ConfigureUnit(const std::string& category) {
     return TRUE;
 }
 
+namespace {
+// A conversion by the category's unit block, which gets the flag of the category (longitude
+// and bearing convert as their family with flag 1); failed when no block answers.
+template <class Result, class Convert>
+Result WithUnitBlock(CUnitsBlock& units, const std::string& category, Result failed,
+                     Convert convert) {
+    long flag = 0;
+    CUnitBlock* block = category.empty() ? nullptr : units.FindUnitBlock(category, flag);
+    return block != nullptr ? convert(*block, flag) : failed;
+}
+}  // namespace
+
 CUnitBlock* CUnitsBlock::FindUnitBlock(const std::string& category, long& flag) {
     struct Names {
         std::string latitude, longitude, bearing, latLong, angle;
@@ -791,56 +802,56 @@ CUnitBlock* CUnitsBlock::FindUnitBlock(const std::string& category, long& flag) 
 
 BOOL CUnitsBlock::ConvertForDisplay(const std::string& category, double value, std::string& text,
                                     long /*flag*/, int decPlaces, const std::string& unit) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, text, flag, decPlaces, unit) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, text, flag, decPlaces, unit);
+    });
 }
 
 BOOL CUnitsBlock::ConvertFromDisplay(const std::string& category, const std::string& text,
                                      double& value, long /*flag*/, std::string* unit) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(text, value, flag, unit) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(text, value, flag, unit);
+    });
 }
 
 BOOL CUnitsBlock::ConvertForDisplay(const std::string& category, const C2DPoint& value,
                                     std::vector<std::string>& texts, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, texts, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, texts, flag);
+    });
 }
 
 BOOL CUnitsBlock::ConvertForDisplay(const std::string& category, const C3DPoint& value,
                                     std::vector<std::string>& texts, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, texts, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, texts, flag);
+    });
 }
 
 BOOL CUnitsBlock::ConvertFromDisplay(const std::string& category,
                                      const std::vector<std::string>& texts, C2DPoint& value,
                                      long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(texts, value, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(texts, value, flag);
+    });
 }
 
 BOOL CUnitsBlock::ConvertFromDisplay(const std::string& category,
                                      const std::vector<std::string>& texts, C3DPoint& value,
                                      long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(texts, value, flag) : FALSE;
+    return WithUnitBlock(*this, category, FALSE, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(texts, value, flag);
+    });
 }
 
 double CUnitsBlock::ConvertForDisplay(const std::string& category, double value, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertForDisplay(value, flag) : 0.0;
+    return WithUnitBlock(*this, category, 0.0, [&](CUnitBlock& block, long flag) {
+        return block.ConvertForDisplay(value, flag);
+    });
 }
 
 double CUnitsBlock::ConvertFromDisplay(const std::string& category, double value, long /*flag*/) {
-    long flag = 0;
-    CUnitBlock* block = category.empty() ? nullptr : FindUnitBlock(category, flag);
-    return block != nullptr ? block->ConvertFromDisplay(value, flag) : 0.0;
+    return WithUnitBlock(*this, category, 0.0, [&](CUnitBlock& block, long flag) {
+        return block.ConvertFromDisplay(value, flag);
+    });
 }

@@ -16,6 +16,7 @@
 #include <libxslt/xsltutils.h>
 
 #include "SettingsResources.h"
+#include "platform/File.h"
 #include "platform/Resources.h"
 #include "tagbook/DataBlock.h"
 #include "tagbook/RegistryBlock.h"
@@ -488,16 +489,9 @@ bool CXmlReportGenerator::WriteReport(const std::string& path, const std::string
     if (text.empty()) {
         return false;
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        SetError(error, path + ": " + std::strerror(errno));
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int savedErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        SetError(error, path + ": " + std::strerror(written ? errno : savedErrno));
+    const platform::SaveResult saved = platform::SaveFile(path, text);
+    if (!saved) {
+        SetError(error, path + ": " + saved.Describe());
         return false;
     }
     return true;
@@ -511,10 +505,18 @@ bool CXmlReportGenerator::WriteXml(const std::string& path, std::string* error) 
         return false;
     }
     CCollectLibxmlMessages collect;
-    errno = 0;
-    if (xmlSaveFormatFileEnc(path.c_str(), xml.get(), "iso-8859-1", 1) < 0) {
-        SetError(error, "Failed to save XML stream - " + path + ": " +
-                            std::strerror(errno != 0 ? errno : EIO));
+    xmlChar* text = nullptr;
+    int length = 0;
+    xmlDocDumpFormatMemoryEnc(xml.get(), &text, &length, "iso-8859-1", 1);
+    if (text == nullptr) {
+        SetError(error, "Failed to save XML stream - " + path + ": " + std::strerror(EIO));
+        return false;
+    }
+    const std::string bytes(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+    xmlFree(text);
+    const platform::SaveResult saved = platform::SaveFile(path, bytes);
+    if (!saved) {
+        SetError(error, "Failed to save XML stream - " + path + ": " + saved.Describe());
         return false;
     }
     return true;

@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include "SensorTestSupport.h"
+#include "TestSupport.h"
 #include "app/AlarmClient.h"
 #include "logmill/Logmill.h"
 #include "platform/Registry.h"
@@ -85,8 +87,7 @@ TEST(AlarmClientTest, AnUnopenableStoreLosesTheAlarmAndSaysSo) {
     sensor_test::TraceCapture traces;
     const std::string blocker = sensor_test::PrivateRoot() + "/not-a-folder";
     std::ofstream(blocker) << "x";
-    const std::string saved = std::getenv("XDG_DATA_HOME");
-    setenv("XDG_DATA_HOME", blocker.c_str(), 1);
+    std::optional<tavimo_test::ScopedEnv> blocked(std::in_place, "XDG_DATA_HOME", blocker);
     CAlarmClient client("Tavimo");
     EXPECT_EQ(client.RaiseAlarm(kText, true, false, kDetail), 0);
     EXPECT_TRUE(traces.Has("RaiseAlarm", std::string("Alarm lost: ") + kText));
@@ -97,7 +98,7 @@ TEST(AlarmClientTest, AnUnopenableStoreLosesTheAlarmAndSaysSo) {
     EXPECT_EQ(helper.RaiseAlarm("Tavimo", kText, true, false, "", 0), 0);
     EXPECT_TRUE(FAILED(helper.Impl()->LastResult()));
     CoUninitialize();
-    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    blocked.reset();
     EXPECT_TRUE(logmill::ReadAlarms().empty());
 }
 

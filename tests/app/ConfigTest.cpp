@@ -6,46 +6,18 @@
 #include <fstream>
 #include <sstream>
 
-#include "TestSupport.h"
+#include "ConfigTestSupport.h"
 #include "app/Config.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-// The private temporary folder of this test process (its HOME sits inside it).
-fs::path TestRoot() {
-    const std::string root = tavimo_test::TempRoot();
-    return root.empty() ? fs::path(std::getenv("HOME")).parent_path() : fs::path(root);
-}
+using tavimo_test::ReadFile;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class ConfigTest : public ::testing::Test {
+class ConfigTest : public ConfigFileTest {
 protected:
-    void SetUp() override {
-        m_dir = TestRoot() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::create_directories(m_dir);
-        setenv("TAVIMO_TRACE", "1", 1);
-        faultbook::RefreshTraceSettings();
-        faultbook::SetTraceSink([this](const faultbook::TraceRecord& r) {
-            if (r.object == "CConfig") {
-                m_trace += r.context + ": " + r.text + "\n";
-            }
-        });
-    }
-    void TearDown() override { faultbook::SetTraceSink(nullptr); }
-
     fs::path File(const std::string& text, const std::string& name = "Tavimo.xml") {
-        WriteAll(m_dir / name, text);
+        tavimo_test::WriteFile(m_dir / name, text);
         return m_dir / name;
     }
     std::string Get(CConfig& config, const char* key) {
@@ -53,9 +25,6 @@ protected:
         config.GetValue(key, value);
         return value.str();
     }
-
-    fs::path m_dir;
-    std::string m_trace;
 };
 
 constexpr const char* kSample = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -89,7 +58,7 @@ TEST_F(ConfigTest, KeysSelectTheFirstNodeBelowTheRootOrAnywhere) {
     EXPECT_FALSE(config.GetValue("SensorPort[[", value));   // not XPath
     EXPECT_FALSE(config.GetValue("count(//Path)", value));  // not a node
     EXPECT_EQ(value.str(), "kept");
-    EXPECT_NE(m_trace.find("CConfig::GetValue() was unable to find XML node: Path"),
+    EXPECT_NE(Trace().find("CConfig::GetValue() was unable to find XML node: Path"),
               std::string::npos);
 }
 
@@ -107,7 +76,7 @@ TEST_F(ConfigTest, SetValueChangesOnlyTheFirstExistingNodeAndEscapesText) {
         EXPECT_EQ(Get(config, "Empty"), "°C");
         ASSERT_TRUE(config.Save(""));
     }
-    const std::string text = ReadAll(path);
+    const std::string text = ReadFile(path);
     EXPECT_EQ(text.find("Missing"), std::string::npos);  // the store never adds a node
     EXPECT_NE(text.find("<Path>second</Path>"), std::string::npos);
     CConfig reread;
@@ -136,7 +105,7 @@ TEST_F(ConfigTest, BadFilesLoadNothingAndAreNeverOverwritten) {
         EXPECT_EQ(value.str(), "kept");
         EXPECT_FALSE(config.SetValue("SensorPort/Path", "COM9"));
         EXPECT_FALSE(config.Save(""));
-        EXPECT_EQ(ReadAll(path), content);
+        EXPECT_EQ(ReadFile(path), content);
     }
     // Paths that are no regular file: a folder and a pipe nobody writes to.
     const fs::path fifo = m_dir / "pipe.xml";
@@ -149,7 +118,7 @@ TEST_F(ConfigTest, BadFilesLoadNothingAndAreNeverOverwritten) {
     EXPECT_FALSE(missing.Load((m_dir / "none.xml").string()));
     EXPECT_FALSE(missing.Save(""));
     EXPECT_FALSE(fs::exists(m_dir / "none.xml"));
-    EXPECT_NE(m_trace.find("unable to load the configuration file"), std::string::npos);
+    EXPECT_NE(Trace().find("unable to load the configuration file"), std::string::npos);
 }
 
 TEST_F(ConfigTest, SaveKeepsTheLatin1DeclarationAndItsBytes) {
@@ -162,7 +131,7 @@ TEST_F(ConfigTest, SaveKeepsTheLatin1DeclarationAndItsBytes) {
     EXPECT_EQ(Get(config, "Site"), "Tr\xc3\xa9guier");  // UTF-8 inside the program
     ASSERT_TRUE(config.SetValue("Unit", "°"));
     ASSERT_TRUE(config.Save(""));
-    const std::string text = ReadAll(path);
+    const std::string text = ReadFile(path);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>", 0), 0u) << text;
     EXPECT_NE(text.find("Tr\xe9guier"), std::string::npos);
     EXPECT_NE(text.find("<Unit>\xb0</Unit>"), std::string::npos) << text;
@@ -178,8 +147,8 @@ TEST_F(ConfigTest, ADeclaredEncodingThatWouldNotReadBackIsNeverSaved) {
     ASSERT_TRUE(config.Load(path.string()));
     ASSERT_TRUE(config.SetValue("Unit", "y"));
     EXPECT_FALSE(config.Save(""));
-    EXPECT_EQ(ReadAll(path), utf7);
-    EXPECT_NE(m_trace.find("would not read back"), std::string::npos) << m_trace;
+    EXPECT_EQ(ReadFile(path), utf7);
+    EXPECT_NE(Trace().find("would not read back"), std::string::npos) << Trace();
     int files = 0;
     for (const auto& entry : fs::directory_iterator(path.parent_path())) {
         files += entry.is_regular_file() ? 1 : 0;
@@ -199,9 +168,9 @@ TEST_F(ConfigTest, SaveReplacesTheFileWholeAndKeepsItsPermissions) {
     const fs::path copy = m_dir / "copy.xml";
     ASSERT_TRUE(config.Save(copy.string()));
     EXPECT_EQ(config.FileName(), path.string());
-    EXPECT_EQ(ReadAll(path), kSample);
+    EXPECT_EQ(ReadFile(path), kSample);
     ASSERT_TRUE(config.Save(""));
-    EXPECT_NE(ReadAll(path).find("<Path>COM7</Path>"), std::string::npos);
+    EXPECT_NE(ReadFile(path).find("<Path>COM7</Path>"), std::string::npos);
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // A link to the configuration stays a link; its target gets the text.
@@ -212,7 +181,7 @@ TEST_F(ConfigTest, SaveReplacesTheFileWholeAndKeepsItsPermissions) {
     ASSERT_TRUE(viaLink.SetValue("SensorPort/Path", "COM8"));
     ASSERT_TRUE(viaLink.Save(""));
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_NE(ReadAll(path).find("<Path>COM8</Path>"), std::string::npos);
+    EXPECT_NE(ReadFile(path).find("<Path>COM8</Path>"), std::string::npos);
     // No temporary file is left behind.
     int files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) {
@@ -229,8 +198,8 @@ TEST_F(ConfigTest, ReadOnlyFileIsNotSavedButTheDocumentStillAnswers) {
     ASSERT_TRUE(config.SetValue("SensorPort/Path", "COM7"));
     EXPECT_FALSE(config.Save(""));
     EXPECT_EQ(Get(config, "SensorPort/Path"), "COM7");
-    EXPECT_EQ(ReadAll(path), kSample);
-    EXPECT_NE(m_trace.find("is read-only: settings not saved"), std::string::npos) << m_trace;
+    EXPECT_EQ(ReadFile(path), kSample);
+    EXPECT_NE(Trace().find("is read-only: settings not saved"), std::string::npos) << Trace();
     // A folder that cannot take the temporary file fails the same way.
     CConfig elsewhere;
     ASSERT_TRUE(elsewhere.Load(path.string()));
@@ -252,5 +221,5 @@ TEST_F(ConfigTest, DefaultFileNameResolvesInTheCurrentFolder) {
     const bool saved = config.Save("");
     fs::current_path(before);
     EXPECT_TRUE(saved);
-    EXPECT_NE(ReadAll(m_dir / "Tavimo.xml").find("<Path>COM5</Path>"), std::string::npos);
+    EXPECT_NE(ReadFile(m_dir / "Tavimo.xml").find("<Path>COM5</Path>"), std::string::npos);
 }

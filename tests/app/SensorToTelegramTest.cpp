@@ -1,15 +1,13 @@
 // From the simulated sensor through the sensor link and the telegram workers to virtual
 // serial ports: the telegrams read there carry the sensor's true attitude.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "PortClient.h"
 #include "SensorTestSupport.h"
 #include "app/MotionTrackerSink.h"
 #include "app/XsensModule.h"
@@ -25,52 +23,9 @@ float AngleDiff(double a, double b) {
 }
 
 // Reads whole lines from a virtual port's far end.
-class PortReader {
-public:
-    explicit PortReader(int com)
-        : m_path(comlane::CPortMap::LinkPath("COM" + std::to_string(com))) {}
-    ~PortReader() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    // The worker's thread makes the port on its first pass; wait (bounded) until it is there.
-    bool Open() {
-        CEvent never;
-        for (int i = 0; i < 1000 && m_fd < 0; ++i) {
-            m_fd = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            if (m_fd < 0) {
-                never.Wait(10);
-            }
-        }
-        return m_fd >= 0;
-    }
-    // The next complete line (without CR LF), or empty after 10 s without one.
-    std::string NextLine() {
-        for (;;) {
-            const std::size_t end = m_pending.find("\r\n");
-            if (end != std::string::npos) {
-                std::string line = m_pending.substr(0, end);
-                m_pending.erase(0, end + 2);
-                return line;
-            }
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 10000) != 1) {
-                return {};
-            }
-            char buffer[512];
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n > 0) {
-                m_pending.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-
-private:
-    std::string m_path;
-    int m_fd = -1;
-    std::string m_pending;
-};
+std::string PortLink(int com) {
+    return comlane::CPortMap::LinkPath("COM" + std::to_string(com));
+}
 
 // The smallest disagreement between a telegram's angles and the true motion over the last
 // second of samples (NaN angles are not compared).
@@ -121,7 +76,7 @@ TEST(SensorToTelegramTest, TelegramsFollowTheSensorsTrueAttitude) {
         comlane::CPortMap::Entries();
         link.AddTelegramWorker(6, 2, 115200);  // "HDT,TSS1"
         link.AddTelegramWorker(5, 3, 115200);  // "PRDID"
-        PortReader hdtTss1(2), prdid(3);
+        tavimo_test::PortClient hdtTss1(PortLink(2)), prdid(PortLink(3));
         ASSERT_TRUE(hdtTss1.Open());
         ASSERT_TRUE(prdid.Open());
         link.StartSensor();

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "TestSupport.h"
+#include "ConfigTestSupport.h"
 #include "app/Config.h"
 #include "app/Settings.h"
 #include "interfaces/ErrorLog.h"
@@ -14,17 +14,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-fs::path TestRoot() {
-    const std::string root = tavimo_test::TempRoot();
-    return root.empty() ? fs::path(std::getenv("HOME")).parent_path() : fs::path(root);
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using tavimo_test::ReadFile;
 
 std::string Node(const fs::path& file, const char* key) {
     CConfig config;
@@ -34,28 +24,19 @@ std::string Node(const fs::path& file, const char* key) {
     return value.str();
 }
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ConfigFileTest {
 protected:
     void SetUp() override {
-        m_dir = TestRoot() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::create_directories(m_dir);
+        ConfigFileTest::SetUp();
         m_file = m_dir / "Tavimo.xml";
-        setenv("TAVIMO_TRACE", "1", 1);
-        faultbook::RefreshTraceSettings();
-        faultbook::SetTraceSink([this](const faultbook::TraceRecord& r) {
-            m_trace += r.object + " " + r.context + ": " + r.text + "\n";
-        });
     }
-    void TearDown() override { faultbook::SetTraceSink(nullptr); }
 
     void Write(const std::string& body) {
         std::ofstream(m_file, std::ios::binary)
             << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Tavimo>" << body << "</Tavimo>\n";
     }
 
-    fs::path m_dir;
     fs::path m_file;
-    std::string m_trace;
 };
 }  // namespace
 
@@ -152,11 +133,11 @@ TEST_F(SettingsTest, AnExistingFileIsNeverReplacedByTheDefault) {
     std::ofstream(m_file) << "not xml at all";
     CTavimoSettingsStore store(m_file.string());
     EXPECT_TRUE(store.CreateIfMissing());
-    EXPECT_EQ(ReadAll(m_file), "not xml at all");
+    EXPECT_EQ(ReadFile(m_file), "not xml at all");
     CTavimoSettings settings;
     EXPECT_FALSE(store.SaveSettings(settings));
-    EXPECT_EQ(ReadAll(m_file), "not xml at all");
-    EXPECT_NE(m_trace.find("settings not saved"), std::string::npos) << m_trace;
+    EXPECT_EQ(ReadFile(m_file), "not xml at all");
+    EXPECT_NE(Trace().find("settings not saved"), std::string::npos) << Trace();
 }
 
 TEST_F(SettingsTest, FlagsNumbersAndMissingNodesFollowTheReadRules) {
@@ -203,7 +184,7 @@ TEST_F(SettingsTest, FlagsNumbersAndMissingNodesFollowTheReadRules) {
     // Saving to a file that lacks nodes changes what exists and adds nothing.
     settings.m_bApplySmoothing = true;
     ASSERT_TRUE(store.SaveSettings(settings));
-    EXPECT_EQ(ReadAll(m_file),
+    EXPECT_EQ(ReadFile(m_file),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<Tavimo><ApplySmoothing>TRUE</ApplySmoothing></Tavimo>\n");
 }
@@ -221,7 +202,7 @@ TEST_F(SettingsTest, BrokenFilesGiveTheDefaults) {
         EXPECT_EQ(settings.m_strSensorPort, "COM1");
         EXPECT_EQ(settings.m_strFrequency, "Max Output");
         EXPECT_FALSE(store.SaveSettings(settings));
-        EXPECT_EQ(ReadAll(m_file), content);
+        EXPECT_EQ(ReadFile(m_file), content);
     }
 }
 
@@ -229,15 +210,15 @@ TEST_F(SettingsTest, ReadOnlyFileKeepsTheSettingsInMemoryAndTracesTheFailedSave)
     CTavimoSettingsStore store(m_file.string());
     ASSERT_TRUE(store.CreateIfMissing());
     ASSERT_EQ(::chmod(m_file.c_str(), 0444), 0);
-    const std::string before = ReadAll(m_file);
+    const std::string before = ReadFile(m_file);
     CTavimoSettings settings;
     ASSERT_TRUE(store.LoadSettings(settings));
     settings.m_dMagneticVariation = 12.5;
     EXPECT_FALSE(store.SaveSettings(settings));
     EXPECT_DOUBLE_EQ(settings.m_dMagneticVariation, 12.5);
-    EXPECT_EQ(ReadAll(m_file), before);
-    EXPECT_NE(m_trace.find("is read-only: settings not saved"), std::string::npos) << m_trace;
-    EXPECT_NE(m_trace.find("they stay in use in memory"), std::string::npos) << m_trace;
+    EXPECT_EQ(ReadFile(m_file), before);
+    EXPECT_NE(Trace().find("is read-only: settings not saved"), std::string::npos) << Trace();
+    EXPECT_NE(Trace().find("they stay in use in memory"), std::string::npos) << Trace();
 }
 
 TEST_F(SettingsTest, AFileThatWentAwayIsWrittenAfreshOnSave) {

@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -9,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "PortClient.h"
 #include "app/AttitudeTelegramWorker.h"
 #include "app/BinaryTelegramWorker.h"
 #include "comlane/SerialDevice.h"
 #include "interfaces/ErrorLog.h"
 #include "platform/Messages.h"
+
+using tavimo_test::PortClient;
 
 namespace {
 constexpr DWORD kBoundMs = 10000;
@@ -38,41 +38,10 @@ public:
 };
 using AttitudeWorker = Observed<CAttitudeTelegramWorker>;
 
-// A serial client on the far side of a virtual port.
-class Client {
-public:
-    explicit Client(int com)
-        : m_fd(::open(comlane::CPortMap::LinkPath("COM" + std::to_string(com)).c_str(),
-                      O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
-    ~Client() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    bool IsOpen() const { return m_fd >= 0; }
-    std::string Read(std::size_t n) {
-        std::string got;
-        char buffer[512];
-        while (got.size() < n) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, kBoundMs) != 1) {
-                break;
-            }
-            const ssize_t r = ::read(m_fd, buffer, std::min(sizeof(buffer), n - got.size()));
-            if (r <= 0) {
-                break;
-            }
-            got.append(buffer, static_cast<std::size_t>(r));
-        }
-        return got;
-    }
-    void Write(const std::string& bytes) {
-        ASSERT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-private:
-    int m_fd;
-};
+// A serial client on the far side of the virtual port COM<com>.
+std::string PortLink(int com) {
+    return comlane::CPortMap::LinkPath("COM" + std::to_string(com));
+}
 
 std::string Hdt(float h) {
     char out[telegrams::kMaxTelegramLength];
@@ -106,7 +75,7 @@ TEST(AttitudeTelegramWorkerTest, SendsEveryTypeByteForByteInOrder) {
     ASSERT_TRUE(worker.StartThread());
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));  // the first pass opens the port
     ASSERT_TRUE(worker.HasPort());
-    Client client(2);
+    PortClient client(PortLink(2));
     ASSERT_TRUE(client.IsOpen());
 
     // Magnetic 25.25 with variation 20: true heading 5.25.
@@ -146,7 +115,7 @@ TEST(AttitudeTelegramWorkerTest, TrueHeadingIsBroughtIntoRangeOnce) {
     AttitudeWorker worker(TELEGRAM_HDT, 2, 115200);
     ASSERT_TRUE(worker.StartThread());
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));
-    Client client(2);
+    PortClient client(PortLink(2));
     ASSERT_TRUE(client.IsOpen());
     const struct {
         float magnetic;
@@ -176,7 +145,7 @@ TEST(AttitudeTelegramWorkerTest, StaysSilentWithoutAPortUntilASetPortSucceeds) {
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));
     EXPECT_TRUE(worker.HasPort());
     EXPECT_EQ(worker.GetComNumber(), 2);
-    Client client(2);
+    PortClient client(PortLink(2));
     worker.SetAttitude(2.0, 0, 0, 90.0f, 0);
     EXPECT_EQ(client.Read(Hdt(90.0f).size()), Hdt(90.0f));
 }
@@ -196,7 +165,7 @@ TEST(AttitudeTelegramWorkerTest, ReopeningHandsTheOldPortBackBeforeTakingTheNewO
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));
     EXPECT_FALSE(LinkExists(2));
     EXPECT_TRUE(LinkExists(3));
-    Client client(3);
+    PortClient client(PortLink(3));
     worker.SetAttitude(1.0, 0, 0, 180.0f, 0);
     EXPECT_EQ(client.Read(Hdt(180.0f).size()), Hdt(180.0f));
 }
@@ -212,7 +181,7 @@ TEST(AttitudeTelegramWorkerTest, APortChangeAndAnAttitudeArrivingTogetherBothTak
         ASSERT_TRUE(worker.opened.Wait(kBoundMs)) << round;
         ASSERT_TRUE(worker.sent.Wait(kBoundMs)) << round;
         // The telegram went out on the new port: its far end holds the bytes.
-        Client client(com);
+        PortClient client(PortLink(com));
         ASSERT_TRUE(client.IsOpen()) << round;
         EXPECT_EQ(client.Read(Hdt(10.0f + round).size()), Hdt(10.0f + round)) << round;
     }
@@ -233,7 +202,7 @@ TEST(AttitudeTelegramWorkerTest, AnUnpluggedDeviceSilencesTheOutputUntilTheNextS
     }
     worker.SetPort(2, 115200);
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));
-    Client client(2);
+    PortClient client(PortLink(2));
     worker.SetAttitude(9.0, 2.25f, -1.5f, 5.25f, 0);
     const std::string expected = Hdt(5.25f) + Tss1(2.25f, -1.5f);
     EXPECT_EQ(client.Read(expected.size()), expected);
@@ -347,26 +316,26 @@ TEST(BinaryTelegramWorkerTest, PostsEveryReceivedTelegramInArrivalOrderWithItsOw
     ASSERT_TRUE(worker.StartThread());
     worker.SetPort(100, 115200);
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));
-    Client client(100);
+    PortClient client(PortLink(100));
     ASSERT_TRUE(client.IsOpen());
 
-    client.Write(Frame("one") + Frame("two") + Frame(std::string("th\x10ree", 6)));
+    ASSERT_TRUE(client.Write(Frame("one") + Frame("two") + Frame(std::string("th\x10ree", 6))));
     EXPECT_EQ(TakeMessage(main.window), "one");
     EXPECT_EQ(TakeMessage(main.window), "two");
     EXPECT_EQ(TakeMessage(main.window), std::string("th\x10ree", 6));
 
     // Split across reads, a DLE ending the first piece, garbage around it.
     const std::string frame = "noise" + Frame(std::string("a\x10z", 3));
-    client.Write(frame.substr(0, 8));
-    client.Write(frame.substr(8));
+    ASSERT_TRUE(client.Write(frame.substr(0, 8)));
+    ASSERT_TRUE(client.Write(frame.substr(8)));
     EXPECT_EQ(TakeMessage(main.window), std::string("a\x10z", 3));
 
     // The same port once more: handed back before it is taken again.
     worker.SetPort(100, 9600);
     ASSERT_TRUE(worker.opened.Wait(kBoundMs));
     EXPECT_TRUE(worker.HasPort());
-    Client again(100);
-    again.Write(Frame("after"));
+    PortClient again(PortLink(100));
+    ASSERT_TRUE(again.Write(Frame("after")));
     EXPECT_EQ(TakeMessage(main.window), "after");
     worker.StopThread();
     EXPECT_EQ(main.window.Pending(), 0u);

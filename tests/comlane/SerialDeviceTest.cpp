@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "TestSupport.h"
 #include "comlane/SerialDevice.h"
 #include "platform/Registry.h"
 
@@ -148,14 +149,14 @@ TEST(PortMapTest, LinksArePublishedOnlyInAFolderOfThisUser) {
     std::filesystem::create_directories(hostile);
     std::filesystem::create_directories(planted);
     std::filesystem::create_directory_symlink(hostile, planted + "/tavimo");
-    setenv("XDG_RUNTIME_DIR", planted.c_str(), 1);
-    CSerialDevice port;
-    std::string error;
-    EXPECT_FALSE(comlane::OpenNamedPort("COM3", port, &error));
-    EXPECT_NE(error.find("not a private folder"), std::string::npos) << error;
-    EXPECT_TRUE(std::filesystem::is_empty(hostile));
-
-    unsetenv("XDG_RUNTIME_DIR");
+    {
+        tavimo_test::ScopedEnv plantedRuntime("XDG_RUNTIME_DIR", planted);
+        CSerialDevice port;
+        std::string error;
+        EXPECT_FALSE(comlane::OpenNamedPort("COM3", port, &error));
+        EXPECT_NE(error.find("not a private folder"), std::string::npos) << error;
+        EXPECT_TRUE(std::filesystem::is_empty(hostile));
+    }
+    tavimo_test::ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
     EXPECT_EQ(CPortMap::PortsFolder(), "/tmp/tavimo-" + std::to_string(getuid()) + "/ports");
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
 }

@@ -240,32 +240,31 @@ TEST_F(LedComTest, CreatedByProgIdDrivenThroughDispatchAndOwnsItsWidget) {
 
     const char* names[] = {"ActiveColor", "Pulse", "Blink"};
     DISPID ids[3] = {};
-    EXPECT_EQ(control->GetIDsOfNames(GUID_NULL, names, 3, 0, ids), led::DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(control->GetIDsOfNames(GUID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids[0], DISPID_LED_ACTIVECOLOR);
     EXPECT_EQ(ids[1], DISPID_LED_PULSE);
     EXPECT_EQ(ids[2], -1);
 
     VARIANT green(std::int32_t{0x0000FF00});
-    EXPECT_EQ(control->Invoke(DISPID_LED_ACTIVECOLOR, GUID_NULL, 0, led::DISPATCH_PROPERTYPUT,
-                              &green, nullptr, nullptr, nullptr),
-              S_OK);
-    VARIANT on(true);
-    EXPECT_EQ(control->Invoke(DISPID_LED_SETACTIVE, GUID_NULL, 0, led::DISPATCH_METHOD, &on,
+    EXPECT_EQ(control->Invoke(DISPID_LED_ACTIVECOLOR, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &green,
                               nullptr, nullptr, nullptr),
               S_OK);
+    VARIANT on(true);
+    EXPECT_EQ(control->Invoke(DISPID_LED_SETACTIVE, GUID_NULL, 0, DISPATCH_METHOD, &on, nullptr,
+                              nullptr, nullptr),
+              S_OK);
     VARIANT result;
-    EXPECT_EQ(control->Invoke(DISPID_LED_ACTIVECOLOR, GUID_NULL, 0, led::DISPATCH_PROPERTYGET,
-                              nullptr, &result, nullptr, nullptr),
+    EXPECT_EQ(control->Invoke(DISPID_LED_ACTIVECOLOR, GUID_NULL, 0, DISPATCH_PROPERTYGET, nullptr,
+                              &result, nullptr, nullptr),
               S_OK);
     ASSERT_NE(result.get_if<std::uint32_t>(), nullptr);
     EXPECT_EQ(*result.get_if<std::uint32_t>(), 0x0000FF00u);
     VARIANT text(std::string("on"));
-    EXPECT_EQ(control->Invoke(DISPID_LED_SETACTIVE, GUID_NULL, 0, led::DISPATCH_METHOD, &text,
-                              nullptr, nullptr, nullptr),
-              led::DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(
-        control->Invoke(99, GUID_NULL, 0, led::DISPATCH_METHOD, &on, nullptr, nullptr, nullptr),
-        led::DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(control->Invoke(DISPID_LED_SETACTIVE, GUID_NULL, 0, DISPATCH_METHOD, &text, nullptr,
+                              nullptr, nullptr),
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(control->Invoke(99, GUID_NULL, 0, DISPATCH_METHOD, &on, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
     EXPECT_TRUE(widget->IsActive());
     widget->resize(40, 40);
     EXPECT_EQ(Render(*widget).pixel(20, 20), qRgb(0, 255, 0));

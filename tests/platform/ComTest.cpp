@@ -26,17 +26,15 @@ public:
     ~CCounter() override { --g_live; }
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (iid == IID_IUnknown || iid == IID_ICounter) {
-            *object = static_cast<ICounter*>(this);
-        } else if (iid == IID_IConnectionPointContainer) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else if (iid == IID_IConnectionPoint) {
-            *object = static_cast<IConnectionPoint*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+            return ComHandOut<ICounter>(this, object);
         }
-        AddRef();
-        return S_OK;
+        if (iid == IID_IConnectionPointContainer) {
+            return ComHandOut<IConnectionPointContainer>(this, object);
+        }
+        if (iid == IID_IConnectionPoint) {
+            return ComHandOut<IConnectionPoint>(this, object);
+        }
+        return ComNoInterface(object);
     }
     int Next() override {
         ++m_value;
@@ -185,4 +183,94 @@ TEST(VariantTest, TypesFollowTheHeldValue) {
     VariantClear(&v);
     EXPECT_EQ(v.vt(), VT_EMPTY);
     EXPECT_EQ(v.FloatArray(), nullptr);
+}
+
+namespace {
+const IID IID_IProbe = MakeGuid("{11111111-2222-3333-4444-777777777777}");
+
+// A dispatch interface driven through its own slots, on the platform's dispatch base.
+class IProbe : public IDispatch {
+public:
+    virtual int Value() = 0;
+};
+class CProbe final : public CDispatchBase<IProbe>, public IEvents {
+    TAVIMO_COM_REFCOUNT()
+public:
+    ~CProbe() override { ++destroyed; }
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IEvents) {
+            return ComHandOut<IEvents>(this, object);
+        }
+        return Query(iid, IID_IProbe, object);
+    }
+    int Value() override { return 42; }
+    void Fired(int value) override { fired = value; }
+    int fired = 0;
+    static inline int destroyed = 0;
+};
+}  // namespace
+
+TEST(DispatchBaseTest, AnswersItsInterfacesWithAReferenceAndStubsTheDispatchSlots) {
+    CComPtr<IProbe> probe(new CProbe);
+    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_IProbe}) {
+        void* object = nullptr;
+        ASSERT_EQ(probe->QueryInterface(*iid, &object), S_OK) << iid->ToString();
+        EXPECT_EQ(object, static_cast<void*>(probe.get()));  // the interface, not a copy
+        static_cast<IProbe*>(object)->Release();
+    }
+    CComPtr<IEvents> events;
+    ASSERT_EQ(probe.QueryInterface(IID_IEvents, &events), S_OK);
+    events->Fired(7);
+    EXPECT_EQ(static_cast<CProbe*>(probe.get())->fired, 7);  // the same object
+    void* none = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(probe->QueryInterface(IID_ICounter, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(probe->QueryInterface(IID_IProbe, nullptr), E_POINTER);
+    EXPECT_EQ(probe->QueryInterface(IID_IEvents, nullptr), E_POINTER);
+
+    UINT count = 5;
+    EXPECT_EQ(probe->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0U);
+    EXPECT_EQ(probe->GetTypeInfoCount(nullptr), E_POINTER);
+    void* typeInfo = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(probe->GetTypeInfo(0, 0, &typeInfo), E_NOTIMPL);
+    EXPECT_EQ(typeInfo, nullptr);
+    const char* name = "Value";
+    DISPID id = 0;
+    EXPECT_EQ(probe->GetIDsOfNames(IID_IDispatch, &name, 1, 0, &id), E_NOTIMPL);
+    EXPECT_EQ(
+        probe->Invoke(1, IID_IDispatch, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+        E_NOTIMPL);
+    EXPECT_EQ(probe->Value(), 42);
+
+    // The references handed out were counted: the last release deletes the object.
+    const int before = CProbe::destroyed;
+    events.Release();
+    EXPECT_EQ(CProbe::destroyed, before);
+    probe.Release();
+    EXPECT_EQ(CProbe::destroyed, before + 1);
+}
+
+TEST_F(ComTest, ALibraryClassCanBeTakenAwayAndBroughtBack) {
+    const CLSID clsid = MakeGuid("{AAAAAAAA-2222-3333-4444-777777777777}");
+    CComLibraryClass libraryClass(clsid, "Test.LibraryCounter.1", CreateCounter);
+    const auto create = [&clsid] {
+        CComPtr<ICounter> counter;
+        return CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_ICounter,
+                                reinterpret_cast<void**>(&counter));
+    };
+    EXPECT_TRUE(libraryClass.IsRegistered());  // from its construction on
+    EXPECT_EQ(create(), S_OK);
+    libraryClass.Unregister();
+    libraryClass.Unregister();  // twice is harmless
+    EXPECT_FALSE(libraryClass.IsRegistered());
+    EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
+    libraryClass.Register();
+    libraryClass.Register();  // registered once, not twice
+    EXPECT_EQ(create(), S_OK);
+    CLSID byName;
+    ASSERT_EQ(CLSIDFromProgID("Test.LibraryCounter.1", &byName), S_OK);
+    EXPECT_EQ(byName, clsid);
+    libraryClass.Unregister();
+    EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);  // the second Register left no second entry
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "TestSupport.h"
 #include "logmill/Logmill.h"
 
 namespace {
@@ -86,11 +87,10 @@ TEST(LogmillTest, AlarmsAreStoredOnceEachAndOutliveTheirObjects) {
 
 TEST(LogmillTest, AStoreThatCannotOpenRefusesToRaise) {
     CoInitialize(nullptr);
-    const std::string saved = std::getenv("XDG_DATA_HOME");
-    const std::string blocker = saved + "/blocker";
+    const std::string blocker = std::string(std::getenv("XDG_DATA_HOME")) + "/blocker";
     std::ofstream(blocker) << "a file where the folder should be";
-    setenv("XDG_DATA_HOME", blocker.c_str(), 1);
     {
+        tavimo_test::ScopedEnv blocked("XDG_DATA_HOME", blocker);
         CComPtr<ILogmillLogger> logger = Logger();
         EXPECT_EQ(logger->Connect(), E_FAIL);
         CComPtr<ILogmillAlarm> alarm = NewAlarm(logger);
@@ -99,7 +99,6 @@ TEST(LogmillTest, AStoreThatCannotOpenRefusesToRaise) {
         std::int64_t id = 0;
         EXPECT_EQ(alarm->GetId(&id), E_UNEXPECTED);
     }
-    setenv("XDG_DATA_HOME", saved.c_str(), 1);
     CoUninitialize();
 }
 

@@ -23,24 +23,12 @@ CComPtr<IMotionTracker> Create() {
 }
 
 // A sink that fetches every queued array on the sensor's thread, as the sensor link does.
-class FetchingSink final : public IMotionTrackerSink {
+class FetchingSink final : public CDispatchBase<IMotionTrackerSink> {
     TAVIMO_COM_REFCOUNT()
 public:
     explicit FetchingSink(IMotionTracker* tracker) : m_tracker(tracker) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTrackerSink) {
-            *object = static_cast<IMotionTrackerSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        return Query(iid, IID_IMotionTrackerSink, object);
     }
     HRESULT OnDataAvailable() override {
         std::int16_t flag = 1;

@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -10,60 +6,18 @@
 #include <thread>
 #include <vector>
 
+#include "PortClient.h"
 #include "comlane/SerialDevice.h"
 #include "interfaces/CommsManager.h"
 #include "interfaces/PortManager.h"
 
+using tavimo_test::PortClient;
+
 namespace {
 // A serial client on the far side of a virtual port, attached through its published link.
-class Client {
-public:
-    explicit Client(const std::string& name)
-        : m_fd(::open(comlane::CPortMap::LinkPath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
-    ~Client() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    bool IsOpen() const { return m_fd >= 0; }
-    std::string Read(std::size_t n) {
-        std::string got;
-        char buffer[4096];
-        while (got.size() < n) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 10000) != 1) {
-                break;
-            }
-            const ssize_t r = ::read(m_fd, buffer, std::min(sizeof(buffer), n - got.size()));
-            if (r <= 0) {
-                break;
-            }
-            got.append(buffer, static_cast<std::size_t>(r));
-        }
-        return got;
-    }
-    int Waiting() const {
-        int n = -1;
-        ioctl(m_fd, FIONREAD, &n);
-        return n;
-    }
-    // Writes everything, waiting for room as the port reads.
-    void Write(const std::string& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            pollfd p{m_fd, POLLOUT, 0};
-            ASSERT_EQ(::poll(&p, 1, 10000), 1) << "the port stopped reading";
-        }
-    }
-
-private:
-    int m_fd;
-};
+std::string PortLink(const std::string& name) {
+    return comlane::CPortMap::LinkPath(name);
+}
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string s;
@@ -143,7 +97,7 @@ TEST(TelegraxTest, AsciiTelegramsGoOutAsTheyStand) {
     EXPECT_TRUE(port->SetProtocol("TRANSMIT(ASCII), RECEIVE(ASCII)"));
     EXPECT_TRUE(port->Configure("CONFIG(115200,8,n,1)"));
     EXPECT_EQ(port->GetConfiguration(), "CONFIG(115200,8,n,1)");
-    Client client("COM3");
+    PortClient client(PortLink("COM3"));
     ASSERT_TRUE(client.IsOpen());
     const std::string hdt = "$HCHDT,005.250,T*2b\r\n";
     EXPECT_TRUE(Send(port, hdt));
@@ -171,7 +125,7 @@ TEST(TelegraxTest, ByteStuffedTelegramsAreFramedOutAndWholeFramesComeIn) {
     ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
     ASSERT_TRUE(port->Configure("CONFIG(115200,8,n,1)"));
     ASSERT_TRUE(port->StartReceiving());
-    Client client("COM100");
+    PortClient client(PortLink("COM100"));
     ASSERT_TRUE(client.IsOpen());
 
     EXPECT_TRUE(Send(port, Bytes({'a', 0x10, 'b'}), eTelegramBinary));
@@ -179,8 +133,8 @@ TEST(TelegraxTest, ByteStuffedTelegramsAreFramedOutAndWholeFramesComeIn) {
     EXPECT_EQ(client.Read(framed.size()), framed);
 
     // A frame split across writes, with a DLE at the end of the first piece.
-    client.Write(Bytes({'j', 'u', 'n', 'k', 0x10, 0x02, 'x', 0x10}));
-    client.Write(Bytes({0x10, 'y', 0x10, 0x03, 0x10, 0x02, 'z', 0x10, 0x03}));
+    ASSERT_TRUE(client.Write(Bytes({'j', 'u', 'n', 'k', 0x10, 0x02, 'x', 0x10})));
+    ASSERT_TRUE(client.Write(Bytes({0x10, 'y', 0x10, 0x03, 0x10, 0x02, 'z', 0x10, 0x03})));
     std::vector<std::string> frames;
     while (frames.size() < 2 && port->m_hReceiveEvent->Wait(10000)) {
         CTelegram telegram;
@@ -201,10 +155,10 @@ TEST(TelegraxTest, AMegabyteWithoutAFrameEndCostsOneDroppedFrameAndNothingMore) 
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(port->SetProtocol("Transmit(ByteStuffed),Receive(ByteStuffed)"));
     ASSERT_TRUE(port->StartReceiving());
-    Client client("COM100");
+    PortClient client(PortLink("COM100"));
     ASSERT_TRUE(client.IsOpen());
-    client.Write(Bytes({0x10, 0x02}) + std::string(1024 * 1024, 'z'));
-    client.Write(Bytes({0x10, 0x03, 0x10, 0x02, 'o', 'k', 0x10, 0x03}));
+    ASSERT_TRUE(client.Write(Bytes({0x10, 0x02}) + std::string(1024 * 1024, 'z')));
+    ASSERT_TRUE(client.Write(Bytes({0x10, 0x03, 0x10, 0x02, 'o', 'k', 0x10, 0x03})));
     ASSERT_TRUE(port->m_hReceiveEvent->Wait(10000));
     CTelegram telegram;
     ASSERT_TRUE(port->ReceiveTelegram(&telegram, 0));
@@ -217,7 +171,7 @@ TEST(TelegraxTest, ALineThatFallsBehindDropsNewTelegramsInsteadOfQueueingThem) {
     Manager m;
     CTelegrax* port = m.manager.GetPort("COM2");
     ASSERT_NE(port, nullptr);
-    Client client("COM2");  // attached, but reads nothing
+    PortClient client(PortLink("COM2"));  // attached, but reads nothing
     ASSERT_TRUE(client.IsOpen());
     const std::string tss1 = ":000000  0000U 0225 -0150\r\n";
     std::size_t accepted = 0;

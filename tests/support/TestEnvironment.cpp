@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "TestSupport.h"
@@ -60,6 +62,27 @@ std::string OutputDir() {
     std::string dir = env != nullptr ? env : g_root + "/output";
     std::filesystem::create_directories(dir);
     return dir;
+}
+
+std::filesystem::path TestFolder() {
+    const std::filesystem::path folder =
+        std::filesystem::path(g_root) /
+        ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 namespace {

@@ -62,8 +62,17 @@ void PaintFlickerFreeBackground(QWidget* window) {
 
 // ---- CResizeableDialog ------------------------------------------------------------------
 
+void CResizeableTopWindow::setVisible(bool visible) {
+    if (visible && !m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    ApplyFlickerFree(this, IsFlickerFree());
+    QDialog::setVisible(visible);
+}
+
 CResizeableDialog::CResizeableDialog(UINT templateId, QWidget* parent)
-    : QDialog(parent), m_nTemplateId(templateId) {}
+    : CResizeableTopWindow(parent), m_nTemplateId(templateId) {}
 
 CResizeableDialog::~CResizeableDialog() = default;
 
@@ -74,23 +83,6 @@ BOOL CResizeableDialog::OnInitDialog() {
         m_resizer.SetMinimumTrackingSize();
     }
     return TRUE;
-}
-
-void CResizeableDialog::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
-    QDialog::setVisible(visible);
-}
-
-void CResizeableDialog::paintEvent(QPaintEvent* event) {
-    if (m_bResizeable != 0 && m_bFlickerFree != 0) {
-        PaintFlickerFreeBackground(this);
-        return;
-    }
-    QDialog::paintEvent(event);
 }
 
 // ---- CResizeablePropertyPage --------------------------------------------------------------
@@ -152,16 +144,8 @@ void CResizeablePropertyPage::InitialiseOnce() {
     if (!m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
-        ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
+        ApplyFlickerFree(this, IsFlickerFree());
     }
-}
-
-void CResizeablePropertyPage::paintEvent(QPaintEvent* event) {
-    if (m_bResizeable != 0 && m_bFlickerFree != 0) {
-        PaintFlickerFreeBackground(this);
-        return;
-    }
-    QWidget::paintEvent(event);
 }
 
 // ---- CResizeablePropertySheet ------------------------------------------------------------
@@ -171,7 +155,7 @@ CResizeablePropertySheet::CResizeablePropertySheet(UINT captionId, QWidget* pare
 
 CResizeablePropertySheet::CResizeablePropertySheet(const QString& caption, QWidget* parent,
                                                    int selectPage)
-    : QDialog(parent), m_caption(caption), m_nActive(std::max(selectPage, 0)) {
+    : CResizeableTopWindow(parent), m_caption(caption), m_nActive(std::max(selectPage, 0)) {
     setWindowTitle(caption);
 }
 
@@ -377,23 +361,6 @@ BOOL CResizeablePropertySheet::OnInitDialog() {
         SetInitialisingFlag(0);
     }
     return TRUE;
-}
-
-void CResizeablePropertySheet::setVisible(bool visible) {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    ApplyFlickerFree(this, m_bResizeable != 0 && m_bFlickerFree != 0);
-    QDialog::setVisible(visible);
-}
-
-void CResizeablePropertySheet::paintEvent(QPaintEvent* event) {
-    if (m_bResizeable != 0 && m_bFlickerFree != 0) {
-        PaintFlickerFreeBackground(this);
-        return;
-    }
-    QDialog::paintEvent(event);
 }
 
 BOOL CResizeablePropertySheet::SetActivePage(int index) {

@@ -3,6 +3,7 @@
 // TAVIMO_TRACE=1 is set. The callers never read anything back and never fail through it.
 #pragma once
 
+#include <cstdarg>
 #include <exception>
 #include <functional>
 #include <string>
@@ -34,6 +35,8 @@ public:
 
 private:
     void Write(const char* context, const std::string& text);
+    // Both trace calls: the formatted line, when tracing is on.
+    void TraceFormatted(const char* context, const char* format, va_list args);
 
     std::string m_module;
     std::string m_object;

@@ -53,7 +53,6 @@ constexpr UINT IDS_LED = 6600;            // type name of the control
 constexpr UINT IDB_LED = 6602;            // toolbox bitmap
 constexpr DWORD kLedMiscStatus = 131473;  // recompose on resize, inside-out, ...
 
-
 // Dispatch ids of the control's members, in the order of its dispatch interface.
 enum ELedDispId : DISPID {
     DISPID_LED_ACTIVECOLOR = 1,
@@ -64,15 +63,6 @@ enum ELedDispId : DISPID {
 };
 
 namespace led {
-// Invoke flags. Invoke's params point to one VARIANT (the argument of a method or the
-// value of a property put) and result to a VARIANT that receives a property's value.
-constexpr WORD DISPATCH_METHOD = 0x1;
-constexpr WORD DISPATCH_PROPERTYGET = 0x2;
-constexpr WORD DISPATCH_PROPERTYPUT = 0x4;
-constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006);
-constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003);
-constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005);
-constexpr HRESULT DISP_E_PARAMNOTFOUND = static_cast<HRESULT>(0x80020004);
 constexpr HRESULT SELFREG_E_TYPELIB = static_cast<HRESULT>(0x80040200);
 constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201);
 

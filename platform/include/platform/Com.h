@@ -1,6 +1,7 @@
 // A small COM runtime: result codes, GUIDs, IUnknown with reference counting, a smart
 // pointer, apartment initialisation, class objects in one process-wide class table,
-// connection points, BSTR-like strings and VARIANTs.
+// connection points, BSTR-like strings and VARIANTs; the dispatch base (CDispatchBase) and
+// QueryInterface helpers that every object of the system and the suite is built on.
 #pragma once
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -38,6 +40,10 @@ constexpr HRESULT CONNECT_E_NOCONNECTION = static_cast<HRESULT>(0x80040200);
 constexpr HRESULT CONNECT_E_ADVISELIMIT = static_cast<HRESULT>(0x80040201);
 constexpr HRESULT CONNECT_E_CANNOTCONNECT = static_cast<HRESULT>(0x80040202);
 constexpr HRESULT TYPE_E_CANTLOADLIBRARY = static_cast<HRESULT>(0x80029C4A);
+constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003);
+constexpr HRESULT DISP_E_PARAMNOTFOUND = static_cast<HRESULT>(0x80020004);
+constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005);
+constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006);
 
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
@@ -182,6 +188,70 @@ public:
 };
 extern const IID IID_IDispatch;
 
+// Invoke flags. Invoke's params point to one VARIANT (the argument of a method or the
+// value of a property put) and result to a VARIANT that receives a property's value.
+constexpr WORD DISPATCH_METHOD = 0x1;
+constexpr WORD DISPATCH_PROPERTYGET = 0x2;
+constexpr WORD DISPATCH_PROPERTYPUT = 0x4;
+
+// Hands the object out as one of its interfaces with a new reference: the common tail of
+// every QueryInterface.
+template <class Interface, class Object>
+HRESULT ComHandOut(Object* self, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    Interface* as = static_cast<Interface*>(self);
+    *object = as;
+    as->AddRef();
+    return S_OK;
+}
+
+inline HRESULT ComNoInterface(void** object) {
+    if (object != nullptr) {
+        *object = nullptr;
+    }
+    return E_NOINTERFACE;
+}
+
+// The IDispatch part of an interface that callers drive through its own slots: no type
+// information, no names and no Invoke (a class that answers names or Invoke overrides
+// those two). Query answers IUnknown, IDispatch and the object's own interface.
+template <class Interface>
+class CDispatchBase : public Interface {
+    static_assert(std::is_base_of_v<IDispatch, Interface>, "a dispatch interface");
+
+public:
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) {
+            return E_POINTER;
+        }
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, DWORD, void** typeInfo) override {
+        if (typeInfo != nullptr) {
+            *typeInfo = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+protected:
+    HRESULT Query(REFIID iid, const IID& own, void** object) {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == own) {
+            return ComHandOut<Interface>(this, object);
+        }
+        return ComNoInterface(object);
+    }
+};
+
 // ---- Class objects -------------------------------------------------------------------
 class IClassFactory : public IUnknown {
 public:
@@ -233,6 +303,23 @@ public:
 
 private:
     DWORD m_cookie = 0;
+};
+
+// A class a library makes available while it is loaded, which tests can take away and
+// bring back (that is how "component not registered" is tested). Safe from any thread.
+class CComLibraryClass {
+public:
+    CComLibraryClass(REFCLSID clsid, const char* progId, ComCreator creator);
+    void Register();
+    void Unregister();
+    bool IsRegistered() const;
+
+private:
+    mutable std::mutex m_mutex;
+    const CLSID m_clsid;
+    const std::string m_progId;
+    const ComCreator m_creator;
+    CComClassRegistration m_registration;
 };
 
 // Number of objects and locks keeping a server alive (the framework's application lock).

@@ -25,6 +25,8 @@ bool MakeFolders(const std::string& path);
 
 // The value of an environment variable; nothing when it is unset.
 std::optional<std::string> EnvironmentValue(const char* name);
+// Sets the variable for this process and the programs it starts.
+void SetEnvironmentValue(const char* name, const std::string& value);
 // True when the variable holds exactly "1" (the program's switches: TAVIMO_TRACE, ...).
 bool EnvironmentSwitch(const char* name);
 

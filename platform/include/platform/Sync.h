@@ -1,16 +1,16 @@
 // Events, waits and critical sections: the kernel objects the workers hand over with.
 #pragma once
 
-#include <pthread.h>
-
 #include <condition_variable>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/Types.h"
 
 constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;  // a wait on a mutex whose owner ended (never here)
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
@@ -74,7 +74,8 @@ public:
     void unlock() { Unlock(); }
 
 private:
-    pthread_mutex_t m_mutex;
+    struct Mutex;  // the operating system's priority-inheriting recursive mutex
+    std::unique_ptr<Mutex> m_mutex;
 };
 
 // Holds a critical section for a scope.

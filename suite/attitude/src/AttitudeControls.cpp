@@ -14,32 +14,19 @@ namespace {
 // the widget it owns. Interface is the control's own interface, answered for iid.
 template <class Widget, class Interface>
 class CWidgetControl : public Interface, public IControlWidget {
+    TAVIMO_COM_REFCOUNT()
 public:
     explicit CWidgetControl(const IID& iid) : m_iid(iid), m_widget(new Widget) {}
     ~CWidgetControl() override { delete m_widget.data(); }  // null when its window took it
 
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
         if (iid == IID_IUnknown || iid == IID_IControlWidget) {
-            *object = static_cast<IControlWidget*>(this);
-        } else if (iid == m_iid) {
-            *object = static_cast<Interface*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+            return ComHandOut<IControlWidget>(this, object);
         }
-        AddRef();
-        return S_OK;
+        if (iid == m_iid) {
+            return ComHandOut<Interface>(this, object);
+        }
+        return ComNoInterface(object);
     }
     QWidget* GetWidget() override { return m_widget.data(); }
 
@@ -48,7 +35,6 @@ protected:
 
 private:
     const IID m_iid;
-    std::atomic<ULONG> m_refs{0};
     QPointer<Widget> m_widget;
 };
 

@@ -109,27 +109,25 @@ void CErrorLog::Trace(const char* context) {
     Write(context, "");
 }
 
-void CErrorLog::Trace(const char* context, const char* format, ...) {
-    if (!IsTraceEnabled()) {
-        return;
+void CErrorLog::TraceFormatted(const char* context, const char* format, va_list args) {
+    if (IsTraceEnabled()) {
+        Write(context, Format(format, args));
     }
+}
+
+void CErrorLog::Trace(const char* context, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = Format(format, args);
+    TraceFormatted(context, format, args);
     va_end(args);
-    Write(context, text);
 }
 
 // The same line as Trace; callers use it for life-cycle events, waits and failures.
 void CErrorLog::TraceNow(const char* context, const char* format, ...) {
-    if (!IsTraceEnabled()) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = Format(format, args);
+    TraceFormatted(context, format, args);
     va_end(args);
-    Write(context, text);
 }
 
 void CErrorLog::SetApplicationName(const char* name) {

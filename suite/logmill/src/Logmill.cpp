@@ -91,37 +91,6 @@ private:
         return E_NOTIMPL;            \
     }
 
-template <class Interface>
-class CDispatchBase : public Interface {
-public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
-    }
-
-protected:
-    HRESULT Query(REFIID iid, const IID& own, void** object) {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == own) {
-            *object = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-};
-
 class CAlarm final : public CDispatchBase<ILogmillAlarm> {
     TAVIMO_COM_REFCOUNT()
 public:
@@ -134,8 +103,9 @@ public:
 
     LM_RESERVED(7)
     LM_RESERVED(8)
-    LM_RESERVED(9) LM_RESERVED(10) LM_RESERVED(11) LM_RESERVED(12) LM_RESERVED(13) HRESULT
-        Raise(std::int64_t* sequence) override {
+    LM_RESERVED(9)
+    LM_RESERVED(10)
+    LM_RESERVED(11) LM_RESERVED(12) LM_RESERVED(13) HRESULT Raise(std::int64_t* sequence) override {
         if (sequence == nullptr) {
             return E_POINTER;
         }
@@ -166,8 +136,11 @@ public:
     }
     LM_RESERVED(23)
     LM_RESERVED(24)
-    LM_RESERVED(25) LM_RESERVED(26) LM_RESERVED(27) LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30)
-        LM_RESERVED(31) LM_RESERVED(32) HRESULT SetCategory(LONG category) override {
+    LM_RESERVED(25)
+    LM_RESERVED(26)
+    LM_RESERVED(27)
+    LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30) LM_RESERVED(31) LM_RESERVED(32) HRESULT
+        SetCategory(LONG category) override {
         m_alarm.category = category;
         return S_OK;
     }
@@ -187,8 +160,8 @@ public:
     }
     LM_RESERVED(42)
     LM_RESERVED(43)
-    LM_RESERVED(44) LM_RESERVED(45) LM_RESERVED(46) HRESULT
-        SetAcknowledge(VARIANT_BOOL flag) override {
+    LM_RESERVED(44)
+    LM_RESERVED(45) LM_RESERVED(46) HRESULT SetAcknowledge(VARIANT_BOOL flag) override {
         m_alarm.acknowledge = flag != VARIANT_FALSE;
         return S_OK;
     }
@@ -227,8 +200,10 @@ public:
     }
     LM_RESERVED(14)
     LM_RESERVED(15)
-    LM_RESERVED(16) LM_RESERVED(17) LM_RESERVED(18) LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21)
-        LM_RESERVED(22) LM_RESERVED(23) HRESULT
+    LM_RESERVED(16)
+    LM_RESERVED(17)
+    LM_RESERVED(18)
+    LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21) LM_RESERVED(22) LM_RESERVED(23) HRESULT
         CreateAlarm(GUID alarmClass, IUnknown** alarm) override {
         if (alarm == nullptr) {
             return E_POINTER;
@@ -258,16 +233,12 @@ HRESULT CreateLogger(IUnknown* outer, REFIID iid, void** object) {
     return logger->QueryInterface(iid, object);
 }
 
-std::mutex g_registrationMutex;
-CComClassRegistration& Registration() {
-    static CComClassRegistration registration(CLSID_Logmill2, "Logmill2.Logger.1", CreateLogger);
-    return registration;
+CComLibraryClass& LibraryClass() {
+    static CComLibraryClass libraryClass(CLSID_Logmill2, "Logmill2.Logger.1", CreateLogger);
+    return libraryClass;
 }
 // Linking the library makes the alarm service available to CoCreateInstance.
-const bool g_registered = [] {
-    std::lock_guard lock(g_registrationMutex);
-    return Registration().IsRegistered();
-}();
+const bool g_registered = LibraryClass().IsRegistered();
 
 }  // namespace
 
@@ -313,15 +284,11 @@ std::vector<StoredAlarm> ReadAlarms() {
 }
 
 void UnregisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    Registration().Revoke();
+    LibraryClass().Unregister();
 }
 
 void RegisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    if (!Registration().IsRegistered()) {
-        Registration() = CComClassRegistration(CLSID_Logmill2, "Logmill2.Logger.1", CreateLogger);
-    }
+    LibraryClass().Register();
 }
 
 }  // namespace logmill

@@ -2,8 +2,6 @@
 // data events from its own thread) over one ISensorDevice.
 #include "mtobj/MTObj.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -94,7 +92,7 @@ private:
         return E_NOTIMPL;            \
     }
 
-class CMotionTrackerObject final : public IMotionTracker,
+class CMotionTrackerObject final : public CDispatchBase<IMotionTracker>,
                                    public IConnectionPointContainer,
                                    public IMotionTrackerSimulation {
     TAVIMO_COM_REFCOUNT()
@@ -131,35 +129,14 @@ public:
 
     // ---- IUnknown
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
+        if (iid == IID_IConnectionPointContainer) {
+            return ComHandOut<IConnectionPointContainer>(this, object);
         }
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTracker) {
-            *object = static_cast<IMotionTracker*>(this);
-        } else if (iid == IID_IConnectionPointContainer) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else if (iid == IID_IMotionTrackerSimulation) {
-            *object = static_cast<IMotionTrackerSimulation*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+        if (iid == IID_IMotionTrackerSimulation) {
+            return ComHandOut<IMotionTrackerSimulation>(this, object);
         }
-        AddRef();
-        return S_OK;
-    }
-
-    // ---- IDispatch: the sensor is driven through its slots only.
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) {
-            return E_POINTER;
-        }
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, const char**, UINT, DWORD, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, DWORD, WORD, void*, void*, void*, UINT*) override {
-        return E_NOTIMPL;
+        // The sensor is driven through its slots only: IDispatch has no names or Invoke.
+        return Query(iid, IID_IMotionTracker, object);
     }
 
     // ---- IMotionTracker
@@ -553,7 +530,6 @@ private:
     // The sensor's delivery runs on the path from sample to telegram byte (the sink's
     // handler sends the telegrams' attitudes from here): real-time where granted.
     void DeliveryLoop() {
-        pthread_setname_np(pthread_self(), "MTObj delivery");
         platform::MakeCurrentThreadTimeCritical();
         std::vector<std::vector<float>> arrays;
         while (m_delivering.load()) {
@@ -624,31 +600,21 @@ HRESULT CreateMotionTracker(IUnknown* outer, REFIID iid, void** object) {
     return tracker->QueryInterface(iid, object);
 }
 
-std::mutex g_registrationMutex;
-CComClassRegistration& Registration() {
-    static CComClassRegistration registration(CLSID_MTObj, "MTObj.MotionTracker.1",
-                                              CreateMotionTracker);
-    return registration;
+CComLibraryClass& LibraryClass() {
+    static CComLibraryClass libraryClass(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
+    return libraryClass;
 }
 // Linking the library makes the sensor object available to CoCreateInstance.
-const bool g_registered = [] {
-    std::lock_guard lock(g_registrationMutex);
-    return Registration().IsRegistered();
-}();
+const bool g_registered = LibraryClass().IsRegistered();
 
 }  // namespace
 
 void UnregisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    Registration().Revoke();
+    LibraryClass().Unregister();
 }
 
 void RegisterClass() {
-    std::lock_guard lock(g_registrationMutex);
-    if (!Registration().IsRegistered()) {
-        Registration() =
-            CComClassRegistration(CLSID_MTObj, "MTObj.MotionTracker.1", CreateMotionTracker);
-    }
+    LibraryClass().Register();
 }
 
 }  // namespace mtobj

@@ -23,38 +23,62 @@ class QTabWidget;
 // transparent windows are, or they would stand on unpainted ground.
 void PaintFlickerFreeBackground(QWidget* window);
 
-class CResizeableDialog : public QDialog {
+// What every resizable window (dialog, sheet, page) shares: its resizer, the resizable
+// and flicker-free flags, and the flicker-free background when both flags are set.
+template <class Window>
+class CResizeableWindow : public Window {
+public:
+    using Window::Window;
+    int IsResizeable() const { return m_bResizeable; }
+    CResizer& GetResizer() { return m_resizer; }
+
+protected:
+    bool IsFlickerFree() const { return m_bResizeable != 0 && m_bFlickerFree != 0; }
+    void paintEvent(QPaintEvent* event) override {
+        if (IsFlickerFree()) {
+            PaintFlickerFreeBackground(this);
+            return;
+        }
+        Window::paintEvent(event);
+    }
+
+    int m_bResizeable = 0;
+    int m_bFlickerFree = 0;
+    CResizer m_resizer;
+};
+
+// A resizable window of its own (dialog or sheet): OnInitDialog runs once, just before
+// the window is first shown.
+class CResizeableTopWindow : public CResizeableWindow<QDialog> {
+public:
+    using CResizeableWindow::CResizeableWindow;
+    virtual BOOL OnInitDialog() { return TRUE; }
+    void setVisible(bool visible) override;
+
+private:
+    bool m_bInitialised = false;
+};
+
+class CResizeableDialog : public CResizeableTopWindow {
     Q_OBJECT
 public:
     explicit CResizeableDialog(UINT templateId, QWidget* parent = nullptr);
     ~CResizeableDialog() override;
 
-    int IsResizeable() const { return m_bResizeable; }
     UINT GetTemplateId() const { return m_nTemplateId; }
-    CResizer& GetResizer() { return m_resizer; }
 
     // Creates the resizer when the dialog is resizable, enables its grip and takes the
     // current size as the minimum.
-    virtual BOOL OnInitDialog();
+    BOOL OnInitDialog() override;
     virtual void DoDataExchange() {}
-    // Runs OnInitDialog once, before the window first shows.
-    void setVisible(bool visible) override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-    int m_bResizeable = 0;
-    int m_bFlickerFree = 0;
-    CResizer m_resizer;
 
 private:
     UINT m_nTemplateId;
-    bool m_bInitialised = false;
 };
 
 class CResizeablePropertySheet;
 
-class CResizeablePropertyPage : public QWidget {
+class CResizeablePropertyPage : public CResizeableWindow<QWidget> {
     Q_OBJECT
 public:
     CResizeablePropertyPage();
@@ -66,8 +90,6 @@ public:
 
     void SetInitialisingFlag(int initialising) { m_bInitialising = initialising; }
     int IsInitialising() const { return m_bInitialising; }
-    int IsResizeable() const { return m_bResizeable; }
-    CResizer& GetResizer() { return m_resizer; }
     UINT GetTemplateId() const { return m_nTemplateId; }
     // The tab text (the caption string, else the window title).
     QString GetCaption() const;
@@ -88,13 +110,9 @@ public:
     virtual BOOL OnApply() { return TRUE; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void CommonConstruct();
 
-    int m_bResizeable = 0;
     int m_bInitialising = 0;
-    int m_bFlickerFree = 0;
-    CResizer m_resizer;
 
 private:
     friend class CResizeablePropertySheet;
@@ -117,7 +135,7 @@ constexpr DWORD PSH_WIZARD97 = 0x01000000;
 // wizard mode Back, Next and Finish with an etched line above them and, for Wizard97, a
 // header with the active page's title under which runs the header line. The pages are
 // the sheet's own children, laid over the tab control's display area.
-class CResizeablePropertySheet : public QDialog {
+class CResizeablePropertySheet : public CResizeableTopWindow {
     Q_OBJECT
 public:
     explicit CResizeablePropertySheet(UINT captionId, QWidget* parent = nullptr,
@@ -130,9 +148,7 @@ public:
         m_bResizeable = allow;
         return 1;
     }
-    int IsResizeable() const { return m_bResizeable; }
     void SetFlickerFree(int flickerFree) { m_bFlickerFree = flickerFree; }
-    CResizer& GetResizer() { return m_resizer; }
 
     // The sheet does not own its pages, as the framework's does not: the caller keeps
     // them alive as long as the sheet.
@@ -158,16 +174,7 @@ public:
 
     // Builds the sheet's window (tab control, buttons, pages) and, when resizable, its
     // resizer with the controls' proportions. Returns TRUE.
-    virtual BOOL OnInitDialog();
-    // Runs OnInitDialog once, before the window first shows.
-    void setVisible(bool visible) override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-    int m_bResizeable = 0;
-    int m_bFlickerFree = 0;
-    CResizer m_resizer;
+    BOOL OnInitDialog() override;
 
 private:
     void Build();
@@ -187,5 +194,4 @@ private:
     QLabel* m_pHeaderTitle = nullptr;
     QLabel* m_pHeaderSubTitle = nullptr;
     bool m_bBuilt = false;
-    bool m_bInitialised = false;
 };

@@ -33,8 +33,10 @@ public:
     bool SetValue(const BSTR& key, const BSTR& value);
     // Writes the document to the given file, or to the stored name when empty, in the
     // encoding its declaration names. The text goes to a temporary file beside the target
-    // that is renamed over it, so a crash or a full disc never leaves half a file. A
-    // target without write permission is left alone (false), even for root.
+    // that is flushed to the disc, read back and renamed over it (platform::SaveFile), so
+    // a crash or a full disc never leaves half a file, nor one that would not load. A
+    // target without write permission, or that is no regular file, is left alone (false),
+    // even for root.
     bool Save(const BSTR& fileName);
 
     const std::string& FileName() const { return m_fileName.str(); }

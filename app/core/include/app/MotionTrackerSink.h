@@ -19,15 +19,13 @@ extern std::atomic<CSensorDataHandler*> g_pSensorDataHandler;
 
 inline const CLSID CLSID_MotionTrackerSink = MakeGuid("{4E1A3625-CFF1-4F04-8934-B2CAF8FEEEB1}");
 
-class CMotionTrackerSink final : public IMotionTrackerSink {
+class CMotionTrackerSink final : public CDispatchBase<IMotionTrackerSink> {
     TAVIMO_COM_REFCOUNT()
 public:
     CMotionTrackerSink();
     ~CMotionTrackerSink() override;
 
     HRESULT QueryInterface(REFIID iid, void** object) override;
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT index, DWORD locale, void** typeInfo) override;
     HRESULT GetIDsOfNames(REFIID iid, const char** names, UINT count, DWORD locale,
                           DISPID* ids) override;
     HRESULT Invoke(DISPID id, REFIID iid, DWORD locale, WORD flags, void* params, void* result,

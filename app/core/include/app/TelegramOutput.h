@@ -1,6 +1,7 @@
 // What the sensor link needs of a telegram worker: the ASCII outputs receive attitudes,
 // the sensor-side port worker only a port. The telegram output area supplies the workers
-// through a factory, so the sensor link does not depend on how they send.
+// through a factory given to the sensor link when it is made, so the sensor link does not
+// depend on how they send (and tests give it recording outputs).
 #pragma once
 
 #include <functional>

@@ -91,6 +91,9 @@ public:
 
 private:
     void RecomputeRate();  // sample period and buffer capacity, under the data lock
+    // The call on the sensor object's connection point for the sink (E_POINTER without one).
+    HRESULT OnSinkConnectionPoint(const char* context,
+                                  const std::function<HRESULT(IConnectionPoint&)>& call);
     void UpdateDataFromQuaternion(const float* values);
     void UpdateDataFromEuler(const float* values);
     void UpdateDataFromMatrix(const float* values);

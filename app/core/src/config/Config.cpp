@@ -1,30 +1,22 @@
 #include "app/Config.h"
 
-#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
+
+#include "platform/File.h"
 
 namespace {
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
 // Parse and XPath errors of a bad file or key reach the caller as false results; libxml2
 // would print them to standard error as well.
 void IgnoreXmlError(void* /*context*/, xmlError* /*error*/) {}
-
-std::string Errno() {
-    return std::strerror(errno);
-}
 
 // Text the document can carry: valid UTF-8 without the control characters XML 1.0 forbids.
 bool IsXmlText(const std::string& text) {
@@ -67,19 +59,6 @@ xmlNodePtr SelectSingleNode(xmlDocPtr doc, const std::string& key) {
     return node;
 }
 
-// The file Save replaces: a link is followed, so the link stays and its target changes.
-std::filesystem::path SaveTarget(const std::string& fileName) {
-    std::error_code ec;
-    std::filesystem::path path(fileName);
-    if (std::filesystem::is_symlink(path, ec)) {
-        auto target = std::filesystem::canonical(path, ec);
-        if (!ec) {
-            return target;
-        }
-    }
-    return path;
-}
-
 // The document in the text; null unless it is one well-formed document with a root.
 // No network and no external entities: a configuration file reads only itself.
 xmlDocPtr ParseDocument(const std::string& text, const char* url) {
@@ -102,12 +81,11 @@ xmlDocPtr ParseDocument(const std::string& text, const char* url) {
 
 // Whether the file holds a document Load can read.
 bool ReadsBack(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (!(file && bytes << file.rdbuf())) {
+    const std::optional<std::string> bytes = platform::ReadRegularFile(path, kMaxFileSize);
+    if (!bytes) {
         return false;
     }
-    xmlDocPtr doc = ParseDocument(bytes.str(), path.c_str());
+    xmlDocPtr doc = ParseDocument(*bytes, path.c_str());
     xmlFreeDoc(doc);
     return doc != nullptr;
 }
@@ -132,19 +110,13 @@ bool CConfig::Load(const BSTR& fileName) {
     m_doc.reset();
     // Only a regular file of sensible size: a path naming a device, a pipe or a folder
     // would block or never end.
-    struct stat info {};
-    if (::stat(m_fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size > kMaxFileSize) {
+    const std::optional<std::string> bytes =
+        platform::ReadRegularFile(m_fileName.str(), kMaxFileSize);
+    if (!bytes || bytes->empty()) {
         m_log.Trace("Load", "unable to read the configuration file %s", m_fileName.c_str());
         return false;
     }
-    std::ifstream file(m_fileName.str(), std::ios::binary);
-    std::ostringstream bytes;
-    if (!(file && bytes << file.rdbuf())) {  // also false for an empty file
-        m_log.Trace("Load", "unable to read the configuration file %s", m_fileName.c_str());
-        return false;
-    }
-    m_doc.reset(ParseDocument(bytes.str(), m_fileName.c_str()));
+    m_doc.reset(ParseDocument(*bytes, m_fileName.c_str()));
     if (!m_doc) {
         m_log.Trace("Load", "unable to load the configuration file %s", m_fileName.c_str());
         return false;
@@ -199,52 +171,35 @@ bool CConfig::Save(const BSTR& fileName) {
         m_log.Trace("Save", "no configuration document to save to %s", name.c_str());
         return false;
     }
-    const std::filesystem::path target = SaveTarget(name);
-    mode_t mode = 0644;
-    struct stat info {};
-    if (::stat(target.c_str(), &info) == 0) {
-        if ((info.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
-            m_log.Trace("Save", "the configuration file %s is read-only: settings not saved",
-                        target.c_str());
-            return false;
-        }
-        mode = info.st_mode & 07777;
-    }
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        m_log.Trace("Save", "unable to save %s: %s", target.c_str(), Errno().c_str());
-        return false;
-    }
     const char* encoding =
         m_doc->encoding != nullptr ? reinterpret_cast<const char*>(m_doc->encoding) : nullptr;
-    bool ok = false;
-    if (xmlSaveCtxtPtr save = xmlSaveToFd(fd, encoding, 0)) {
-        ok = xmlSaveDoc(save, m_doc.get()) >= 0;
-        ok = xmlSaveClose(save) >= 0 && ok;
-    }
-    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
+    const auto writeDocument = [this, encoding](int fd) {
+        xmlSaveCtxtPtr save = xmlSaveToFd(fd, encoding, 0);
+        if (save == nullptr) {
+            return false;
+        }
+        const bool saved = xmlSaveDoc(save, m_doc.get()) >= 0;
+        return xmlSaveClose(save) >= 0 && saved;
+    };
     // Some declared encodings (UTF-7, say) write a file the parser cannot read again:
     // such a file never replaces one that reads.
-    if (ok && !ReadsBack(temp)) {
-        m_log.Trace("Save", "%s would not read back in its encoding %s: settings not saved",
-                    target.c_str(), encoding != nullptr ? encoding : "UTF-8");
-        ::unlink(temp.c_str());
-        return false;
+    const platform::SaveResult result =
+        platform::SaveFile(name, writeDocument, {.check = ReadsBack});
+    switch (result.error) {
+        case platform::SaveError::None:
+            return true;
+        case platform::SaveError::ReadOnly:
+            m_log.Trace("Save", "the configuration file %s is read-only: settings not saved",
+                        result.target.c_str());
+            break;
+        case platform::SaveError::CheckFailed:
+            m_log.Trace("Save", "%s would not read back in its encoding %s: settings not saved",
+                        result.target.c_str(), encoding != nullptr ? encoding : "UTF-8");
+            break;
+        default:
+            m_log.Trace("Save", "unable to save %s: %s", result.target.c_str(),
+                        result.Describe().c_str());
+            break;
     }
-    if (ok && ::rename(temp.c_str(), target.c_str()) == 0) {
-        if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-        return true;
-    }
-    m_log.Trace("Save", "unable to save %s: %s", target.c_str(), Errno().c_str());
-    ::unlink(temp.c_str());
     return false;
 }

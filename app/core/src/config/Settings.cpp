@@ -1,11 +1,7 @@
 #include "app/Settings.h"
 
-#include <fcntl.h>
 #include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -19,6 +15,7 @@
 #include "app/Config.h"
 #include "app/ConfigKeys.h"
 #include "interfaces/ErrorLog.h"
+#include "platform/File.h"
 #include "platform/Paths.h"
 #include "utilon/CommandLineInfoEx.h"
 
@@ -143,30 +140,19 @@ bool CTavimoSettingsStore::CreateIfMissing() const {
     if (target.has_parent_path()) {
         fs::create_directories(target.parent_path(), ec);
     }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string temp = (folder / ("." + target.filename().string() + ".new.XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        Log().Trace("CreateIfMissing", "unable to write the default configuration %s: %s",
-                    target.c_str(), std::strerror(errno));
-        return false;
-    }
-    const std::string text = DefaultConfiguration();
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
-    if (ok) {
-        // The shipped file names a folder for every user; this user's goes in.
+    // The shipped file names a folder for every user; this user's goes in before the
+    // file takes its name, and a file that appeared meanwhile is never replaced.
+    const auto withUsersFolder = [](const std::string& written) {
         CConfig config;
-        ok = config.Load(temp) && config.SetValue(XML_LOGGING_FILE_PATH, DefaultLogFolder()) &&
-             config.Save("");
-    }
-    // A hard link never replaces a file that appeared meanwhile.
-    ok = ok && ::chmod(temp.c_str(), 0644) == 0 && ::link(temp.c_str(), target.c_str()) == 0;
-    const int error = errno;
-    ::unlink(temp.c_str());
-    if (!ok) {
+        return config.Load(written) && config.SetValue(XML_LOGGING_FILE_PATH, DefaultLogFolder()) &&
+               config.Save("");
+    };
+    const platform::SaveResult result =
+        platform::SaveFile(target.string(), std::string_view(DefaultConfiguration()),
+                           {.check = withUsersFolder, .replace = false, .newFileMode = 0644});
+    if (!result) {
         Log().Trace("CreateIfMissing", "unable to write the default configuration %s: %s",
-                    target.c_str(), std::strerror(error));
+                    target.c_str(), result.Describe().c_str());
         return fs::exists(target, ec);
     }
     Log().Trace("CreateIfMissing", "wrote the default configuration %s", target.c_str());

@@ -16,31 +16,7 @@ CMotionTrackerSink::~CMotionTrackerSink() {
 }
 
 HRESULT CMotionTrackerSink::QueryInterface(REFIID iid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IMotionTrackerSink) {
-        *object = static_cast<IMotionTrackerSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-HRESULT CMotionTrackerSink::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) {
-        return E_POINTER;
-    }
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT CMotionTrackerSink::GetTypeInfo(UINT, DWORD, void** typeInfo) {
-    if (typeInfo != nullptr) {
-        *typeInfo = nullptr;
-    }
-    return E_NOTIMPL;
+    return Query(iid, IID_IMotionTrackerSink, object);
 }
 
 HRESULT CMotionTrackerSink::GetIDsOfNames(REFIID, const char** names, UINT count, DWORD,
@@ -54,7 +30,7 @@ HRESULT CMotionTrackerSink::GetIDsOfNames(REFIID, const char** names, UINT count
             ids[i] = kDispIdOnDataAvailable;
         } else {
             ids[i] = -1;
-            hr = static_cast<HRESULT>(0x80020006);  // DISP_E_UNKNOWNNAME
+            hr = DISP_E_UNKNOWNNAME;
         }
     }
     return hr;
@@ -64,7 +40,7 @@ HRESULT CMotionTrackerSink::Invoke(DISPID id, REFIID, DWORD, WORD, void*, void*,
     if (id == kDispIdOnDataAvailable) {
         return OnDataAvailable();
     }
-    return static_cast<HRESULT>(0x80020003);  // DISP_E_MEMBERNOTFOUND
+    return DISP_E_MEMBERNOTFOUND;
 }
 
 HRESULT CMotionTrackerSink::OnDataAvailable() {

@@ -145,23 +145,17 @@ HRESULT CXsensModule::AdviseSink(IUnknown* sink, DWORD* cookie) {
         *cookie = 0;
     }
     CComPtr<IUnknown> held(sink);
-    if (!m_pTracker) {
-        return E_POINTER;
-    }
-    try {
-        // A sensor object without the sink's connection point is a null pointer to us.
-        CComPtr<IConnectionPoint> point;
-        if (FAILED(AtlFindConnectionPoint(m_pTracker, IID_IMotionTrackerSink, point)) || !point) {
-            return E_POINTER;
-        }
-        return point->Advise(sink, cookie);
-    } catch (const std::exception& e) {
-        m_log.LogException(e, "AdviseSink");
-        return E_FAIL;
-    }
+    return OnSinkConnectionPoint(
+        "AdviseSink", [&](IConnectionPoint& point) { return point.Advise(sink, cookie); });
 }
 
 HRESULT CXsensModule::UnadviseSink(DWORD cookie) {
+    return OnSinkConnectionPoint(
+        "UnadviseSink", [cookie](IConnectionPoint& point) { return point.Unadvise(cookie); });
+}
+
+HRESULT CXsensModule::OnSinkConnectionPoint(const char* context,
+                                            const std::function<HRESULT(IConnectionPoint&)>& call) {
     if (!m_pTracker) {
         return E_POINTER;
     }
@@ -171,9 +165,9 @@ HRESULT CXsensModule::UnadviseSink(DWORD cookie) {
         if (FAILED(AtlFindConnectionPoint(m_pTracker, IID_IMotionTrackerSink, point)) || !point) {
             return E_POINTER;
         }
-        return point->Unadvise(cookie);
+        return call(*point);
     } catch (const std::exception& e) {
-        m_log.LogException(e, "UnadviseSink");
+        m_log.LogException(e, context);
         return E_FAIL;
     }
 }

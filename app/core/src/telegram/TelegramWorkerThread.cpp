@@ -7,10 +7,6 @@
 #include "app/ServiceActivity.h"
 #include "interfaces/CommsManager.h"
 
-namespace {
-constexpr DWORD kWaitAbandoned = 0x80;
-}
-
 CTelegramWorkerThread::CTelegramWorkerThread() {
     std::snprintf(m_szName, sizeof(m_szName), "%s", "XsensMT9::TelegramWorkerThread");
     SetTimeCritical(true);  // between the sensor's sample and the telegram's last byte
@@ -36,7 +32,7 @@ bool CTelegramWorkerThread::ProcessData() {
         RunCommands();
     } else if (result == WAIT_TIMEOUT) {
         m_log.TraceNow("ProcessData", "WAIT_TIMEOUT");
-    } else if (result == kWaitAbandoned) {
+    } else if (result == WAIT_ABANDONED) {
         m_log.TraceNow("ProcessData", "WAIT_ABANDONED");
     } else {
         m_log.TraceNow("ProcessData", "WaitForSingleObject() returns %d", static_cast<int>(result));

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "PortClient.h"
+
 class TelegramReader {
 public:
     explicit TelegramReader(const std::string& link);
@@ -12,7 +14,7 @@ public:
     TelegramReader(const TelegramReader&) = delete;
     TelegramReader& operator=(const TelegramReader&) = delete;
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_port.IsOpen(); }
     // Reads until `count` more well-formed telegrams came or the time is up; true when
     // they came and none was malformed.
     bool ReadValid(long count, int timeoutMs);
@@ -30,8 +32,7 @@ public:
 private:
     void Take(const char* data, std::size_t size);
 
-    int m_fd = -1;
-    std::string m_link;
+    tavimo_test::PortClient m_port;
     std::string m_pending;
     bool m_synced = false;  // the first, possibly partial, line is skipped
     long m_valid = 0;

@@ -1,30 +1,12 @@
 #include "TelegramReader.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <regex>
 
-TelegramReader::TelegramReader(const std::string& link) : m_link(link) {
-    m_fd = ::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (m_fd >= 0) {
-        termios tio{};
-        if (::tcgetattr(m_fd, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(m_fd, TCSANOW, &tio);
-        }
-    }
-}
+TelegramReader::TelegramReader(const std::string& link) : m_port(link, true) {}
 
-TelegramReader::~TelegramReader() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
+TelegramReader::~TelegramReader() = default;
 
 bool TelegramReader::IsWellFormed(const std::string& line) {
     if (line.size() < 3 || line.compare(line.size() - 2, 2, "\r\n") != 0) {
@@ -71,27 +53,14 @@ void TelegramReader::Take(const char* data, std::size_t size) {
 }
 
 void TelegramReader::ReadAvailable(int timeoutMs) {
-    if (m_fd < 0) {
-        return;
-    }
-    pollfd p{m_fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0) {
-        return;
-    }
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            return;
-        }
-        Take(buffer, static_cast<std::size_t>(n));
-    }
+    const std::string bytes = m_port.ReadAvailable(timeoutMs);
+    Take(bytes.data(), bytes.size());
 }
 
 bool TelegramReader::ReadValid(long count, int timeoutMs) {
     const long target = m_valid + count;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_fd >= 0 && m_valid < target && m_malformed == 0) {
+    while (IsOpen() && m_valid < target && m_malformed == 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
@@ -104,7 +73,7 @@ bool TelegramReader::ReadValid(long count, int timeoutMs) {
 }
 
 std::string TelegramReader::Report() const {
-    return m_link + (m_fd < 0 ? " (not open)" : "") + ": " + std::to_string(m_valid) + " valid, " +
-           std::to_string(m_malformed) + " malformed" +
+    return m_port.Path() + (!IsOpen() ? " (not open)" : "") + ": " + std::to_string(m_valid) +
+           " valid, " + std::to_string(m_malformed) + " malformed" +
            (m_firstBad.empty() ? std::string() : ", first bad: \"" + m_firstBad + "\"");
 }
