@@ -6,7 +6,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxml2-dev libxslt1-dev
           clang libclang-rt-14-dev  # clang and its libFuzzer runtime: the fuzz targets
           dpkg-dev file             # the Debian package (dpkg-shlibdeps)
           libsystemd-dev            # readiness and watchdog notifications (sd_notify)
-          gpsd)                     # the latency benchmark's peer relay
+          gpsd)                     # the peer relay beside Tavimo's (bench/TelegramRelayBench.cpp,
+                                    # and the age at the wire in bench/SensorBench.cpp)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
