@@ -9,6 +9,7 @@
 #include <numbers>
 #include <utility>
 
+#include "app/ServiceActivity.h"
 #include "interfaces/Tickwise.h"
 #include "platform/Prompt.h"
 
@@ -459,6 +460,7 @@ void CXsensModule::OnDataAvailable() {
                 }
                 sampleTime = m_dfSampleTime;
             }
+            CServiceActivity::SampleArrived();
             if (m_bEulerLogging.load() && m_nOutputMode <= 2) {
                 float logged[9];
                 std::copy_n(values, 9, logged);
