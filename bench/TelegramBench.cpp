@@ -23,27 +23,8 @@
 #include "app/AttitudeTelegramWorker.h"
 #include "comlane/SerialDevice.h"
 
-// Every heap allocation of the process is counted: the send path is to make none beyond
-// the telegram's own text. (The replacement pairs malloc with free, which GCC cannot see
-// through once the operators are inlined.)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+// Every heap allocation of the process is counted: the send path is to make none.
+#include "AllocationCounter.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -118,9 +99,9 @@ void BM_SendCycle(benchmark::State& state) {
     const unsigned long sentBefore = worker.Port()->GetSentCount();
     for (auto _ : state) {
         worker.SetAttitude(1.0, 1.5f, -2.25f, 123.456f, 3.0f);
-        const long before = g_allocations.load(std::memory_order_relaxed);
+        const long before = AllocationCount();
         worker.SendTelegrams();
-        allocations += g_allocations.load(std::memory_order_relaxed) - before;
+        allocations += AllocationCount() - before;
         state.PauseTiming();
         while (::read(far, sink, sizeof(sink)) > 0) {
         }

@@ -15,3 +15,7 @@ if(TARGET app_ports_tool_tests)
   target_compile_definitions(app_ports_tool_tests PRIVATE
                              TAVIMO_PORTS_BINARY="$<TARGET_FILE:tavimo-ports>")
 endif()
+# The service manager's readiness and watchdog protocol, through a socket of the test's own.
+tavimo_test(app_service_watchdog_tests SOURCES ServiceWatchdogTest.cpp LIBS tavimo_core THREADED)
+# The send path allocates nothing once it runs (the program counts every allocation).
+tavimo_test(app_telegram_allocation_tests SOURCES TelegramAllocationTest.cpp LIBS tavimo_core comlane)

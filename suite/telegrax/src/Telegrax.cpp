@@ -252,8 +252,11 @@ BOOL CTelegrax::SendTelegram(CTelegram* telegram, int) {
         return FALSE;
     }
     const std::string* bytes = &telegram->m_sText;
-    std::string framed;
+    // The frame is built in a buffer kept by the sending thread, so a send allocates
+    // nothing once the buffer has grown to the telegrams that thread sends.
+    thread_local std::string framed;
     if (d.transmit.load() == static_cast<int>(EFraming::ByteStuffed)) {
+        framed.clear();
         telegrax::StuffFrame(telegram->m_sText, framed);
         bytes = &framed;
     }

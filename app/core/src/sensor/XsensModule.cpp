@@ -9,6 +9,7 @@
 #include <numbers>
 #include <utility>
 
+#include "app/ServiceActivity.h"
 #include "interfaces/Tickwise.h"
 #include "platform/Prompt.h"
 
@@ -459,6 +460,7 @@ void CXsensModule::OnDataAvailable() {
                 }
                 sampleTime = m_dfSampleTime;
             }
+            CServiceActivity::SampleArrived();
             if (m_bEulerLogging.load() && m_nOutputMode <= 2) {
                 float logged[9];
                 std::copy_n(values, 9, logged);
@@ -713,6 +715,12 @@ int CXsensModule::AddTelegramWorker(int type, short port, unsigned baud) {
     } while (m_telegramWorkers.count(id) != 0);
     m_telegramWorkers.emplace(id, std::move(worker));
     return id;
+}
+
+bool CXsensModule::IsTelegramOutputPortFailed(int id) {
+    CSingleLock lock(m_workerLock);
+    const auto it = m_telegramWorkers.find(id);
+    return it != m_telegramWorkers.end() && it->second && it->second->IsPortFailed();
 }
 
 bool CXsensModule::ModifyTelegramWorker(int id, int type, short port, unsigned baud) {
