@@ -58,6 +58,8 @@ public:
     bool ModifyTelegramWorker(int id, int type, short port, unsigned baud);
     bool RemoveTelegramWorker(int id);
     void SetSensorPortWorkerPort(short port, unsigned baud);
+    // Whether the output's port could not be opened at its last try (false for an unknown id).
+    bool IsTelegramOutputPortFailed(int id);
 
     // Settings the main window gives before start and on "Apply".
     void SetSmoothing(bool on) { m_bSmoothing = on; }
@@ -128,7 +130,7 @@ private:
     std::atomic<double> m_dfTimeWindow{0};
     const std::uint16_t m_nOutputMode;
     std::atomic<double> m_dfOutputInterval{0};
-    std::atomic<double> m_dfLastOutputTime{0};
+    std::atomic<double> m_dfNextOutputTime{0};  // the output grid's next point
     CMotionTrackerHealthCheck m_healthCheck;
     float m_fFilterGain = 1.0F;
     float m_fMagnetometerWeight = 1.0F;
