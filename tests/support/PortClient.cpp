@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -103,6 +104,8 @@ bool PortClient::Write(const std::string& bytes) {
         const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;  // the line has gone (its far end closed): no byte will ever go
         } else if (!WaitFor(m_fd, POLLOUT, kBoundMs)) {
             return false;
         }
