@@ -105,7 +105,9 @@ bool PortClient::Write(const std::string& bytes) {
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;  // the line has gone (its far end closed): no byte will ever go
+            // The port has gone (EIO once its owner closed it): a hung-up line polls as
+            // writable, so waiting for room would spin for ever.
+            return false;
         } else if (!WaitFor(m_fd, POLLOUT, kBoundMs)) {
             return false;
         }

@@ -32,7 +32,7 @@ public:
     // The next complete line (without CR LF), or empty after timeoutMs without one.
     std::string NextLine(int timeoutMs = kBoundMs);
     // Writes everything, waiting (bounded) for room as the port reads; false when the
-    // port stopped reading.
+    // port stopped reading or has gone.
     bool Write(const std::string& bytes);
     // Bytes waiting to be read (-1 when not known).
     int Waiting() const;
