@@ -138,8 +138,9 @@ public:
     LM_RESERVED(24)
     LM_RESERVED(25)
     LM_RESERVED(26)
-    LM_RESERVED(27) LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30) LM_RESERVED(31)
-        LM_RESERVED(32) HRESULT SetCategory(LONG category) override {
+    LM_RESERVED(27)
+    LM_RESERVED(28) LM_RESERVED(29) LM_RESERVED(30) LM_RESERVED(31) LM_RESERVED(32) HRESULT
+        SetCategory(LONG category) override {
         m_alarm.category = category;
         return S_OK;
     }
@@ -201,8 +202,9 @@ public:
     LM_RESERVED(15)
     LM_RESERVED(16)
     LM_RESERVED(17)
-    LM_RESERVED(18) LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21) LM_RESERVED(22)
-        LM_RESERVED(23) HRESULT CreateAlarm(GUID alarmClass, IUnknown** alarm) override {
+    LM_RESERVED(18)
+    LM_RESERVED(19) LM_RESERVED(20) LM_RESERVED(21) LM_RESERVED(22) LM_RESERVED(23) HRESULT
+        CreateAlarm(GUID alarmClass, IUnknown** alarm) override {
         if (alarm == nullptr) {
             return E_POINTER;
         }
@@ -220,15 +222,7 @@ private:
 };
 
 HRESULT CreateLogger(IUnknown* outer, REFIID iid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    *object = nullptr;
-    if (outer != nullptr) {
-        return CLASS_E_NOAGGREGATION;
-    }
-    CComPtr<ILogmillLogger> logger(new CLogger);
-    return logger->QueryInterface(iid, object);
+    return ComCreateInstance<CLogger, ILogmillLogger>(outer, iid, object);
 }
 
 CComLibraryClass& LibraryClass() {
