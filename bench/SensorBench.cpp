@@ -18,6 +18,7 @@
 #include <random>
 #include <thread>
 
+#include "BenchEnvironment.h"
 #include "app/MotionTrackerSink.h"
 #include "app/XsensModule.h"
 #include "comlane/SerialDevice.h"
@@ -30,26 +31,7 @@ namespace {
 
 // A private registry, runtime and state folder, so the benchmark's sensor settings and
 // virtual ports are its own; set before anything reads the environment.
-const bool g_privateEnvironment = [] {
-    char pattern[] = "/tmp/tavimo-sensor-bench-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    const std::string root = made != nullptr ? made : "/tmp";
-    for (const char* sub : {"runtime", "state", "data", "config"}) {
-        std::filesystem::create_directories(root + "/" + sub);
-    }
-    std::filesystem::permissions(root + "/runtime", std::filesystem::perms::owner_all);
-    setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-    setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("TAVIMO_REGISTRY", (root + "/config/registry.sqlite3").c_str(), 1);
-    static const std::string removeAtExit = root;
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(removeAtExit, ec);
-    });
-    return true;
-}();
+const bool g_privateEnvironment = tavimo_bench::PrivateEnvironment("sensor-bench");
 
 struct LinkOnSimulator {
     // With the program's telegram workers ("HDT,TSS1" on COM2, "PRDID" on COM3, virtual

@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cfloat>
+#include <climits>
 #include <cstdio>
 
 #include "app/TavimoDlg.h"
@@ -89,39 +91,51 @@ void CAdvancedDlg::SelectBaud(long baud) {
     }
 }
 
-bool CAdvancedDlg::Validate(const QString& text, double low, double high, bool integer,
+bool CAdvancedDlg::Validate(const QString& text, double low, double high, EField kind,
                             QWidget* field, double& value) {
+    // The framework's own texts: a real number, or an unsigned integer whose bad or
+    // negative input asks for a positive integer.
+    const QString trimmed = text.trimmed();
     bool ok = false;
-    value = integer ? static_cast<double>(text.trimmed().toLongLong(&ok))
-                    : text.trimmed().toDouble(&ok);
-    if (!ok) {
-        AfxMessageBox(integer ? "Please enter an integer." : "Please enter a number.",
-                      MB_ICONEXCLAMATION);
-    } else if (value < low || value > high) {
-        char message[128];
-        if (integer) {
-            std::snprintf(message, sizeof(message),
-                          "Please enter an integer between %.0f and %.0f.", low, high);
-        } else {
-            std::snprintf(message, sizeof(message), "Please enter a number between %g and %g.", low,
-                          high);
+    char message[128] = {};
+    if (kind == EField::Real) {
+        value = trimmed.toDouble(&ok);
+        if (!ok) {
+            std::snprintf(message, sizeof(message), "Please enter a number.");
+        } else if (const float f = static_cast<float>(value);
+                   f < static_cast<float>(low) || f > static_cast<float>(high)) {
+            // The fields are floats: compared, and written, as floats.
+            std::snprintf(message, sizeof(message), "Please enter a number between %.*g and %.*g.",
+                          FLT_DIG, static_cast<double>(static_cast<float>(low)), FLT_DIG,
+                          static_cast<double>(static_cast<float>(high)));
         }
-        AfxMessageBox(message, MB_ICONEXCLAMATION);
-        ok = false;
+    } else {
+        const qulonglong number = trimmed.startsWith('-') ? 0 : trimmed.toULongLong(&ok);
+        ok = ok && number <= UINT_MAX;
+        value = static_cast<double>(number);
+        if (!ok) {
+            std::snprintf(message, sizeof(message), "Please enter a positive integer.");
+        } else if (value < low || value > high) {
+            std::snprintf(message, sizeof(message), "Please enter an integer between %u and %u.",
+                          static_cast<unsigned>(low), static_cast<unsigned>(high));
+        }
     }
-    if (!ok) {
-        field->setFocus();
+    if (message[0] == '\0') {
+        return true;
     }
-    return ok;
+    AfxMessageBox(message, MB_ICONEXCLAMATION);
+    field->setFocus();
+    return false;
 }
 
 void CAdvancedDlg::OnOK() {
     double gain = 0.0;
     double weight = 0.0;
     double window = 0.0;
-    if (!Validate(m_ui->gainEdit->text(), 0.1, 100.0, false, m_ui->gainEdit, gain) ||
-        !Validate(m_ui->weightEdit->text(), 0.1, 100.0, false, m_ui->weightEdit, weight) ||
-        !Validate(m_ui->windowEdit->text(), 0.0, 10000.0, true, m_ui->windowEdit, window)) {
+    if (!Validate(m_ui->gainEdit->text(), 0.1, 100.0, EField::Real, m_ui->gainEdit, gain) ||
+        !Validate(m_ui->weightEdit->text(), 0.1, 100.0, EField::Real, m_ui->weightEdit, weight) ||
+        !Validate(m_ui->windowEdit->text(), 0.0, 10000.0, EField::Unsigned, m_ui->windowEdit,
+                  window)) {
         return;
     }
     m_fFilterGain = static_cast<float>(gain);
@@ -156,13 +170,14 @@ void CAdvancedDlg::OnApplyBaudRate() {
 }
 
 void CAdvancedDlg::ReadSensorBack(CXsensModule* link) {
-    // The lists show what the sensor reports now, also after it refused the change.
+    // The lists show what the sensor reports now, also after it refused the change. The
+    // gain and weight edits keep what the user typed: OK decides about them.
     short port = 0;
     long baud = 0;
     link->GetSensorSettings(port, baud, m_strDeviceId, m_fFilterGain, m_fMagnetometerWeight,
                             m_nSampleRate);
     SelectBaud(baud);
-    ShowSensorValues();
+    SelectRate(m_nSampleRate);
 }
 
 void CAdvancedDlg::OnSmoothing() {
@@ -175,9 +190,15 @@ void CAdvancedDlg::OnSmoothing() {
 
 void CAdvancedDlg::OnBrowseFolder() {
     const std::string chosen = m_browse(m_pMainDlg->Settings().m_strLogFolder);
-    if (!chosen.empty()) {
-        m_pMainDlg->Settings().m_strLogFolder = chosen;
-        m_ui->folderEdit->setText(QString::fromStdString(chosen));
+    if (chosen.empty()) {
+        return;
+    }
+    CTavimoSettings& settings = m_pMainDlg->Settings();
+    settings.m_strLogFolder = chosen;
+    m_ui->folderEdit->setText(QString::fromStdString(chosen));
+    // A running log moves to the new folder at once.
+    if (CXsensModule* link = m_pMainDlg->SensorLink(); link != nullptr && settings.m_bLogging) {
+        link->SetEulerLogFolder(true, chosen);
     }
 }
 

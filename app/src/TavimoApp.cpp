@@ -1,9 +1,10 @@
 #include "app/TavimoApp.h"
 
 #include <QApplication>
-#include <QTimer>
+#include <cstdio>
 #include <filesystem>
 
+#include "app/ExitStatus.h"
 #include "app/QtPromptService.h"
 #include "app/TavimoDlg.h"
 #include "attitude/AttitudeControls.h"
@@ -79,15 +80,12 @@ BOOL CTavimoApp::InitInstance() {
     m_log.Trace("InitInstance", "Before Parse Command Line");
     ParseCommandLine(m_cmdInfo, m_argv);
     if (m_cmdInfo.m_bRunEmbedded != FALSE || m_cmdInfo.m_bRunAutomated != FALSE) {
-        // Serve the sink class only, until nothing holds the server any more.
-        auto* watch = new QTimer(qApp);
-        QObject::connect(watch, &QTimer::timeout, [] {
-            if (ComModuleLockCount() <= 0) {
-                QApplication::quit();
-            }
-        });
-        watch->start(1000);
-        return TRUE;
+        // Serving objects only: our class table is the process's own, so no other process
+        // can ever reach them. Say so and end, rather than run a mode that pretends.
+        m_log.Trace("InitInstance", "Serve-only mode requested: not available");
+        std::fprintf(stderr, "%s\n", kServeOnlyUnavailable);
+        m_exitCode = kExitServeOnlyUnavailable;
+        return FALSE;
     }
     m_log.Trace("InitInstance", "After Parse Command Line");
     {

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,6 +22,7 @@
 #include "app/BinaryTelegramWorker.h"
 #include "app/CJLatitudeEdit.h"
 #include "app/ControlHost.h"
+#include "app/ExitStatus.h"
 #include "app/MotionTrackerSink.h"
 #include "app/TavimoIcon.h"
 #include "app/XsensModule.h"
@@ -198,8 +200,15 @@ BOOL CTavimoDlg::OnInitDialog() {
     m_log.Trace("OnInitDialog", "After Combos Set up");
     // A configuration named but not there yet starts as the shipped default, so that every
     // change the user makes is kept.
-    m_store.CreateIfMissing();
-    LoadSettings();
+    std::string reason;
+    const bool made = m_store.CreateIfMissing(&reason);
+    std::string loadReason;
+    if (!LoadSettings(&loadReason) || !made) {
+        ReportUnreadableConfiguration(reason.empty() ? loadReason : reason);
+        if (m_bQuitRequested) {
+            return TRUE;
+        }
+    }
     m_log.Trace("OnInitDialog", "After Xml Set up");
 
     m_pXsensModule = new CXsensModule(this);
@@ -219,12 +228,17 @@ BOOL CTavimoDlg::OnInitDialog() {
         }
         delete m_pXsensModule;
         m_pXsensModule = nullptr;
-        PostQuit(1);
+        PostQuit(kExitComponentMissing);
         return TRUE;
     }
     // The sensor link has published itself for the sink (it withdraws when deleted).
     m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
     m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
+    // Logging switched on in the file writes the Euler log from the first sample, as the
+    // Advanced dialog's "Logging" button shows.
+    if (m_settings.m_bLogging) {
+        m_pXsensModule->SetEulerLogFolder(true, m_settings.m_strLogFolder);
+    }
 
     m_statusTimer.start();
     m_dLastSampleTime = 0.0;
@@ -307,8 +321,29 @@ void CTavimoDlg::FillLists() {
     m_ui->frequencyCombo->setCurrentIndex(m_ui->frequencyCombo->count() - 1);
 }
 
-void CTavimoDlg::LoadSettings() {
-    m_store.LoadSettings(m_settings);
+void CTavimoDlg::ReportUnreadableConfiguration(const std::string& reason) {
+    // The file is left as it is (a later save cannot load it either), but the user must
+    // know that the outputs it holds are not running.
+    const std::string file = m_store.FileName();
+    m_log.TraceNow("OnInitDialog", "unable to read the configuration file %s: %s", file.c_str(),
+                   reason.c_str());
+    if (m_bEmbedded) {
+        RaiseAlarm("Unable to read the Tavimo configuration file.",
+                   "The Tavimo cannot read its configuration file " + file + ": " + reason +
+                       ". The file has been left as it is. The Tavimo stops until the file is "
+                       "corrected or removed.");
+        PostQuit(kExitConfigurationUnreadable);
+        return;
+    }
+    AfxMessageBox("The Tavimo cannot read its configuration file:\n" + file + "\n\n" + reason +
+                      "\n\nThe Tavimo runs with the default settings, without telegram "
+                      "outputs, and leaves the file as it is. Correct or remove the file and "
+                      "restart the application to use your settings.",
+                  MB_ICONEXCLAMATION);
+}
+
+bool CTavimoDlg::LoadSettings(std::string* reason) {
+    const bool loaded = m_store.LoadSettings(m_settings, reason);
     SelectExact(m_ui->sensorPortCombo, m_settings.m_strSensorPort);
     SelectExact(m_ui->primaryPortCombo, m_settings.m_strPrimaryPort);
     SelectExact(m_ui->secondaryPortCombo, m_settings.m_strSecondaryPort);
@@ -323,6 +358,7 @@ void CTavimoDlg::LoadSettings() {
         list->setEnabled(m_settings.m_bEnableOutputUI);
     }
     SelectExact(m_ui->frequencyCombo, m_settings.m_strFrequency);
+    return loaded;
 }
 
 void CTavimoDlg::SaveSettings() {
@@ -543,28 +579,51 @@ void CTavimoDlg::OnApplyVariation() {
     m_pVariationEdit->setFocus();
 }
 
+void CTavimoDlg::ShowOutputPortState() {
+    // An output whose port cannot be opened says so on its row, so a crew sees why an
+    // instrument gets nothing; the row clears when the port opens.
+    const std::pair<int, QComboBox*> rows[] = {{m_nPrimaryId, m_ui->primaryPortCombo},
+                                               {m_nSecondaryId, m_ui->secondaryPortCombo}};
+    for (const auto& [id, port] : rows) {
+        const bool failed = id != 0 && m_pXsensModule->IsTelegramOutputPortFailed(id);
+        const QString tip = failed ? QStringLiteral(
+                                         "This output's port cannot be opened: its "
+                                         "telegrams are not sent until it opens.")
+                                   : QString();
+        if (port->toolTip() != tip) {
+            port->setToolTip(tip);
+            port->setStyleSheet(failed ? QStringLiteral("QComboBox { color: red; }") : QString());
+        }
+    }
+}
+
 void CTavimoDlg::OnStatusTimer() {
     if (m_pXsensModule == nullptr) {
         return;
     }
-    double time = 0.0;
+    ShowOutputPortState();
+    // The newest sample gives the age, and the angles when smoothing is off.
+    double newest = 0.0;
     float pitch = 0.0F;
     float roll = 0.0F;
     float heading = 0.0F;
-    if (m_settings.m_bApplySmoothing) {
-        // Smoothed: the orientation now, on the same time base as the telegrams.
-        time = CTickwise::GetPCMilliSecs();
-        m_pXsensModule->GetOrientationData(time, pitch, roll, heading);
-    } else {
-        m_pXsensModule->GetOrientationDataLatest(time, pitch, roll, heading);
+    bool ok = m_pXsensModule->GetOrientationDataLatest(newest, pitch, roll, heading);
+    double time = newest;
+    const double now = CTickwise::GetPCMilliSecs();
+    if (ok && m_settings.m_bApplySmoothing) {
+        // Smoothed: the orientation now, on the same time base as the telegrams, but never
+        // carried further than a few sample periods past the newest sample, so a silent
+        // sensor's attitude stands still instead of running away.
+        time = std::min(now,
+                        newest + kDisplayExtrapolationPeriods * m_pXsensModule->GetSamplePeriod());
+        ok = m_pXsensModule->GetOrientationData(time, pitch, roll, heading);
     }
-    const double minutes = m_dLastSampleTime != 0.0
-                               ? (CTickwise::GetPCMilliSecs() - m_dLastSampleTime) * (1.0 / 60000.0)
-                               : 0.0;
+    const double minutes = newest != 0.0 ? (now - newest) * (1.0 / 60000.0) : 0.0;
     m_strAge = Format("%6.1f min /", minutes) +
-               CTickwise::ConvertPCMilliSecsToOleDateTime(time).Format(" %H:%M:%S");
+               CTickwise::ConvertPCMilliSecsToOleDateTime(newest).Format(" %H:%M:%S");
     m_ui->ageValue->setText(QString::fromStdString(m_strAge));
-    if (time > m_dLastSampleTime) {
+    // A failed look-up (too few samples in the window) keeps the last good values.
+    if (ok && time > m_dLastSampleTime) {
         m_dLastSampleTime = time;
         m_strPitch = Format("%5.2f", pitch);
         m_strRoll = Format("%5.2f", roll);
@@ -623,7 +682,7 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                            "The Tavimo is no longer receiving valid data from the motion sensor "
                            "hardware. The "
                            "Tavimo will be restarted in an attempt to fix the problem.");
-                PostQuit(3);  // a service manager starts the module again
+                PostQuit(kExitSensorLost);  // a service manager starts the module again
             } else if (AfxMessageBox(
                            "The Tavimo is no longer receiving valid data from the motion sensor "
                            "hardware.\nThis problem may be resolved by closing and restarting the "

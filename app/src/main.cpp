@@ -1,4 +1,4 @@
-// Tavimo: tavimo [config.xml] [-Embedded] [-RegServer | -UnregServer]
+// Tavimo: tavimo [Qt options] [config.xml] [-Embedded] [-RegServer | -UnregServer]
 #include <QApplication>
 #include <QSocketNotifier>
 #include <cstdlib>
@@ -46,9 +46,11 @@ int main(int argc, char** argv) {
         platform::SetEnvironmentValue("QT_QPA_PLATFORM", "offscreen");
     }
     qInstallMessageHandler(FilterQtMessages);
+    // Qt takes its own options (-platform, -display, -style, ...) out of argv first; the
+    // module's command line, and its raw-line switch scan, are what is left.
+    QApplication qapp(argc, argv);
     std::vector<std::string> args(argv, argv + argc);
     platform::SetCommandLine(args);
-    QApplication qapp(argc, argv);
     QApplication::setApplicationName("Tavimo");
     InstallTerminationHandling(qapp);
 

@@ -4,9 +4,10 @@
 //   tavimo-ports                       list the map (name, device, where a virtual port appears)
 //   tavimo-ports map COM4 /dev/ttyUSB0 tie a name to a device (or to "pty")
 //   tavimo-ports unmap COM4            remove a name
-//   tavimo-ports sensor                show the sensor port and its kind of device
+//   tavimo-ports sensor                show the sensor port and its kind of device, and
+//                                      for a reader of telegrams what it last counted
 //   tavimo-ports sensor COM4 [KIND]    the sensor port and its kind of device ("simulated"
-//                                      when left out)
+//                                      when left out; "telegrams" or "telegrams:GAP")
 #include <cstdio>
 #include <string>
 
@@ -78,12 +79,18 @@ int main(int argc, char** argv) {
     if (command == "sensor" && argc == 2) {
         std::string port = "COM1";
         std::string kind;
+        std::string counters;
         CRegKey key;
         if (key.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
             port = key.QueryString("Port").value_or(port);
             kind = key.QueryString("Kind").value_or(kind);
+            counters = key.QueryString("Counters").value_or(counters);
         }
         std::printf("%-8s %s\n", port.c_str(), kind.empty() ? "simulated" : kind.c_str());
+        if (!counters.empty()) {
+            // Published by the running module every ten seconds while they change, and at stop.
+            std::printf("counted  %s\n", counters.c_str());
+        }
         return 0;
     }
     if (command == "sensor" && (argc == 3 || argc == 4)) {

@@ -36,6 +36,9 @@ public:
     void SetReadInterval(DWORD ms) { m_readIntervalMs = ms; }
     // Writes the first length bytes of the request's buffer.
     void IssueWrite(CBufferedOverlapped* request, DWORD length);
+    // Completes every pending read at once with 0 bytes, as a read that ends empty does
+    // (a line whose driver gives up on a read); the issuer reads again. Returns how many.
+    int CompletePendingReadsEmpty();
     // Stops the poller. Write requests still pending or queued are destroyed; read
     // requests belong to their issuer.
     void Close();

@@ -77,6 +77,18 @@ void CCompletionPort::IssueWrite(CBufferedOverlapped* request, DWORD length) {
     }
 }
 
+int CCompletionPort::CompletePendingReadsEmpty() {
+    std::deque<CBufferedOverlapped*> reads;
+    {
+        std::lock_guard lock(m_mutex);
+        reads.swap(m_reads);
+    }
+    for (CBufferedOverlapped* request : reads) {
+        Post(0, m_key, request);
+    }
+    return static_cast<int>(reads.size());
+}
+
 void CCompletionPort::Wake() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof(one));

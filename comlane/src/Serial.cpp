@@ -302,19 +302,19 @@ void CSerial::ShutDownThreads() {
     for (CSerialRxThread* thread : m_rxThreads) {
         thread->StopThread();
         thread->WaitUntilShutDown();
-        delete thread;
+        DeleteThreadObject(thread);  // kept when its thread will not end
     }
     m_rxThreads.clear();
     if (m_pTxThread != nullptr) {
         m_pTxThread->StopThread();
         m_pTxThread->WaitUntilShutDown();
-        delete m_pTxThread;
+        DeleteThreadObject(m_pTxThread);
         m_pTxThread = nullptr;
     }
     if (m_pControlLines != nullptr) {
         m_pControlLines->StopThread();
         m_pControlLines->WaitUntilShutDown();
-        delete m_pControlLines;
+        DeleteThreadObject(m_pControlLines);
         m_pControlLines = nullptr;
     }
 }
@@ -446,20 +446,55 @@ void CSerial::SendBreak(unsigned long) {
     if (port == nullptr) {
         return;
     }
-    port->SetBreak(true);
+    SetLine(comlane::LineControl::Break, true);
     SleepMs(300);
-    port->SetBreak(false);
+    SetLine(comlane::LineControl::Break, false);
     SleepMs(10);
+}
+
+void CSerial::SetLine(comlane::LineControl line, bool on) {
+    comlane::LineControlWriter writer;
+    comlane::CSerialDevice* port = nullptr;
+    {
+        CSingleLock lock(m_lock);
+        writer = m_lineControlForTesting;
+        port = m_hPort;
+    }
+    if (writer) {
+        writer(line, on);
+    } else if (port != nullptr) {
+        if (line == comlane::LineControl::Rts) {
+            port->SetRts(on);
+        } else {
+            port->SetBreak(on);
+        }
+    }
+}
+
+int CSerial::CompletePendingReadsEmptyForTesting() {
+    CSingleLock lock(m_lock);
+    return m_pCompletionPort != nullptr && m_pCompletionPort->pCompletionPort != nullptr
+               ? m_pCompletionPort->pCompletionPort->CompletePendingReadsEmpty()
+               : 0;
+}
+
+void CSerial::SetLineControlForTesting(comlane::LineControlWriter writer) {
+    CSingleLock lock(m_lock);
+    m_lineControlForTesting = std::move(writer);
 }
 
 void CSerial::SetCTS(const bool& off) {
     OutputDebugStringA(
         "[BRISKO DEBUG] [Method = CSerial::SetCTS] [Serial Comms Driver CTS signal is being turned "
         "on or off, yuo are likely to get two of these per pulse...\n]");
-    CSingleLock lock(m_lock);
-    m_dcb.fRtsControl = off ? 0 : 1;
-    if (m_hPort != nullptr) {
-        m_hPort->SetRts(!off);
+    bool open = false;
+    {
+        CSingleLock lock(m_lock);
+        m_dcb.fRtsControl = off ? 0 : 1;
+        open = m_hPort != nullptr;
+    }
+    if (open) {
+        SetLine(comlane::LineControl::Rts, !off);
     }
 }
 

@@ -40,27 +40,47 @@ CBaseThread::~CBaseThread() {
         std::lock_guard lock(m_handleMutex);
         last = m_lastThread;
     }
-    if (last) {
-        last->finished.Wait(INFINITE);
-        std::lock_guard lock(m_handleMutex);
-        if (last->thread.joinable()) {
-            last->thread.join();
-        }
+    if (!last) {
+        return;
+    }
+    // A thread abandoned after a timed-out stop gets one more bounded wait; its owner
+    // should have kept the object (DeleteThreadObject), so a thread stuck for good costs
+    // a detached thread, never a hung program.
+    const bool finished = last->finished.Wait(m_dwStopTimeoutMs);
+    std::lock_guard lock(m_handleMutex);
+    if (!last->thread.joinable()) {
+        return;
+    }
+    if (finished) {
+        last->thread.join();
+    } else {
+        TraceFault("Still running at destruction: thread left behind (Not OK)");
+        last->thread.detach();
     }
 }
 
 void CBaseThread::TraceLine(const char* text) const {
+    // Debugger output: on standard error with TAVIMO_DEBUG=1, else nowhere.
     char buffer[512];
     std::memset(buffer, 0, sizeof(buffer));
     std::snprintf(buffer, sizeof(buffer), "CBaseThread 0x%X (%s): %s\n", m_dwThreadId.load(),
                   m_szName, text);
     OutputDebugStringA(buffer);
-    std::fputs(buffer, stdout);
-    std::fflush(stdout);
     std::lock_guard lock(g_hookMutex);
     if (g_hook) {
         g_hook(buffer);
     }
+}
+
+void CBaseThread::TraceFault(const char* text) const {
+    // A fault, not a life-cycle step: always on standard error (the journal of a service).
+    TraceLine(text);
+    std::fprintf(stderr, "CBaseThread 0x%X (%s): %s\n", m_dwThreadId.load(), m_szName, text);
+}
+
+bool CBaseThread::HasEnded() const {
+    std::lock_guard lock(m_handleMutex);
+    return !m_lastThread || m_lastThread->finished.Wait(0);
 }
 
 bool CBaseThread::HasThreadHandle() const {
@@ -69,20 +89,28 @@ bool CBaseThread::HasThreadHandle() const {
 }
 
 bool CBaseThread::StartThread() {
-    m_bRunning = true;
-    auto state = std::make_shared<ThreadState>();
     std::shared_ptr<ThreadState> previous;
     {
         std::lock_guard lock(m_handleMutex);
-        previous = std::exchange(m_lastThread, state);
+        previous = m_lastThread;
     }
     if (previous) {
-        // A restarted object: the earlier thread has ended or been abandoned.
-        previous->finished.Wait(INFINITE);
+        // A restarted object: the earlier thread has ended or been abandoned. One still
+        // running after a bounded wait keeps the object: a second thread is not started.
+        if (!previous->finished.Wait(m_dwStopTimeoutMs)) {
+            TraceFault("Earlier thread still running: not started again (Not OK)");
+            return false;
+        }
         std::lock_guard lock(m_handleMutex);
         if (previous->thread.joinable()) {
             previous->thread.join();
         }
+    }
+    m_bRunning = true;
+    auto state = std::make_shared<ThreadState>();
+    {
+        std::lock_guard lock(m_handleMutex);
+        m_lastThread = state;
     }
     try {
         std::lock_guard lock(m_handleMutex);
@@ -115,14 +143,13 @@ void CBaseThread::ThreadEntry(CBaseThread* self, const std::shared_ptr<ThreadSta
             }
         }
     } catch (...) {
-        std::fputs("Exception in ProcessData()", stdout);
-        std::fflush(stdout);
+        self->TraceFault("Exception in ProcessData()");
     }
     self->TraceLine("Stopping...");
     try {
         self->OnThreadShutdown();
     } catch (...) {
-        std::fputs("Exception in OnThreadShutdown()", stdout);
+        self->TraceFault("Exception in OnThreadShutdown()");
     }
     if (endedInternally) {
         self->TraceLine("Ended internally (self destruction)");
@@ -183,4 +210,24 @@ void CBaseThread::SetDebuggerThreadName(DWORD threadId, const char* name) {
     char buffer[256];
     std::snprintf(buffer, sizeof(buffer), "Thread ID 0x%X ==> %s\n", threadId, name);
     OutputDebugStringA(buffer);
+}
+
+bool DeleteThreadObject(CBaseThread* thread) {
+    if (thread == nullptr) {
+        return true;
+    }
+    if (!thread->HasEnded()) {
+        // Its thread still runs in it after the stop time-out: freeing it would pull the
+        // memory from under that thread, so the object is left allocated.
+        thread->StopThread();
+        if (!thread->HasEnded()) {
+            std::fprintf(stderr,
+                         "CBaseThread 0x%X: thread still running after its stop time-out; "
+                         "its object is left allocated\n",
+                         thread->GetThreadId());
+            return false;
+        }
+    }
+    delete thread;
+    return true;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -152,17 +153,27 @@ SaveResult SaveFile(const std::string& path, std::string_view text, const SaveOp
         path, [text](int fd) { return WriteAll(fd, text); }, options);
 }
 
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
+                                           std::string* error) {
+    std::string why;
     // Non-blocking, so that opening a pipe nobody writes returns at once; the type is
     // checked on the open file, so it cannot change between the check and the read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
+        if (error != nullptr) {
+            *error = std::strerror(errno);
+        }
         return std::nullopt;
     }
     std::optional<std::string> content;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
-        static_cast<std::size_t>(info.st_size) <= maxBytes) {
+    if (::fstat(fd, &info) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "not a regular file";
+    } else if (info.st_size < 0 || static_cast<std::size_t>(info.st_size) > maxBytes) {
+        why = "larger than " + std::to_string(maxBytes) + " bytes";
+    } else {
         std::string text;
         char buffer[65536];
         for (;;) {
@@ -170,8 +181,13 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            if (n < 0 || text.size() + static_cast<std::size_t>(n) > maxBytes) {
-                break;  // a read error, or a file that grew beyond the limit
+            if (n < 0) {
+                why = std::strerror(errno);
+                break;
+            }
+            if (text.size() + static_cast<std::size_t>(n) > maxBytes) {
+                why = "larger than " + std::to_string(maxBytes) + " bytes";  // it grew
+                break;
             }
             if (n == 0) {
                 content = std::move(text);
@@ -181,6 +197,9 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
         }
     }
     ::close(fd);
+    if (!content && error != nullptr) {
+        *error = why;
+    }
     return content;
 }
 

@@ -9,6 +9,8 @@
 #include "interfaces/Tickwise.h"
 #include "platform/Com.h"
 #include "tagbook/TagbookResources.h"
+#include "tagbook/UnitBlock.h"
+#include "tagbook/XmlReportGenerator.h"
 #include "utilon/Numbers.h"
 #include "utilon/OrvexTrace.h"
 #include "utilon/Text.h"
@@ -1162,48 +1164,27 @@ HRESULT CDataBlock::GenerateXmlElementForProperty(xmlDocPtr doc, xmlNodePtr pare
             return GenerateXmlElementWithUnits(doc, parent, element, number, category, error);
         }
     }
-    // Text is escaped on the way in, so a value can never break the document.
-    xmlNodePtr node = xmlNewChild(parent, nullptr, BAD_CAST element.c_str(), nullptr);
-    if (node == nullptr) {
-        if (error != nullptr) {
-            char buffer[64];
-            std::snprintf(buffer, sizeof buffer, "Exception 0x%08x", static_cast<unsigned>(E_FAIL));
-            *error = std::string(buffer) + " in CDataBlock::GenerateXmlElementForProperty()\n" +
-                     "Element = " + element + ", Value = " + value;
-        }
-        return E_FAIL;
+    // The report generator's element: a checked name, and text that is made valid UTF-8
+    // and escaped, so a value can never break the document.
+    const HRESULT status =
+        CXmlReportGenerator::GenerateXmlElement(doc, parent, element, value, nullptr);
+    if (FAILED(status) && error != nullptr) {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "Exception 0x%08x", static_cast<unsigned>(status));
+        *error = std::string(buffer) + " in CDataBlock::GenerateXmlElementForProperty()\n" +
+                 "Element = " + element + ", Value = " + value;
     }
-    xmlNodeAddContent(node, BAD_CAST value.c_str());
-    return S_OK;
+    return status;
 }
 
 HRESULT CDataBlock::GenerateXmlElementWithUnits(xmlDocPtr doc, xmlNodePtr parent,
                                                 const std::string& element, double value,
                                                 const std::string& category, std::string* error) {
-    std::string text;
-    CUnitsConversion* units = FindUnits();
-    if (units == nullptr ||
-        units->ConvertForDisplay(category, value, text, 0, -1, std::string()) == 0) {
-        text = FloatToStr(value, -1);
-    }
-    xmlNodePtr node = doc != nullptr && parent != nullptr
-                          ? xmlNewChild(parent, nullptr, BAD_CAST element.c_str(), nullptr)
-                          : nullptr;
-    if (node == nullptr) {
-        if (error != nullptr) {
-            char buffer[64];
-            std::snprintf(buffer, sizeof buffer, "Exception 0x%08x", static_cast<unsigned>(E_FAIL));
-            *error = std::string(buffer) +
-                     " in CXmlReportGenerator::GenerateXmlElementWithUnits()\n" +
-                     "Element = " + element + ", Value = " + text;
-        }
-        return E_FAIL;
-    }
-    xmlNodeAddContent(node, BAD_CAST text.c_str());
-    if (!category.empty()) {
-        xmlNewProp(node, BAD_CAST "Units", BAD_CAST category.c_str());
-    }
-    return S_OK;
+    // One element shape for a value with units, wherever it is written: the report
+    // generator's, through this tree's units block (the internal value without one).
+    auto* units = dynamic_cast<CUnitsBlock*>(FindUnits());
+    return CXmlReportGenerator::GenerateXmlElementWithUnits(doc, parent, element, value, units,
+                                                            category, error);
 }
 
 // ---------------------------------------------------------------------------------------

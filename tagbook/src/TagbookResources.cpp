@@ -33,7 +33,7 @@ constexpr UnitDefinition kUnits[] = {
     {"Inches", "in", "39.37008", "0", "1"},
     {"International Feet", "ft", "1", "0", "0.3048"},
     {"Kgm-3", "Kgm-3", "1", "0", "1"},
-    {"Kelvin", "K", "1", "-273.15", "1"},
+    {"Kelvin", "K", "1", "273.15", "1"},  // display = Celsius + 273.15
     {"Kilometres", "Km", "1", "0", "1000"},
     {"Kilometres per hour", "km/h", "1", "0", "0.277777777"},
     {"Kilopascals", "kPa", "1", "0", "1"},

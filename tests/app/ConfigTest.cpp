@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "ConfigTestSupport.h"
 #include "app/Config.h"
@@ -89,17 +90,20 @@ TEST_F(ConfigTest, SetValueChangesOnlyTheFirstExistingNodeAndEscapesText) {
 }
 
 TEST_F(ConfigTest, BadFilesLoadNothingAndAreNeverOverwritten) {
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"empty.xml", ""},
-        {"text.xml", "COM4 115200\n"},
-        {"truncated.xml", "<Tavimo><SensorPort><Path>COM4</Path>"},
-        {"binary.xml", std::string("\0\x01\x02<Tavimo/>", 12)},
+    // Each with the reason a user is told: the system's or the parser's own words.
+    const std::vector<std::tuple<std::string, std::string, std::string>> files = {
+        {"empty.xml", "", "the file is empty"},
+        {"text.xml", "COM4 115200\n", "line 1: Start tag expected"},
+        {"truncated.xml", "<Tavimo><SensorPort><Path>COM4</Path>", "line 1: "},
+        {"binary.xml", std::string("\0\x01\x02<Tavimo/>", 12), "line 1: "},
     };
-    for (const auto& [name, content] : files) {
+    for (const auto& [name, content, reason] : files) {
         SCOPED_TRACE(name);
         const fs::path path = File(content, name);
         CConfig config;
         EXPECT_FALSE(config.Load(path.string()));
+        EXPECT_EQ(config.LastError().rfind(reason, 0), 0u) << config.LastError();
+        EXPECT_NE(config.LastError().back(), '\n');
         BSTR value("kept");
         EXPECT_FALSE(config.GetValue("SensorPort/Path", value));
         EXPECT_EQ(value.str(), "kept");
@@ -113,9 +117,11 @@ TEST_F(ConfigTest, BadFilesLoadNothingAndAreNeverOverwritten) {
     for (const fs::path& path : {m_dir, fifo}) {
         CConfig config;
         EXPECT_FALSE(config.Load(path.string())) << path;
+        EXPECT_EQ(config.LastError(), "not a regular file");
     }
     CConfig missing;
     EXPECT_FALSE(missing.Load((m_dir / "none.xml").string()));
+    EXPECT_EQ(missing.LastError(), "No such file or directory");
     EXPECT_FALSE(missing.Save(""));
     EXPECT_FALSE(fs::exists(m_dir / "none.xml"));
     EXPECT_NE(Trace().find("unable to load the configuration file"), std::string::npos);

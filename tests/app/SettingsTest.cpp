@@ -197,13 +197,27 @@ TEST_F(SettingsTest, BrokenFilesGiveTheDefaults) {
         CTavimoSettingsStore store(m_file.string());
         CTavimoSettings settings;
         settings.m_fFilterGain = 0.9f;
-        EXPECT_FALSE(store.LoadSettings(settings));
+        std::string reason;
+        EXPECT_FALSE(store.LoadSettings(settings, &reason));
+        EXPECT_FALSE(reason.empty());
         EXPECT_FLOAT_EQ(settings.m_fFilterGain, 0.2f);
         EXPECT_EQ(settings.m_strSensorPort, "COM1");
         EXPECT_EQ(settings.m_strFrequency, "Max Output");
         EXPECT_FALSE(store.SaveSettings(settings));
         EXPECT_EQ(ReadFile(m_file), content);
     }
+}
+
+TEST_F(SettingsTest, AFolderThatCannotBeMadeIsReportedWithItsReason) {
+    std::ofstream(m_dir / "plain-file") << "x";
+    CTavimoSettingsStore store((m_dir / "plain-file" / "sub" / "Tavimo.xml").string());
+    std::string reason;
+    EXPECT_FALSE(store.CreateIfMissing(&reason));
+    EXPECT_NE(reason.find("does not exist and cannot be made"), std::string::npos) << reason;
+    EXPECT_NE(reason.find((m_dir / "plain-file" / "sub").string()), std::string::npos);
+    CTavimoSettings settings;
+    EXPECT_FALSE(store.LoadSettings(settings, &reason));
+    EXPECT_EQ(reason, "Not a directory");
 }
 
 TEST_F(SettingsTest, ReadOnlyFileKeepsTheSettingsInMemoryAndTracesTheFailedSave) {

@@ -9,8 +9,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "GuiTestApp.h"
@@ -19,13 +22,17 @@
 #include "app/AttitudeDlg.h"
 #include "app/CJLatitudeEdit.h"
 #include "app/Config.h"
+#include "app/ExitStatus.h"
 #include "app/MotionTrackerHealthCheck.h"
 #include "app/QtPromptService.h"
 #include "app/ServerModule.h"
 #include "app/TavimoDlg.h"
 #include "app/XsensModule.h"
 #include "attitude/AttitudeControls.h"
+#include "comlane/SerialDevice.h"
+#include "interfaces/Tickwise.h"
 #include "led/LedCtrl.h"
+#include "logmill/Logmill.h"
 #include "mtobj/MTObj.h"
 #include "platform/Prompt.h"
 #include "platform/Registry.h"
@@ -356,4 +363,333 @@ TEST(QtPromptServiceTest, HeadlessBoxesNeverWaitAndQuestionsAnswerNo) {
               IDNO);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Tavimo: Sample Rate too high"),
               std::string::npos);
+}
+
+// ---- The display with smoothing on ------------------------------------------------------------
+
+namespace {
+// Waits until the sensor link's newest sample stops changing (the sensor fell silent and
+// its last batch is in); returns that sample's time.
+double WaitForSilence(CXsensModule& link) {
+    double last = -1.0;
+    double time = 0.0;
+    float p = 0, r = 0, h = 0;
+    for (int i = 0; i < 50; ++i) {
+        QTest::qWait(200);
+        link.GetOrientationDataLatest(time, p, r, h);
+        if (time == last) {
+            return time;
+        }
+        last = time;
+    }
+    return 0.0;
+}
+
+double AngleGap(double a, double b) {
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return std::min(d, 360.0 - d);
+}
+}  // namespace
+
+TEST_F(TavimoDlgTest, SmoothedDisplayKeepsGoodValuesShowsTheSampleAgeAndBoundsExtrapolation) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    auto* pitch = Control<QLabel>(13718);
+    auto* roll = Control<QLabel>(13719);
+    auto* heading = Control<QLabel>(13720);
+    auto* age = Control<QLabel>(13708);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !heading->text().isEmpty(); }, 10000));
+    Simulation()->FallSilent();
+    const double newest = WaitForSilence(*w.SensorLink());
+    ASSERT_GT(newest, 0.0);
+    w.OnStatusTimer();  // the newest sample on screen, smoothing still off
+    const QString shown[3] = {pitch->text(), roll->text(), heading->text()};
+    ASSERT_FALSE(shown[0].isEmpty());
+
+    // Ten minutes later, with a window of one sample period: it holds too few samples, so
+    // every look-up fails.
+    w.Settings().m_bApplySmoothing = true;
+    w.SensorLink()->SetSmoothing(true);
+    w.SensorLink()->SetTimeWindow(w.SensorLink()->GetSamplePeriod());
+    CTickwise::SetClockForTesting([newest] { return newest + 600000.0; });
+    for (int tick = 0; tick < 3; ++tick) {
+        w.OnStatusTimer();
+    }
+    EXPECT_EQ(pitch->text(), shown[0]);
+    EXPECT_EQ(roll->text(), shown[1]);
+    EXPECT_EQ(heading->text(), shown[2]);
+    // The age is the newest sample's, however many ticks went by.
+    EXPECT_TRUE(age->text().startsWith("  10.0 min /")) << age->text().toStdString();
+
+    // A point look-up ten minutes past the newest sample is carried only a few sample
+    // periods: the attitude stays where the sensor left it.
+    w.SensorLink()->SetTimeWindow(0);
+    w.OnStatusTimer();
+    CTickwise::SetClockForTesting(nullptr);
+    EXPECT_TRUE(age->text().startsWith("  10.0 min /")) << age->text().toStdString();
+    EXPECT_LT(std::fabs(pitch->text().toDouble() - shown[0].toDouble()), 2.0);
+    EXPECT_LT(std::fabs(roll->text().toDouble() - shown[1].toDouble()), 2.0);
+    EXPECT_LT(AngleGap(heading->text().toDouble(), shown[2].toDouble()), 2.0);
+}
+
+// ---- The Euler log switched on in the file ----------------------------------------------------
+
+TEST_F(TavimoDlgTest, LoggingOnInTheFileLogsFromTheStartAndANewFolderTakesAtOnce) {
+    namespace fs = std::filesystem;
+    const fs::path first = fs::path(tavimo_test::TempRoot()) / "log-first";
+    const fs::path second = fs::path(tavimo_test::TempRoot()) / "log-second";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("Logging/Enable"), CComBSTR("TRUE")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("Logging/FilePath"), CComBSTR(first.string())));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    auto logFolder = [&] { return fs::path(w.SensorLink()->GetEulerLogFileName()).parent_path(); };
+    // No toggle: the log is written from the first samples on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logFolder() == first; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return fs::file_size(w.SensorLink()->GetEulerLogFileName()) > 0; }, 10000));
+
+    // "..." while logging is on moves the log to the chosen folder at once.
+    CAdvancedDlg advanced(&w);
+    advanced.m_browse = [&](const std::string&) { return second.string(); };
+    auto* logging = advanced.findChild<QPushButton*>("loggingButton");
+    ASSERT_NE(logging, nullptr);
+    EXPECT_TRUE(logging->isChecked());
+    advanced.findChild<QPushButton*>("browseButton")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return logFolder() == second; }, 10000));
+    EXPECT_TRUE(w.Settings().m_bLogging);
+}
+
+// ---- A configuration file that cannot be read ------------------------------------------------
+
+TEST_F(TavimoDlgTest, AnUnreadableConfigurationIsReportedAndLeftAsItIs) {
+    const std::string content = "PrimaryPort=COM2 HDT\n";  // not XML
+    std::ofstream(m_config) << content;
+    {
+        CTavimoDlg& w = Start();
+        EXPECT_FALSE(w.QuitRequested());  // runs on with the defaults
+        ASSERT_EQ(prompts.texts.size(), 1u);
+        EXPECT_NE(prompts.texts[0].find(m_config), std::string::npos) << prompts.texts[0];
+        EXPECT_NE(prompts.texts[0].find("line 1: Start tag expected"), std::string::npos);
+        w.SaveSettings();
+        dlg.reset();  // destruction saves too
+    }
+    EXPECT_EQ(tavimo_test::ReadFile(m_config), content);
+
+    // A new file in a folder that cannot be made is reported the same way.
+    std::ofstream(tavimo_test::TempRoot() + "/plain-file") << "x";
+    m_config = tavimo_test::TempRoot() + "/plain-file/sub/Tavimo.xml";
+    commandLine = CCommandLineInfoEx();
+    prompts.texts.clear();
+    Start();
+    ASSERT_EQ(prompts.texts.size(), 1u);
+    EXPECT_NE(prompts.texts[0].find(m_config), std::string::npos);
+    EXPECT_NE(prompts.texts[0].find("cannot be made"), std::string::npos) << prompts.texts[0];
+}
+
+TEST_F(TavimoDlgTest, EmbeddedWithAnUnreadableConfigurationRaisesAnAlarmAndExits) {
+    const std::string content = "<Tavimo><FilterGain>0.5</FilterGain>";  // cut short
+    std::ofstream(m_config) << content;
+    const std::size_t before = logmill::ReadAlarms().size();
+    CTavimoDlg& w = Start({"-Embedded"});
+    EXPECT_TRUE(prompts.texts.empty());
+    EXPECT_TRUE(w.QuitRequested());
+    EXPECT_EQ(w.ExitCode(), kExitConfigurationUnreadable);
+    EXPECT_EQ(w.SensorLink(), nullptr);  // no outputs run on defaults unseen
+    const auto alarms = logmill::ReadAlarms();
+    ASSERT_EQ(alarms.size(), before + 1);
+    EXPECT_EQ(alarms.back().text, "Unable to read the Tavimo configuration file.");
+    EXPECT_NE(alarms.back().detail.find(m_config), std::string::npos);
+    EXPECT_NE(alarms.back().detail.find("line 1: "), std::string::npos) << alarms.back().detail;
+    dlg.reset();
+    EXPECT_EQ(tavimo_test::ReadFile(m_config), content);
+}
+
+// ---- An output port that cannot be opened ----------------------------------------------------
+
+TEST_F(TavimoDlgTest, AnOutputPortThatCannotBeOpenedShowsOnItsRowUntilItOpens) {
+    ASSERT_TRUE(comlane::CPortMap::Map("COM79", "/nonexistent/ttyUSB9"));
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("PrimaryPort/Telegram"), CComBSTR("HDT")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("PrimaryPort/Path"), CComBSTR("COM79")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    auto* port = Control<QComboBox>(13731);
+    ASSERT_EQ(port->currentText(), "COM79");
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return port->toolTip().contains("cannot be opened"); }, 10000));
+    EXPECT_TRUE(Control<QComboBox>(13732)->toolTip().isEmpty());
+    EXPECT_TRUE(Control<QComboBox>(13733)->toolTip().isEmpty());  // the secondary row is fine
+
+    ASSERT_TRUE(comlane::CPortMap::Map("COM79", comlane::CPortMap::kPseudoTerminal));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port->toolTip().isEmpty(); }, 10000));
+    w.OnStatusTimer();
+    EXPECT_TRUE(port->styleSheet().isEmpty());
+    comlane::CPortMap::Unmap("COM79");
+}
+
+// ---- The Advanced dialog -----------------------------------------------------------------------
+
+TEST_F(TavimoDlgTest, AdvancedValidationUsesTheFrameworksTexts) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    struct Case {
+        const char* field;
+        const char* text;
+        const char* message;  // null: accepted
+    };
+    const Case cases[] = {
+        {"windowEdit", "-5", "Please enter a positive integer."},
+        {"windowEdit", "abc", "Please enter a positive integer."},
+        {"windowEdit", "", "Please enter a positive integer."},
+        {"windowEdit", "12.5", "Please enter a positive integer."},
+        {"windowEdit", "10001", "Please enter an integer between 0 and 10000."},
+        {"windowEdit", " 10000 ", nullptr},
+        {"windowEdit", "0", nullptr},
+        {"gainEdit", "x", "Please enter a number."},
+        {"gainEdit", "0.05", "Please enter a number between 0.1 and 100."},
+        {"gainEdit", "100.5", "Please enter a number between 0.1 and 100."},
+        {"gainEdit", "0.1", nullptr},
+        {"weightEdit", "", "Please enter a number."},
+        {"weightEdit", "-1", "Please enter a number between 0.1 and 100."},
+        {"weightEdit", "100", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " '" + c.text + "'");
+        CAdvancedDlg advanced(&w);
+        prompts.texts.clear();
+        advanced.findChild<QLineEdit*>(c.field)->setText(c.text);
+        advanced.OnOK();
+        if (c.message == nullptr) {
+            EXPECT_TRUE(prompts.texts.empty());
+            EXPECT_EQ(advanced.result(), QDialog::Accepted);
+        } else {
+            ASSERT_EQ(prompts.texts.size(), 1u);
+            EXPECT_EQ(prompts.texts[0], c.message);
+            EXPECT_EQ(advanced.result(), 0);  // still open
+        }
+    }
+}
+
+TEST_F(TavimoDlgTest, AdvancedRateAndBaudApplyReadBackTheListsAndKeepTypedValues) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    w.StopSensorIfRunning();
+    CAdvancedDlg advanced(&w);
+    auto* gain = advanced.findChild<QLineEdit*>("gainEdit");
+    auto* weight = advanced.findChild<QLineEdit*>("weightEdit");
+    auto* rate = advanced.findChild<QComboBox*>("rateCombo");
+    auto* baud = advanced.findChild<QComboBox*>("baudCombo");
+    auto* sensorBaud = Control<QComboBox>(13711);
+    gain->setText("3.25");  // typed, not yet confirmed with OK
+    weight->setText("0.75");
+
+    rate->setCurrentIndex(rate->findText("50"));
+    advanced.findChild<QPushButton*>("rateApplyButton")->click();
+    EXPECT_EQ(w.SensorLink()->GetSampleRate(), 50);
+    EXPECT_EQ(rate->currentText(), "50");
+    EXPECT_EQ(advanced.SampleRate(), 50);
+    EXPECT_EQ(gain->text(), "3.25");
+    EXPECT_EQ(weight->text(), "0.75");
+
+    baud->setCurrentIndex(baud->findText("57600"));
+    advanced.findChild<QPushButton*>("baudApplyButton")->click();
+    EXPECT_EQ(baud->currentText(), "57600");
+    EXPECT_EQ(sensorBaud->currentText(), "57600");  // the main window's list follows
+    EXPECT_EQ(gain->text(), "3.25");
+
+    // A refused baud rate: both lists show what the sensor reports.
+    Simulation()->RefuseSetting(35, E_INVALIDARG);
+    baud->setCurrentIndex(baud->findText("9600"));
+    advanced.findChild<QPushButton*>("baudApplyButton")->click();
+    Simulation()->RefuseSetting(35, S_OK);
+    short port = 0;
+    long reported = 0;
+    std::string id;
+    float g = 0, m = 0;
+    short r = 0;
+    w.SensorLink()->GetSensorSettings(port, reported, id, g, m, r);
+    EXPECT_EQ(baud->currentText(), QString::number(reported));
+    EXPECT_EQ(sensorBaud->currentText(), QString::number(reported));
+    EXPECT_NE(reported, 9600);
+    EXPECT_EQ(weight->text(), "0.75");
+}
+
+TEST_F(TavimoDlgTest, AdvancedRateListSelectsByPrefixFromTheStart) {
+    CTavimoDlg& w = Start();
+    for (const auto& [value, text] : std::vector<std::pair<short, QString>>{
+             {25, "25"}, {256, "256"}, {50, "50"}, {512, "512"}}) {
+        w.SetSampleRate(value);
+        CAdvancedDlg advanced(&w);
+        EXPECT_EQ(advanced.findChild<QComboBox*>("rateCombo")->currentText(), text) << value;
+    }
+}
+
+TEST_F(TavimoDlgTest, OpeningTheAdvancedDialogStopsTheSensorUntilItCloses) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    ASSERT_TRUE(w.IsSensorRunning());
+    int runningWhileOpen = -1;
+    int checks = 0;
+    std::function<void()> closeWhenOpen = [&] {
+        auto* open = qobject_cast<CAdvancedDlg*>(QApplication::activeModalWidget());
+        if (open == nullptr && ++checks < 200) {
+            QTimer::singleShot(50, closeWhenOpen);
+            return;
+        }
+        runningWhileOpen = w.IsSensorRunning() ? 1 : 0;
+        if (open != nullptr) {
+            open->reject();
+        }
+    };
+    QTimer::singleShot(50, closeWhenOpen);
+    Control<QPushButton>(13739)->click();  // returns when the dialog has closed
+    EXPECT_EQ(runningWhileOpen, 0);
+    EXPECT_TRUE(w.IsSensorRunning());  // started again on closing
+}
+
+// ---- Start-up settings ------------------------------------------------------------------------
+
+TEST_F(TavimoDlgTest, OutputsLockedByTheFileStayLockedButAUsedRowsPortAndBaudOpen) {
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("UserInterface/EnableOutputUI"), CComBSTR("FALSE")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("PrimaryPort/Telegram"), CComBSTR("HDT")));
+    ASSERT_TRUE(config.SetValue(CComBSTR("SecondaryPort/Telegram"), CComBSTR("None")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    EXPECT_FALSE(w.Settings().m_bEnableOutputUI);
+    EXPECT_FALSE(Control<QComboBox>(13735)->isEnabled());  // primary telegram
+    EXPECT_FALSE(Control<QComboBox>(13736)->isEnabled());  // secondary telegram
+    EXPECT_TRUE(Control<QComboBox>(13731)->isEnabled());   // primary port: a used row
+    EXPECT_TRUE(Control<QComboBox>(13732)->isEnabled());   // primary baud
+    EXPECT_FALSE(Control<QComboBox>(13733)->isEnabled());  // secondary port: "None"
+    EXPECT_FALSE(Control<QComboBox>(13734)->isEnabled());
+    w.SaveSettings();
+    EXPECT_EQ(ConfigValue("UserInterface/EnableOutputUI"), "FALSE");  // never written
+}
+
+TEST_F(TavimoDlgTest, AStoredSensorPortThatIsNotOnThisMachineGivesTheFirstPort) {
+    std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
+    comlane::CPortMap::Unmap("COM87");
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.SetValue(CComBSTR("SensorPort/Path"), CComBSTR("COM87")));
+    ASSERT_TRUE(config.Save(CComBSTR("")));
+    CTavimoDlg& w = Start();
+    auto* ports = Control<QComboBox>(13709);
+    ASSERT_GT(ports->count(), 0);
+    EXPECT_EQ(ports->findText("COM87"), -1);
+    EXPECT_EQ(ports->currentIndex(), 0);
+    w.SaveSettings();
+    EXPECT_EQ(ConfigValue("SensorPort/Path"), ports->itemText(0).toStdString());
 }

@@ -237,7 +237,7 @@ TEST(AttitudeTelegramWorkerTest, AStopRequestEndsTheThreadAndReleasesThePort) {
     EXPECT_TRUE(signalled);
 }
 
-TEST(AttitudeTelegramWorkerTest, TracesItsLifeAndIdleWaitsButNotAMissingPort) {
+TEST(AttitudeTelegramWorkerTest, TracesItsLifeIdleWaitsAndAMissingPortOnce) {
     setenv("TAVIMO_TRACE", "1", 1);
     faultbook::RefreshTraceSettings();
     std::mutex mutex;
@@ -270,9 +270,49 @@ TEST(AttitudeTelegramWorkerTest, TracesItsLifeAndIdleWaitsButNotAMissingPort) {
     EXPECT_EQ(lines.front(), "CTelegramWorkerThread() / OK");
     EXPECT_EQ(lines[1], "CTelegramWorkerThread::OnThreadStartup() / OK");
     EXPECT_EQ(lines.back(), "CTelegramWorkerThread::OnThreadShutdown() / OK");
+    int missing = 0;
     for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
-        EXPECT_EQ(lines[i], "ProcessData / WAIT_TIMEOUT");  // nothing about the port
+        if (lines[i].rfind("OpenPort / ", 0) == 0) {
+            EXPECT_EQ(lines[i],
+                      "OpenPort / Output port COM77 cannot be opened: its telegrams are not sent; "
+                      "trying again every second");
+            ++missing;
+        } else {
+            EXPECT_EQ(lines[i], "ProcessData / WAIT_TIMEOUT");
+        }
     }
+    EXPECT_EQ(missing, 1);
+}
+
+TEST(AttitudeTelegramWorkerTest, AMissingPortIsToldOnceRetriedAndToldAgainWhenItOpens) {
+    comlane::CPortMap::Unmap("COM78");
+    testing::internal::CaptureStderr();
+    AttitudeWorker worker(TELEGRAM_HDT, 78, 115200);
+    ASSERT_TRUE(worker.StartThread());
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_TRUE(worker.IsPortFailed());
+    // Tried again while it stays missing, without another word.
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    ASSERT_TRUE(worker.opened.Wait(kBoundMs));
+    EXPECT_FALSE(worker.HasPort());
+
+    ASSERT_TRUE(comlane::CPortMap::Map("COM78", comlane::CPortMap::kPseudoTerminal));
+    for (int i = 0; i < 20 && !worker.HasPort(); ++i) {
+        worker.opened.Wait(kBoundMs);
+    }
+    EXPECT_TRUE(worker.HasPort());
+    EXPECT_FALSE(worker.IsPortFailed());
+    PortClient client(PortLink(78));
+    worker.SetAttitude(1.0, 0, 0, 45.0f, 0);
+    EXPECT_EQ(client.Read(Hdt(45.0f).size()), Hdt(45.0f));
+    worker.StopThread();
+    const std::string said = testing::internal::GetCapturedStderr();
+    comlane::CPortMap::Unmap("COM78");
+    const std::string failed =
+        "Tavimo: Output port COM78 cannot be opened: its telegrams are not sent; trying again "
+        "every second\n";
+    const std::string opened = "Tavimo: Output port COM78 is open again: its telegrams are sent\n";
+    EXPECT_EQ(said, failed + opened);
 }
 
 namespace {

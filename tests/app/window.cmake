@@ -1,1 +1,1 @@
-tavimo_test(app_window_tests SOURCES TavimoDlgTest.cpp LIBS tavimo_ui Qt6::Test GUI TIMEOUT 120)
+tavimo_test(app_window_tests SOURCES TavimoDlgTest.cpp LIBS tavimo_ui comlane Qt6::Test GUI TIMEOUT 120)

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <future>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "comlane/Serial.h"
 #include "interfaces/Tickwise.h"
@@ -65,8 +69,6 @@ TEST(SerialTest, SettingsNeedAnOpenPortAndSetTheReadIntervalFromTheRate) {
     serial.SetTimeout(50);
     EXPECT_EQ(serial.GetTimeouts().ReadIntervalTimeout, 50u);
     EXPECT_EQ(serial.GetTimeouts().ReadTotalTimeoutConstant, 0u);
-    serial.SetCTS(true);  // a pseudo-terminal has no RTS: nothing fails
-    serial.SendBreak(5000);
     serial.Close();
     EXPECT_EQ(serial.Open(line.far.Path().c_str()), 0);  // opened once only
 }
@@ -75,33 +77,42 @@ TEST(SerialTest, ReceivedBlocksAreStampedFromTheirFirstCharacter) {
     const double now = 1.0e6;
     CTickwise::SetClockForTesting([now] { return now; });
     Line line;
-    std::string received;
     {
         CSerial serial;
         ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+        // 96 different bytes: each block's first byte tells where it belongs.
         std::string sent;
         for (int i = 0; i < 96; ++i) {
-            sent.push_back(static_cast<char>('A' + i % 26));
+            sent.push_back(static_cast<char>(' ' + i));
         }
         ASSERT_EQ(line.far.Write(sent.data(), sent.size()), 96);
         const double charTime = 1000.0 * 10 / 9600;
-        while (received.size() < sent.size()) {
+        std::map<std::size_t, std::string> blocks;  // by offset in what was sent
+        std::size_t received = 0;
+        while (received < sent.size()) {
             CBuffer* block = PopWithin(serial.GetReadQueue());
             ASSERT_NE(block, nullptr);
             EXPECT_NEAR(block->m_dfCharacterTime, charTime, 1e-12);
             // 96 bytes read at T are stamped T - 100.
             EXPECT_NEAR(block->m_dfTimeStamp, now - charTime * block->m_dwLength, 1e-9);
             EXPECT_EQ(block->m_pData[block->m_dwLength], 0);
-            received.append(reinterpret_cast<char*>(block->m_pData), block->m_dwLength);
+            const std::string bytes(reinterpret_cast<char*>(block->m_pData), block->m_dwLength);
             delete block;
+            ASSERT_FALSE(bytes.empty());
+            const std::size_t offset = sent.find(bytes[0]);
+            // Each block is one unbroken piece of the stream, never a mix.
+            ASSERT_EQ(sent.compare(offset, bytes.size(), bytes), 0) << bytes;
+            ASSERT_TRUE(blocks.emplace(offset, bytes).second) << "received twice: " << bytes;
+            received += bytes.size();
         }
-        EXPECT_EQ(received.size(), sent.size());
-        // Several completion threads may queue blocks out of order; every byte arrives.
-        std::string a = received;
-        std::string b = sent;
-        std::sort(a.begin(), a.end());
-        std::sort(b.begin(), b.end());
-        EXPECT_EQ(a, b);
+        // Completion threads may queue the pieces in either order; put together by where
+        // they belong, they are the stream, with nothing lost, doubled or changed.
+        std::string joined;
+        for (const auto& [offset, bytes] : blocks) {
+            EXPECT_EQ(offset, joined.size());
+            joined += bytes;
+        }
+        EXPECT_EQ(joined, sent);
     }
     CTickwise::SetClockForTesting(nullptr);
 }
@@ -111,26 +122,28 @@ TEST(SerialTest, WriteQueueBlocksGoOutInOrderAndEmptyOnesAreSkipped) {
     CSerial serial;
     ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
     std::string expected;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 40; ++i) {
         const std::string text = "block " + std::to_string(i) + "\r\n";
         auto* block = new CBuffer;
         block->m_pData = new BYTE[text.size()];
         std::memcpy(block->m_pData, text.data(), text.size());
         block->m_dwLength = static_cast<DWORD>(text.size());
         ASSERT_TRUE(serial.GetWriteQueue().Push(block));
-        if (i == 10) {
-            ASSERT_TRUE(serial.GetWriteQueue().Push(new CBuffer));  // length 0: not written
+        if (i % 10 == 5) {
+            // Length 0 with data behind it: the length rules, nothing is written.
+            auto* empty = new CBuffer;
+            empty->m_pData = new BYTE[2]{'X', 'X'};
+            empty->m_dwLength = 0;
+            ASSERT_TRUE(serial.GetWriteQueue().Push(empty));
         }
         expected += text;
     }
-    const std::string got = line.ReadExactly(expected.size());
-    // One writer issues the requests in order; the completion threads may carry two
-    // writes at once, so compare the bytes as a whole.
-    std::string a = got;
-    std::string b = expected;
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    EXPECT_EQ(a, b);
+    // Byte for byte in the order queued: a line carries telegrams, and two of them
+    // swapped or interleaved are two wrong telegrams.
+    EXPECT_EQ(line.ReadExactly(expected.size()), expected);
+    char extra = 0;
+    EXPECT_FALSE(line.far.WaitReadable(100) && line.far.Read(&extra, 1) > 0)
+        << "unexpected byte " << extra;
 }
 
 TEST(SerialTest, CloseWithBlocksStillQueuedLosesNothingAndLeaksNothing) {
@@ -154,11 +167,76 @@ TEST(SerialTest, AVanishedLineStopsTransfersWithoutHarm) {
     CSerial serial;
     ASSERT_EQ(serial.Open(line->far.Path().c_str()), 1);
     line.reset();
-    auto* block = new CBuffer;
-    block->m_pData = new BYTE[4]{'a', 'b', 'c', 'd'};
-    block->m_dwLength = 4;
-    serial.GetWriteQueue().Push(block);
+    for (int i = 0; i < 3; ++i) {
+        auto* block = new CBuffer;
+        block->m_pData = new BYTE[4]{'a', 'b', 'c', 'd'};
+        block->m_dwLength = 4;
+        ASSERT_TRUE(serial.GetWriteQueue().Push(block));
+    }
+    // The writer still takes every block (and frees it, unwritten), nothing is received
+    // from a line that is not there, and the port closes at once.
+    for (int i = 0; i < 1000 && serial.GetWriteQueue().Count() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(serial.GetWriteQueue().Count(), 0);
+    EXPECT_EQ(serial.GetReadQueue().Count(), 0);
     serial.Close();
+    EXPECT_EQ(serial.GetReadQueue().Count(), 0);
+}
+
+namespace {
+// The control lines as SetCTS and SendBreak set them, with when.
+struct ControlLog {
+    struct Change {
+        comlane::LineControl line;
+        bool on;
+        std::chrono::steady_clock::time_point when;
+    };
+    std::mutex mutex;
+    std::vector<Change> changes;
+    comlane::LineControlWriter Writer() {
+        return [this](comlane::LineControl line, bool on) {
+            std::lock_guard lock(mutex);
+            changes.push_back({line, on, std::chrono::steady_clock::now()});
+        };
+    }
+};
+}  // namespace
+
+TEST(SerialTest, SetCtsTurnsRtsOffAndOnAndABreakLastsThreeHundredMilliseconds) {
+    Line line;
+    CSerial serial;
+    ControlLog log;
+    serial.SetLineControlForTesting(log.Writer());
+    serial.SetCTS(true);  // without a port: nothing reaches a line
+    EXPECT_TRUE(log.changes.empty());
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    serial.SetCTS(true);
+    serial.SetCTS(false);
+    ASSERT_EQ(log.changes.size(), 2u);
+    EXPECT_EQ(log.changes[0].line, comlane::LineControl::Rts);
+    EXPECT_FALSE(log.changes[0].on);  // true turns RTS off
+    EXPECT_EQ(log.changes[1].line, comlane::LineControl::Rts);
+    EXPECT_TRUE(log.changes[1].on);
+
+    // The argument has no effect: 5000 holds the break as long as 0 does, 300 ms.
+    for (const unsigned long asked : {5000UL, 0UL}) {
+        SCOPED_TRACE(asked);
+        log.changes.clear();
+        const auto before = std::chrono::steady_clock::now();
+        serial.SendBreak(asked);
+        const auto after = std::chrono::steady_clock::now();
+        ASSERT_EQ(log.changes.size(), 2u);
+        EXPECT_EQ(log.changes[0].line, comlane::LineControl::Break);
+        EXPECT_TRUE(log.changes[0].on);
+        EXPECT_FALSE(log.changes[1].on);
+        const auto held = log.changes[1].when - log.changes[0].when;
+        EXPECT_GE(held, std::chrono::milliseconds(300));
+        // Far below the 5000 asked for, however busy the machine is.
+        EXPECT_LT(held, std::chrono::milliseconds(3000));
+        EXPECT_GE(after - log.changes[1].when, std::chrono::milliseconds(10));
+        EXPECT_GE(log.changes[0].when, before);
+    }
 }
 
 namespace {
@@ -236,4 +314,31 @@ TEST(SerialTest, BytesWithinTheReadIntervalComeBackAsOneBlock) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(block->m_pData), block->m_dwLength),
               "$HCHDT,005.250,T*2b\r\n");
     delete block;
+}
+
+TEST(SerialTest, AnEmptyReadCompletionQueuesNothingAndReadsAgain) {
+    Line line;
+    CSerial serial;
+    ASSERT_EQ(serial.Open(line.far.Path().c_str()), 1);
+    serial.SetTimeout(1000);
+    // Every outstanding read ends empty, twice over: each must be issued again.
+    int ended = 0;
+    for (int round = 0; round < 2; ++round) {
+        int n = 0;
+        for (int i = 0; i < 500 && n == 0; ++i) {
+            n = serial.CompletePendingReadsEmptyForTesting();
+            if (n == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        ASSERT_GT(n, 0);
+        ended += n;
+    }
+    EXPECT_GE(ended, 2);
+    ASSERT_EQ(line.far.Write("after", 5), 5);
+    CBuffer* block = PopWithin(serial.GetReadQueue());
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block->m_pData), block->m_dwLength), "after");
+    delete block;
+    EXPECT_EQ(serial.GetReadQueue().Count(), 0);  // no empty block was queued
 }

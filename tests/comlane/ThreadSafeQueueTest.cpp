@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <thread>
 
 #include "comlane/Buffers.h"
 #include "comlane/ThreadSafeQueue.h"
+#include "platform/Sync.h"
 
 namespace {
 using Queue = CThreadSafeQueue<CBuffer*>;
@@ -85,14 +87,22 @@ TEST(ThreadSafeQueueTest, BoundedQueueBlocksAPutterUntilAPopMakesRoom) {
     ASSERT_TRUE(queue.Push(Block(1)));
     ASSERT_TRUE(queue.Push(Block(2)));
     std::atomic<bool> pushed{false};
+    CEvent pushing(true, false);
     auto putter = std::async(std::launch::async, [&] {
-        const bool ok = queue.Push(Block(3));
+        CBuffer* third = Block(3);
+        pushing.Set();
+        const bool ok = queue.Push(third);
         pushed = true;
         return ok;
     });
-    // The putter cannot have pushed while the queue is full: still two items.
-    EXPECT_EQ(queue.Count(), 2);
+    // Once the putter is inside Push it must stay there while the queue is full: watch it
+    // for a while (a Push that does not block returns within this time).
+    ASSERT_TRUE(pushing.Wait(10000));
+    for (int i = 0; i < 30 && !pushed.load(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_FALSE(pushed.load());
+    EXPECT_EQ(queue.Count(), 2);
     CBuffer* first = queue.Pop();
     ASSERT_EQ(putter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(putter.get());

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/BaseThread.h"
+#include "platform/Debug.h"
 #include "platform/Sync.h"
 
 namespace {
@@ -132,14 +137,46 @@ TEST(CBaseThreadTest, ExceptionEndsTheLoopAndLaterStopFindsItSignalled) {
     TraceCollector trace;
     Worker worker;
     worker.throwOnCall = 2;
+    testing::internal::CaptureStderr();
     worker.StartThread();
     ASSERT_TRUE(worker.shutDown.Wait(10000));
     EXPECT_TRUE(worker.IsRunning());  // the flag keeps its value after an exception
     worker.StopThread();
+    // A fault is said on standard error whatever TAVIMO_DEBUG says.
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Exception in ProcessData()"),
+              std::string::npos);
     EXPECT_EQ(trace.Events(),
-              (std::vector<std::string>{"Started", "Stopping...",
+              (std::vector<std::string>{"Started", "Exception in ProcessData()", "Stopping...",
                                         "Ended externally (Stop Thread called successfully)",
                                         "Was signalled: (OK)"}));
+}
+
+TEST(CBaseThreadTest, LifeCycleLinesAreDebuggerOutputOnStandardErrorOnlyWithTavimoDebug) {
+    const auto run = [] {
+        Worker worker("Quiet");
+        worker.StartThread();
+        worker.tick.Wait(10000);
+        worker.StopThread();
+    };
+    unsetenv("TAVIMO_DEBUG");
+    platform::RefreshDebugOutputSetting();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    run();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    setenv("TAVIMO_DEBUG", "1", 1);
+    platform::RefreshDebugOutputSetting();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    run();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    unsetenv("TAVIMO_DEBUG");
+    platform::RefreshDebugOutputSetting();
+    EXPECT_NE(err.find("(Quiet): Started\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("(Quiet): Was signalled: (OK)\n"), std::string::npos);
 }
 
 TEST(CBaseThreadTest, BlockedProcessDataIsAbandonedAfterTheStopTimeout) {
@@ -158,6 +195,96 @@ TEST(CBaseThreadTest, BlockedProcessDataIsAbandonedAfterTheStopTimeout) {
     // The abandoned thread runs out by itself; its owner must keep the object until then.
     release.Set();
     EXPECT_TRUE(worker.shutDown.Wait(10000));
+}
+
+namespace {
+// Runs the call on a thread of its own; true when it returned within the time (a call that
+// hangs fails the test instead of hanging it).
+bool ReturnsWithin(std::function<void()> call, DWORD ms) {
+    auto done = std::make_shared<CEvent>(true, false);
+    std::thread([call = std::move(call), done] {
+        call();
+        done->Set();
+    }).detach();
+    return done->Wait(ms);
+}
+
+// Starts the worker, lets its ProcessData block on the event, and abandons it with a
+// short stop time-out.
+void Abandon(Worker& worker, CEvent& block) {
+    worker.blockUntil = &block;
+    worker.SetStopTimeout(50);
+    ASSERT_TRUE(worker.StartThread());
+    while (worker.calls.load() == 0) {
+        std::this_thread::yield();
+    }
+    worker.StopThread();
+    ASSERT_FALSE(worker.HasEnded());
+}
+
+class CountedWorker : public Worker {
+public:
+    explicit CountedWorker(std::atomic<int>& deleted) : m_deleted(deleted) {}
+    ~CountedWorker() override { ++m_deleted; }
+
+private:
+    std::atomic<int>& m_deleted;
+};
+}  // namespace
+
+TEST(CBaseThreadTest, AnAbandonedThreadKeepsItsObjectUntilItHasEnded) {
+    std::atomic<int> deleted{0};
+    CEvent release(true, false);
+    auto* worker = new CountedWorker(deleted);
+    Abandon(*worker, release);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(DeleteThreadObject(worker));  // its thread still runs in it
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("left allocated"), std::string::npos);
+    EXPECT_EQ(deleted.load(), 0);
+    release.Set();
+    ASSERT_TRUE(worker->shutDown.Wait(10000));
+    for (int i = 0; i < 1000 && !worker->HasEnded(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(DeleteThreadObject(worker));
+    EXPECT_EQ(deleted.load(), 1);
+}
+
+TEST(CBaseThreadTest, ARestartWaitsOnlyBoundedForAnAbandonedThread) {
+    TraceCollector trace;
+    CEvent release(true, false);
+    Worker worker;
+    Abandon(worker, release);
+    testing::internal::CaptureStderr();
+    std::atomic<int> started{-1};
+    ASSERT_TRUE(ReturnsWithin([&] { started = worker.StartThread() ? 1 : 0; }, 10000));
+    EXPECT_EQ(started.load(), 0);  // never two threads in one object
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "Earlier thread still running: not started again (Not OK)"),
+              std::string::npos);
+    release.Set();
+    for (int i = 0; i < 1000 && !worker.HasEnded(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    worker.blockUntil = nullptr;
+    worker.SetStopTimeout(10000);
+    ASSERT_TRUE(worker.StartThread());  // once it has run out, the object starts again
+    worker.StopThread();
+    EXPECT_TRUE(worker.HasEnded());
+}
+
+TEST(CBaseThreadTest, DestroyingAnObjectWhoseThreadIsStuckDoesNotHang) {
+    // The storage outlives the object, and the thread never leaves ProcessData: what an
+    // owner that forgot DeleteThreadObject leaves behind, without touching freed memory.
+    static CEvent* const never = new CEvent(true, false);
+    alignas(Worker) static unsigned char storage[sizeof(Worker)];
+    auto* worker = new (storage) Worker("Stuck");
+    Abandon(*worker, *never);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(ReturnsWithin([worker] { worker->~Worker(); }, 10000));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "(Stuck): Still running at destruction: thread left behind (Not OK)"),
+              std::string::npos);
 }
 
 TEST(CBaseThreadTest, StoppedObjectStartsAgain) {

@@ -15,14 +15,17 @@ TEST(ResourcesTest, ChainOrderPutsTheExecutableFirst) {
     EXPECT_FALSE(LoadString(1, text));
 }
 
-TEST(ResourcesTest, MenusWalkByPosition) {
-    platform::RegisterMenu(
-        "Library", 9900,
-        {MenuEntry::Popup("Box-in", {MenuEntry::Item(100, "Enabled"), MenuEntry::Separator(),
-                                     MenuEntry::Item(101, "Size")}),
-         MenuEntry::Item(102, "Error")});
-    CMenu menu;
-    ASSERT_TRUE(menu.LoadMenu(9900));
+namespace {
+// A pop-up with an item, a separator and an item, then an item.
+std::vector<MenuEntry> BoxInMenu() {
+    return {MenuEntry::Popup("Box-in", {MenuEntry::Item(100, "Enabled"), MenuEntry::Separator(),
+                                        MenuEntry::Item(101, "Size")}),
+            MenuEntry::Item(102, "Error")};
+}
+
+// The same walk whether the menu was loaded by id or made from entries.
+void ExpectBoxInMenu(CMenu& menu) {
+    EXPECT_TRUE(menu.IsLoaded());
     EXPECT_EQ(menu.GetMenuItemCount(), 2);
     EXPECT_EQ(menu.GetMenuItemID(0), static_cast<UINT>(-1));
     EXPECT_EQ(menu.GetMenuItemID(1), 102u);
@@ -31,12 +34,31 @@ TEST(ResourcesTest, MenusWalkByPosition) {
     EXPECT_EQ(text, "Box-in");
     CMenu* popup = menu.GetSubMenu(0);
     ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->GetMenuItemCount(), 3);
     EXPECT_EQ(popup->GetMenuItemID(1), 0u);
     EXPECT_EQ(popup->GetMenuItemID(2), 101u);
     EXPECT_EQ(menu.GetSubMenu(1), nullptr);
-    EXPECT_GT(menu.GetMenuString(101, text, MF_BYCOMMAND), 0);
+    EXPECT_EQ(menu.GetSubMenu(2), nullptr);
+    EXPECT_GT(menu.GetMenuString(101, text, MF_BYCOMMAND), 0);  // found in the pop-up
     EXPECT_EQ(text, "Size");
+}
+}  // namespace
+
+TEST(ResourcesTest, MenusWalkByPositionWhetherLoadedOrMadeFromEntries) {
+    platform::RegisterMenu("Library", 9900, BoxInMenu());
+    CMenu loaded;
+    ASSERT_TRUE(loaded.LoadMenu(9900));
+    {
+        SCOPED_TRACE("loaded");
+        ExpectBoxInMenu(loaded);
+    }
+    CMenu made(BoxInMenu());
+    {
+        SCOPED_TRACE("made from entries");
+        ExpectBoxInMenu(made);
+    }
     EXPECT_FALSE(CMenu().LoadMenu(4242));
+    EXPECT_FALSE(CMenu().IsLoaded());
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include "TagbookTestSupport.h"
@@ -9,6 +10,8 @@
 #include "platform/Resources.h"
 #include "tagbook/DataBlock.h"
 #include "tagbook/TagbookResources.h"
+#include "tagbook/UnitBlock.h"
+#include "tagbook/XmlReportGenerator.h"
 
 using tagbook_test::CRecordingListener;
 
@@ -531,6 +534,69 @@ TEST(DataBlockTest, DumpAndXml) {
     EXPECT_STREQ(reinterpret_cast<const char*>(content), "<&>");
     xmlFree(content);
     xmlFreeDoc(doc);
+}
+
+namespace {
+std::string Dumped(xmlDocPtr doc) {
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpMemoryEnc(doc, &text, &size, "UTF-8");
+    std::string dumped(reinterpret_cast<char*>(text), static_cast<std::size_t>(size));
+    xmlFree(text);
+    return dumped;
+}
+}  // namespace
+
+TEST(DataBlockTest, PropertyElementsHaveTheReportGeneratorsShapeAndChecks) {
+    CDataBlock root;
+    root.SetName("Root");
+    root.Initialise();
+    ASSERT_TRUE(root.AddProperty("Units[CUnitsBlock]", 0));
+    auto* units = dynamic_cast<CUnitsBlock*>(root.GetChildObject("Units"));
+    ASSERT_NE(units, nullptr);
+    units->Set("Depth:Name", "Metres");
+    ASSERT_TRUE(root.AddProperty("Depth[Real:Units:Depth=12.5]", 9101));
+    ASSERT_TRUE(root.AddProperty("Note[String]", 9102));
+    root.Set("Note", std::string("12\xB0 ok"));  // 8-bit text from older software
+
+    xmlDocPtr doc = xmlNewDoc(BAD_CAST "1.0");
+    xmlNodePtr top = xmlNewNode(nullptr, BAD_CAST "Report");
+    xmlDocSetRootElement(doc, top);
+    std::string error;
+    EXPECT_EQ(root.GenerateXmlElementForProperty(doc, top, "Depth", 9101, &error), S_OK);
+    EXPECT_EQ(CXmlReportGenerator::GenerateXmlElementWithUnits(doc, top, "Same", 12.5, units,
+                                                               "Depth", &error),
+              S_OK);
+    EXPECT_EQ(root.GenerateXmlElementForProperty(doc, top, "Note", 9102, &error), S_OK);
+    EXPECT_EQ(root.GenerateXmlElementForProperty(doc, top, "bad name", 9102, &error), E_FAIL);
+    EXPECT_EQ(error,
+              "Exception 0x80004005 in CDataBlock::GenerateXmlElementForProperty()\n"
+              "Element = bad name, Value = 12\xB0 ok");
+    const std::string xml = Dumped(doc);
+    xmlFreeDoc(doc);
+    EXPECT_NE(xml.find("<Depth value=\"12.50\" units=\"m\">12.50 m</Depth>"), std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<Same value=\"12.50\" units=\"m\">12.50 m</Same>"), std::string::npos);
+    EXPECT_NE(xml.find("<Note>12\xC2\xB0 ok</Note>"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("bad name"), std::string::npos);
+    // What was written reads back as one well-formed document.
+    xmlDocPtr again = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
+                                    XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    EXPECT_NE(again, nullptr);
+    xmlFreeDoc(again);
+}
+
+TEST(DataBlockTest, AMenuMadeFromEntriesDeclaresItsPopUpsProperties) {
+    CDataBlock block;
+    CMenu menu({MenuEntry::Popup("Box", {MenuEntry::Item(9201, "Size[Integer=3]")}),
+                MenuEntry::Item(9202, "Gain[Real=1.5]")});
+    ASSERT_TRUE(block.LoadMenuA(&menu, std::string()));
+    int size = 0;
+    EXPECT_TRUE(block.Get("Box:Size", size));
+    EXPECT_EQ(size, 3);
+    double gain = 0.0;
+    EXPECT_TRUE(block.Get("Gain", gain));
+    EXPECT_EQ(gain, 1.5);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
 
 #include "TagbookTestSupport.h"
@@ -20,25 +22,35 @@ TEST(DataBlockThreadTest, TwoThreadsSetAndReadOneTree) {
     CRecordingListener listener;
     b->AddNotifyTarget(&listener);
     constexpr int kWrites = 2000;
+    std::atomic<int> failedWrites{0};
+    std::atomic<bool> writerDone{false};
     std::thread writer([&] {
         for (int i = 1; i <= kWrites; ++i) {
-            root.Set("A:B:Count", i);
-            root.Set("A:B:Label", "value " + std::to_string(i));
+            failedWrites += root.Set("A:B:Count", i) ? 0 : 1;
+            failedWrites += root.Set("A:B:Label", "value " + std::to_string(i)) ? 0 : 1;
         }
+        writerDone = true;
     });
+    // Reads while the writer runs (a failing writer ends the loop, never hangs it): values
+    // only move forward, and the label, set after the count, is never behind the count
+    // read before it.
     int last = 0;
-    int reads = 0;
-    while (last < kWrites) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool more = true;
+    while (more && std::chrono::steady_clock::now() < deadline) {
+        more = !writerDone.load();
         int count = 0;
         std::string label;
         ASSERT_TRUE(root.Get("A:B:Count", count));
         ASSERT_TRUE(root.Get(":A:B:Label", label));
-        ASSERT_GE(count, last);  // values only move forward
+        ASSERT_GE(count, last);
+        const int labelled = label == "start" ? 0 : std::stoi(label.substr(6));
+        ASSERT_GE(labelled, count - 1) << label << " read after count " << count;
         last = count;
-        ++reads;
     }
     writer.join();
-    EXPECT_GT(reads, 0);
+    EXPECT_EQ(failedWrites.load(), 0);
+    EXPECT_EQ(last, kWrites);  // the last look came after the writer had finished
     // Every write changed a value, so every write was told, on the writer's thread.
     EXPECT_EQ(listener.Count(TBN_PROPERTYCHANGED), 2 * kWrites);
 }

@@ -138,6 +138,28 @@ TEST_F(UnitBlockTest, CelsiusAndFahrenheitBothWaysAndCIsAUnit) {
     Choose("Temperature", "Celsius");
 }
 
+TEST_F(UnitBlockTest, EveryTemperatureUnitRoundTripsAndKelvinStartsAtAbsoluteZero) {
+    // Kelvin is defined but not offered by default: offer it for this test only.
+    ASSERT_TRUE(units->Set("Temperature:Name:Available", "Celsius,Fahrenheit,Kelvin"));
+    long flag = 0;
+    ASSERT_TRUE(units->FindUnitBlock("Temperature", flag)->IsValidUnit("K"));
+    Choose("Temperature", "Celsius");
+    EXPECT_EQ(Show("Temperature", 0.0, 2, "Kelvin"), "273.15 K");
+    EXPECT_EQ(Show("Temperature", -273.15, 2, "Kelvin"), "0.00 K");
+    EXPECT_EQ(Show("Temperature", 100.0, 2, "Kelvin"), "373.15 K");
+    EXPECT_NEAR(Read("Temperature", "0 K"), -273.15, 1e-9);
+    EXPECT_NEAR(Read("Temperature", "300 K"), 26.85, 1e-9);
+    for (const char* unit : {"Celsius", "Fahrenheit", "Kelvin"}) {
+        Choose("Temperature", unit);
+        for (const double celsius : {-273.15, -40.0, 0.0, 21.5, 100.0}) {
+            const std::string text = Show("Temperature", celsius, 6);
+            EXPECT_NEAR(Read("Temperature", text), celsius, 1e-6) << unit << " " << text;
+        }
+    }
+    Choose("Temperature", "Celsius");
+    ASSERT_TRUE(units->Set("Temperature:Name:Available", "Celsius,Fahrenheit"));
+}
+
 TEST_F(UnitBlockTest, ChoosingAUnitStoresTheChoiceAndRefusesUnknownUnits) {
     Choose("Speed", "Metres per second");
     long flag = 0;

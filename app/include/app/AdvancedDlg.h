@@ -42,7 +42,8 @@ private:
     void SelectRate(short rate);
     void ShowSensorValues();
     void ReadSensorBack(class CXsensModule* link);
-    bool Validate(const QString& text, double low, double high, bool integer, QWidget* field,
+    enum class EField { Real, Unsigned };
+    bool Validate(const QString& text, double low, double high, EField kind, QWidget* field,
                   double& value);
 
     std::unique_ptr<Ui::CAdvancedDlg> m_ui;

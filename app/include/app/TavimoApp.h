@@ -11,14 +11,21 @@
 #include "interfaces/ErrorLog.h"
 #include "utilon/CommandLineInfoEx.h"
 
+// What -Embedding and -Automation print before the process ends with
+// kExitServeOnlyUnavailable.
+inline constexpr const char* kServeOnlyUnavailable =
+    "Tavimo: -Embedding/-Automation (serve objects to other programs only) is not available: "
+    "this build serves no outside clients. Start tavimo without it.";
+
 class CTavimoApp {
 public:
     // argv as the process got it; argv[0] names the executable.
     explicit CTavimoApp(std::vector<std::string> argv);
     ~CTavimoApp();
 
-    // The start-up sequence. FALSE ends the process after ExitInstance; TRUE keeps it in
-    // the message loop (serving COM objects only).
+    // The start-up sequence. FALSE ends the process after ExitInstance (the window runs
+    // modally inside it; -Embedding and -Automation end at once with
+    // kExitServeOnlyUnavailable); TRUE would keep it in the message loop.
     BOOL InitInstance();
     int ExitInstance();
 

@@ -69,7 +69,9 @@ public:
     // lost while embedded, so a service manager starts it again.
     int ExitCode() const { return m_nExitCode; }
 
-    void LoadSettings();
+    // False when the configuration file could not be read (then the defaults apply), with
+    // the reason in *reason.
+    bool LoadSettings(std::string* reason = nullptr);
     void SaveSettings();
     void Connect();
     void DoConnect();
@@ -81,6 +83,9 @@ public:
     void OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // The 200 ms display refresh.
     void OnStatusTimer();
+    // With smoothing on, the display carries the attitude at most this many sample periods
+    // past the newest sample (120 ms at 25 Hz); a silent sensor's attitude then stands still.
+    static constexpr double kDisplayExtrapolationPeriods = 3.0;
 
     // The controls by resource id (the labels, lists and buttons of the template).
     QWidget* Control(int id) const;
@@ -130,6 +135,10 @@ private:
     void UpdateFrequencyEnabling();
     void EnableRow(bool primary);
     void RaiseAlarm(const std::string& text, const std::string& detail);
+    void ShowOutputPortState();
+    // A configuration file that cannot be read or made: a message box, or an alarm and a
+    // non-zero exit when embedded.
+    void ReportUnreadableConfiguration(const std::string& reason);
     void PostQuit(int exitCode = 0);
     void DestroyChildren();
     void ShowVariation();

@@ -136,6 +136,12 @@ public:
     // Replaces the device's modem lines for the control-line thread (before Open): a
     // pseudo-terminal has none, so tests drive CTS and breaks through this.
     void SetLineStateReaderForTesting(comlane::LineStateReader reader);
+    // Replaces the device's control-line writes (RTS, break), which a pseudo-terminal does
+    // not carry, so tests see what SetCTS and SendBreak do to the line.
+    void SetLineControlForTesting(comlane::LineControlWriter writer);
+    // Ends every outstanding read with 0 bytes, as a driver may; they must be issued again.
+    // Returns how many there were.
+    int CompletePendingReadsEmptyForTesting();
 
     // The line settings now (for stamping received blocks).
     bool GetLineSettings(comlane::LineSettings& line) const;
@@ -145,6 +151,8 @@ private:
     void ShutDownThreads();
     void DeleteBuffers();
     void DeleteQueueData(CThreadSafeQueue<CBuffer*>& queue);
+    // Sets a control line of the open port (through the test's writer when one is set).
+    void SetLine(comlane::LineControl line, bool on);
 
     DCB m_dcb;
     comlane::CSerialDevice* m_hPort = nullptr;  // the open line; null before Open
@@ -160,6 +168,7 @@ private:
     mutable CCriticalSection m_lock;  // the line's settings and time-outs
     COMMTIMEOUTS m_timeouts;
     comlane::LineStateReader m_lineStateForTesting;
+    comlane::LineControlWriter m_lineControlForTesting;
     bool m_bClosed = false;
 };
 

@@ -29,6 +29,10 @@ struct LineState {
 };
 // Reads the line state; false when the device has no modem lines (a pseudo-terminal).
 using LineStateReader = std::function<bool(LineState&)>;
+// The control lines a port sets: RTS and the break state.
+enum class LineControl { Rts, Break };
+// Sets one control line on or off.
+using LineControlWriter = std::function<void(LineControl, bool on)>;
 
 class CSerialDevice {
 public:

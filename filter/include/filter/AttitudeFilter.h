@@ -33,12 +33,23 @@ struct RawSample {
     Vec3 mag;    // gauss
 };
 
-// Heading, pitch and roll in degrees, in the conventions above.
+// Heading, pitch and roll in degrees, in the conventions above. Pitch is the angle of the bow
+// axis above the horizontal and roll the angle of the port axis above it, as a marine motion
+// sensor measures them; heading is the direction of the bow axis' horizontal projection.
 struct EulerAngles {
     double heading = 0;
     double pitch = 0;
     double roll = 0;
 };
+
+// Unit quaternion (w, x, y, z) turning body axes into the local level frame: x north, y west,
+// z up (so a level vessel heading north has the identity).
+using Quat = std::array<double, 4>;
+
+// The attitude of an orientation, and the orientation of an attitude (|roll| and |pitch| below
+// 90 degrees, and sin²roll + sin²pitch <= 1, as on any vessel); each undoes the other.
+EulerAngles AnglesOf(const Quat& bodyToLevel);
+Quat OrientationOf(const EulerAngles& angles);
 
 // The two settings of the Advanced dialog, each 0.1 to 100.
 struct FilterTuning {
@@ -46,6 +57,11 @@ struct FilterTuning {
     double magWeight = 1.0;  // the magnetometer's share of that correction
 };
 
+// A Kalman filter over the attitude's error and the gyroscope's bias, built for a vessel:
+// the accelerometer corrects roll and pitch only, credited with the noise it shows (a sea
+// swings the vertical by degrees), with the accelerations of the sensor's lever arm (learnt)
+// taken out and no say about roll in a turn; the magnetometer corrects heading only, and not
+// while disturbed. Not thread-safe: one thread feeds and reads it.
 class CAttitudeFilter {
 public:
     explicit CAttitudeFilter(const FilterTuning& tuning = {});
@@ -55,10 +71,22 @@ public:
     FilterTuning Tuning() const;
     // Forgets the attitude and the estimated gyroscope bias; the next samples start it anew.
     void Reset();
-    // Feeds one sample; samples come in time order (an older one is ignored).
+    // With the magnetometer off (a sensor without one, or one not to be trusted yet) the
+    // filter starts from the accelerometer alone with heading 0 and keeps heading on the
+    // gyroscope; roll and pitch are the same either way. On by default; switching resets.
+    void UseMagnetometer(bool use);
+    bool UsesMagnetometer() const { return m_useMag; }
+    // A gyroscope whose bias was taken at rest (and is removed before its samples reach the
+    // filter) leaves only a small bias to find, so the filter trusts it sooner; an
+    // uncalibrated one may be off by half a degree a second. Off by default; switching resets.
+    void SetGyroCalibrated(bool calibrated);
+    bool GyroCalibrated() const { return m_gyroCalibrated; }
+    // Feeds one sample; samples come in time order (an older one is ignored, but after a run
+    // of 50 older ones the filter takes up their times, as after a clock set back).
     void Update(const RawSample& sample);
 
-    // True once a first attitude was formed from accelerometer and magnetometer.
+    // True once a first attitude was formed from accelerometer and magnetometer (from the
+    // accelerometer alone with the magnetometer off).
     bool HasAttitude() const;
     EulerAngles Attitude() const;
     // The orientation as a unit quaternion (w, x, y, z), body to local level.
@@ -69,15 +97,79 @@ public:
     // steel mass, an uncalibrated sensor) that it is not trusted; heading then runs on the
     // gyroscope alone.
     bool MagneticDisturbance() const;
+    // Where the sensor sits from the point the vessel rolls and pitches about (body axes, m),
+    // as learnt from how the accelerations follow the rotation: the filter takes the
+    // tangential and centripetal accelerations of that lever arm out of the specific force.
+    Vec3 LeverArm() const { return m_lever; }
 
 private:
+    void Start(double seconds);
+    void Propagate(const Vec3& gyro, double seconds);
+    void CorrectWithAccel(const Vec3& accel, double dt);
+    void LearnLeverArm(const std::array<double, 9>& toBody, const Quat& reference,
+                       const Vec3& accel, double dt);
+    void CorrectWithMag(const Vec3& mag, double dt);
+    // One scalar measurement y = h·error with noise variance r; `share` (0..1) scales how
+    // much of the optimal correction each error state takes (roll/pitch, heading, bias), and
+    // the bias correction keeps out of the unit direction `notBias` (body axes; 0: none).
+    void Measure(const std::array<double, 6>& h, double y, double r,
+                 const std::array<double, 6>& share, const Vec3& notBias);
+
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;
     FilterTuning m_tuning;
     double m_lastSeconds = -1;
     bool m_started = false;
     bool m_disturbed = false;
-    // The implementation may add what it needs here.
+    bool m_useMag = true;
+    bool m_gyroCalibrated = false;
+
+    // Covariance of the error (rotation in the level frame, then gyroscope bias), row-major.
+    std::array<double, 36> m_p{};
+    int m_older = 0;  // older samples in a row
+    double m_startSeconds = 0;
+    double m_gyroSeconds = -1;   // time of the last gyroscope sample integrated
+    double m_accelSeconds = -1;  // time of the last accelerometer correction
+    double m_magSeconds = -1;    // time of the last magnetometer correction
+    Vec3 m_lastAccel;            // newest readings, for the first attitude
+    Vec3 m_lastMag;
+    bool m_haveAccel = false;
+    bool m_haveMag = false;
+    Vec3 m_rate;         // the newest rate, bias removed (rad/s)
+    Vec3 m_appliedTurn;  // every correction so far, summed (level axes, rad)
+    // The lever arm's least-squares sums (normal matrix, right-hand side; unknowns: the arm
+    // and the level frame's horizontal offset a tilt error leaves) and its estimate.
+    std::array<double, 25> m_leverNormal{};
+    std::array<double, 5> m_leverRight{};
+    Vec3 m_lever;
+    Quat m_reference{1, 0, 0, 0};  // the slow attitude the lever arm is learnt in
+    // The last moments (rate, reference attitude, attitude, corrections, specific force)
+    // the accelerometer is used from, a little late; 0.2 s at 512 samples a second.
+    struct LeverSample {
+        double seconds = 0;
+        Vec3 rate;
+        Quat reference{1, 0, 0, 0};
+        Quat attitude{1, 0, 0, 0};
+        Vec3 applied;
+        Vec3 accel;
+    };
+    std::array<LeverSample, 128> m_history{};
+    std::size_t m_historyCount = 0;
+    unsigned m_leverCount = 0;
+    double m_gravity = 0;        // mean specific-force magnitude, m/s²
+    double m_turnRate = 0;       // rate of turn, smoothed (rad/s)
+    double m_yawRate = 0;        // its size, falling away slowly after a turn (rad/s)
+    Vec3 m_tiltMean;             // the tilt innovation averaged over seconds (level axes, rad)
+    double m_tiltSpread = 0;     // mean square of the accelerometer's tilt innovation (rad²)
+    double m_headingSpread = 0;  // mean square of the magnetometer's heading innovation
+    double m_fieldNorm = 0;      // reference field strength and dip (rad)
+    double m_fieldDip = 0;
+    double m_normRatio = 1;          // low-passed field strength over its reference
+    double m_dipDeparture = 0;       // low-passed dip minus its reference (rad)
+    double m_headingInnovation = 0;  // low-passed magnetometer heading minus filter's (rad)
+    double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
+    double m_disagreeValue = 0;      // and by how much it did then (rad)
+    Vec3 m_trustedBias;              // the bias while the field last agreed
 };
 
 }  // namespace attfilter

@@ -41,8 +41,11 @@ struct MagneticFit {
     std::array<double, 9> softIron{1, 0, 0, 0, 1, 0, 0, 0, 1};
 };
 
-// Fits hard and soft iron from samples (accelerometer and magnetometer) taken while the vessel
-// or the sensor turns through a full circle; refuses a poor fit or a partial circle.
+// Fits hard and soft iron from samples (gyroscope, accelerometer and magnetometer) taken while
+// the vessel or the sensor turns through a full circle; refuses a poor fit or a partial circle.
+// The field is levelled with the attitude filter's roll and pitch (magnetometer off), which
+// needs the gyroscope to hold roll through the turn: without it the accelerometer alone
+// levels, and the centripetal acceleration of a turn at speed passes for hard iron.
 MagneticFit FitMagnetometer(const std::vector<RawSample>& samples);
 // Gyroscope bias and accelerometer offset from samples taken at rest (a few seconds still).
 // The accelerometer offset leaves gravity on the measured down direction.

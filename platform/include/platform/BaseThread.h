@@ -1,6 +1,8 @@
 // The worker thread base: runs a derived class's ProcessData in a loop until asked to
 // stop or until ProcessData ends the loop, and reports each step of its life as a line
-// "CBaseThread 0x%X (%s): %s\n" on the debugger output and standard output.
+// "CBaseThread 0x%X (%s): %s\n" on the debugger output (standard error with
+// TAVIMO_DEBUG=1). Faults (an exception, a thread that will not end) go to standard error
+// always.
 #pragma once
 
 #include <atomic>
@@ -13,10 +15,10 @@
 class CBaseThread {
 public:
     CBaseThread();
-    // Does not stop the thread: owners call StopThread first. A thread abandoned after a
-    // timed-out stop is waited for here, so its last lines never touch freed memory; the
-    // derived part is gone by then, so an owner that abandons a thread keeps the object
-    // until the thread has left ProcessData.
+    // Does not stop the thread: owners call StopThread first, and delete the object with
+    // DeleteThreadObject, which keeps an object whose thread was abandoned after a timed-out
+    // stop. A thread still running here is waited for at most the stop time-out, then
+    // traced and left behind: the program never hangs on a stuck worker.
     virtual ~CBaseThread();
     CBaseThread(const CBaseThread&) = delete;
     CBaseThread& operator=(const CBaseThread&) = delete;
@@ -26,7 +28,9 @@ public:
     virtual void OnThreadStartup() {}
     virtual void OnThreadShutdown() {}
 
-    // Sets the running flag and starts the thread; true when a thread was created.
+    // Sets the running flag and starts the thread; true when a thread was created. An
+    // earlier thread of this object that was abandoned is waited for at most the stop
+    // time-out; when it still runs, no second thread is started (false).
     bool StartThread();
     // Clears the running flag, calls OnStopRequest and waits at most the stop time-out
     // (10000 ms) for the thread to end; traces the outcome.
@@ -37,6 +41,8 @@ public:
     bool IsRunning() const { return m_bRunning.load(); }
     DWORD GetThreadId() const { return m_dwThreadId.load(); }
     bool HasThreadHandle() const;
+    // True when no thread was started or the latest one has finished its last step.
+    bool HasEnded() const;
     // The bounded wait of StopThread, 10000 ms; tests shorten it.
     void SetStopTimeout(DWORD ms) { m_dwStopTimeoutMs = ms; }
 
@@ -51,11 +57,21 @@ private:
     struct ThreadState;
     static void ThreadEntry(CBaseThread* self, const std::shared_ptr<ThreadState>& state);
     void TraceLine(const char* text) const;
+    void TraceFault(const char* text) const;
 
     mutable std::mutex m_handleMutex;
     std::shared_ptr<ThreadState> m_hThread;     // the handle: null when none is owned
     std::shared_ptr<ThreadState> m_lastThread;  // the latest thread, for the destructor
     DWORD m_dwStopTimeoutMs = kStopTimeoutMs;
+};
+
+// Deletes a worker after its stop: one whose thread still runs after StopThread's bounded
+// wait is left allocated (leaked, and said on standard error), since that thread still
+// uses it. True when the object was deleted.
+bool DeleteThreadObject(CBaseThread* thread);
+// For owners that hold a worker in a std::unique_ptr.
+struct CThreadObjectDeleter {
+    void operator()(CBaseThread* thread) const { DeleteThreadObject(thread); }
 };
 
 namespace platform {

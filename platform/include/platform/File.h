@@ -52,7 +52,8 @@ SaveResult SaveFile(const std::string& path, std::string_view text,
 
 // The whole content of a regular file of at most maxBytes; nothing for a missing or
 // unreadable file, a folder, a pipe or a device (which could block or never end), and a
-// file beyond the limit.
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes);
+// file beyond the limit; then *error, when given, says why in words a user reads.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
+                                           std::string* error = nullptr);
 
 }  // namespace platform

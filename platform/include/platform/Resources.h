@@ -33,7 +33,10 @@ constexpr UINT MF_BYPOSITION = 0x400;
 class CMenu {
 public:
     CMenu() = default;
-    explicit CMenu(std::vector<MenuEntry> items) : m_items(std::move(items)) {}
+    // A menu made from entries is complete at once, pop-ups and all, as a loaded one is.
+    explicit CMenu(std::vector<MenuEntry> items) : m_loaded(true), m_items(std::move(items)) {
+        BuildSubMenus();
+    }
     BOOL LoadMenu(UINT id);
     bool IsLoaded() const { return m_loaded; }
     int GetMenuItemCount() const { return static_cast<int>(m_items.size()); }

@@ -49,6 +49,10 @@ public:
             sqlite3_close(db);
             return false;
         }
+        // Whether the alarm's detail was given at all (an empty one is never sent); a store
+        // from before this column counts its alarms as given. Fails harmlessly once it exists.
+        sqlite3_exec(db, "ALTER TABLE alarms ADD COLUMN detail_given INTEGER NOT NULL DEFAULT 1;",
+                     nullptr, nullptr, nullptr);
         m_db = db;
         return true;
     }
@@ -62,7 +66,7 @@ public:
         if (sqlite3_prepare_v2(
                 m_db,
                 "INSERT INTO alarms (utc_date, logger, source, text, detail, acknowledge,"
-                " reissued, category) VALUES (?,?,?,?,?,?,?,?)",
+                " reissued, category, detail_given) VALUES (?,?,?,?,?,?,?,?,?)",
                 -1, &st, nullptr) != SQLITE_OK) {
             return 0;
         }
@@ -74,6 +78,7 @@ public:
         sqlite3_bind_int(st, 6, a.acknowledge ? 1 : 0);
         sqlite3_bind_int(st, 7, a.reissued ? 1 : 0);
         sqlite3_bind_int(st, 8, a.category);
+        sqlite3_bind_int(st, 9, a.detailGiven ? 1 : 0);
         const bool stored = sqlite3_step(st) == SQLITE_DONE;
         sqlite3_finalize(st);
         return stored ? sqlite3_last_insert_rowid(m_db) : 0;
@@ -151,6 +156,7 @@ public:
     LM_RESERVED(38)
     HRESULT SetDetail(BSTR detail) override {
         m_alarm.detail = detail.str();
+        m_alarm.detailGiven = true;
         return S_OK;
     }
     LM_RESERVED(40)
@@ -250,7 +256,7 @@ std::vector<StoredAlarm> ReadAlarms() {
     if (sqlite3_prepare_v2(
             db,
             "SELECT id, utc_date, logger, source, text, detail, acknowledge, reissued,"
-            " category FROM alarms ORDER BY id",
+            " category, detail_given FROM alarms ORDER BY id",
             -1, &st, nullptr) == SQLITE_OK) {
         auto text = [st](int column) {
             const unsigned char* t = sqlite3_column_text(st, column);
@@ -267,6 +273,7 @@ std::vector<StoredAlarm> ReadAlarms() {
             a.acknowledge = sqlite3_column_int(st, 6) != 0;
             a.reissued = sqlite3_column_int(st, 7) != 0;
             a.category = sqlite3_column_int(st, 8);
+            a.detailGiven = sqlite3_column_int(st, 9) != 0;
             alarms.push_back(std::move(a));
         }
     }

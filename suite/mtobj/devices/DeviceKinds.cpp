@@ -1,5 +1,7 @@
 // The kinds of device the sensor port can hold, the one place that makes them, and what every
 // device shares: the arrays it delivers for an attitude.
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "mtobj/SensorDevice.h"
@@ -24,6 +26,16 @@ public:
 private:
     std::string m_reason;
 };
+
+// The argument of "telegrams:GAP": whole milliseconds, 1 to 1000.
+std::optional<double> TelegramGapMs(const std::string& text) {
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int ms = std::stoi(text);
+    return ms >= 1 && ms <= 1000 ? std::optional<double>(ms) : std::nullopt;
+}
 
 }  // namespace
 
@@ -71,8 +83,20 @@ std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* 
         kind.name = "simulated";
         return kind;
     }
+    if (kind.name == "telegrams") {
+        if (!kind.argument.empty() && !TelegramGapMs(kind.argument)) {
+            if (reason != nullptr) {
+                *reason =
+                    "telegrams:GAP takes the longest gap between a heading and its roll "
+                    "and pitch in milliseconds (1 to 1000), not '" +
+                    kind.argument + "'";
+            }
+            return std::nullopt;
+        }
+        return kind;
+    }
     if (reason != nullptr) {
-        *reason = "'" + kind.name + "' is not a kind of sensor device (simulated)";
+        *reason = "'" + kind.name + "' is not a kind of sensor device (simulated, telegrams)";
     }
     return std::nullopt;
 }
@@ -81,6 +105,9 @@ std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t 
                                           const std::string& port, std::string* reason) {
     if (kind.name == "simulated") {
         return MakeSimulatedDevice(seed, port);
+    }
+    if (kind.name == "telegrams") {
+        return MakeTelegramDevice(port, TelegramGapMs(kind.argument).value_or(100.0));
     }
     std::string why = "'" + kind.Text() + "' is not a kind of sensor device";
     if (reason != nullptr) {

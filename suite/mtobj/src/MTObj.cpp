@@ -20,8 +20,9 @@ namespace mtobj {
 namespace {
 
 constexpr std::int16_t kRates[] = {25, 50, 100, 200, 256, 320, 400, 512};
-// The dialogs' baud rates, and the two faster ones a high sample rate needs.
-constexpr LONG kBauds[] = {9600, 19200, 28800, 38400, 57600, 115200, 230400, 460800};
+// The dialogs' baud rates, the two faster ones a high sample rate needs, and NMEA's 4800
+// for an instrument that sends its telegrams to the sensor port.
+constexpr LONG kBauds[] = {4800, 9600, 19200, 28800, 38400, 57600, 115200, 230400, 460800};
 // Samples not fetched are kept for about four seconds, so memory never grows.
 constexpr std::size_t kQueueLimit = 2048;
 constexpr DWORD kReadTimeoutMs = 200;
@@ -176,6 +177,11 @@ public:
         m_open = SUCCEEDED(hr);
         if (m_open) {
             m_baud = baud;
+            // A device whose sender sets the rate runs at that rate; another is a change
+            // it refuses.
+            if (const std::int16_t fixed = m_device->FixedSampleRate(); fixed > 0) {
+                m_config.sampleRate = fixed;
+            }
         }
         return hr;
     }
@@ -303,7 +309,8 @@ public:
             return E_POINTER;
         }
         std::lock_guard lock(m_mutex);
-        *rate = m_config.sampleRate;
+        const std::int16_t fixed = m_device->FixedSampleRate();
+        *rate = fixed > 0 ? fixed : m_config.sampleRate;
         return S_OK;
     }
     MT_RESERVED(33)

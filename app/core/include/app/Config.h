@@ -40,6 +40,9 @@ public:
     bool Save(const BSTR& fileName);
 
     const std::string& FileName() const { return m_fileName.str(); }
+    // Why the last Load failed, in the system's or the XML parser's words; empty after a
+    // successful one.
+    const std::string& LastError() const { return m_lastError; }
 
 private:
     struct DocDeleter {
@@ -47,5 +50,6 @@ private:
     };
     std::unique_ptr<_xmlDoc, DocDeleter> m_doc;
     CComBSTR m_fileName{"Tavimo.xml"};
+    std::string m_lastError;
     CErrorLog m_log;
 };

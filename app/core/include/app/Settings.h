@@ -50,14 +50,14 @@ public:
     // When the configuration file does not exist, writes the shipped default there
     // (creating its folder), with the user's data folder as log folder, so that every
     // later change is kept. An existing file is never touched, even a malformed one.
-    // True when the file exists afterwards.
-    bool CreateIfMissing() const;
+    // True when the file exists afterwards; otherwise *reason says why it could not be made.
+    bool CreateIfMissing(std::string* reason = nullptr) const;
 
     // Resets what is not carried over between runs (filter gain, variation, weight,
     // sample rate, logging, sensor port and baud texts), then reads every key in the
     // module's order; a missing key keeps the value the settings held. False when the
-    // file could not be loaded (then only the defaults apply).
-    bool LoadSettings(CTavimoSettings& settings) const;
+    // file could not be loaded (then only the defaults apply), with the reason in *reason.
+    bool LoadSettings(CTavimoSettings& settings, std::string* reason = nullptr) const;
     // Writes every key in the module's order and saves the file. False when the file
     // could not be loaded or saved (read-only, malformed); the settings stay as they are
     // in memory and the trace says why. A file that has gone is first written afresh.

@@ -18,6 +18,8 @@ public:
                              float magneticVariation) = 0;
     virtual void SetPort(short comNumber, unsigned baud) = 0;
     virtual void SetTelegramType(int type) = 0;
+    // Whether the last opening of its port failed (the output is silent meanwhile).
+    virtual bool IsPortFailed() const { return false; }
 };
 
 struct TelegramOutputFactory {

@@ -4,6 +4,10 @@
 // the sensor-side port.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <string>
+
 #include "interfaces/ErrorLog.h"
 #include "interfaces/PortManager.h"
 #include "interfaces/Telegrax.h"
@@ -45,6 +49,10 @@ public:
 
     // Whether a port is held now (for the owner's display and for tests).
     bool HasPort() const;
+    // Whether the last opening of the port failed: the output is silent and the attitude
+    // worker tries again every kPortRetryInterval.
+    bool IsPortFailed() const;
+    static constexpr std::chrono::milliseconds kPortRetryInterval{1000};
     unsigned GetBaudRate() const;
 
 protected:
@@ -63,6 +71,12 @@ protected:
     // Under the lock: hands back the port held, takes "COM<n>", sets the protocol, then
     // "CONFIG(<baud>,8,n,1)", and starts receiving when asked. No port is kept as null.
     void Reopen(const char* protocol, bool receive);
+    // Tells (trace and standard error) once when the port cannot be opened and once when
+    // it opens again. Under the lock, after an opening.
+    void ReportPortState(const std::string& name);
+    void Notice(const std::string& text);
+    // Reopens a port that failed to open, at most once every kPortRetryInterval.
+    void RetryPortIfDue();
 
     CPortManager m_portManager;
     CTelegrax* m_pPort = nullptr;  // changed only on the worker's thread, under the lock
@@ -73,6 +87,10 @@ protected:
     bool m_bSendPending = false;
     bool m_bOpenPending = false;
     CErrorLog m_log;
+    // The port that failed to open ("" when none), and when to try it again.
+    std::string m_strFailedPort;
+    std::atomic<bool> m_bPortFailed{false};
+    std::chrono::steady_clock::time_point m_nextRetry;
     Attitude m_attitude;
     mutable CCriticalSection m_lock;
 };

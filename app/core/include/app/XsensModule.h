@@ -58,6 +58,8 @@ public:
     bool ModifyTelegramWorker(int id, int type, short port, unsigned baud);
     bool RemoveTelegramWorker(int id);
     void SetSensorPortWorkerPort(short port, unsigned baud);
+    // Whether the output's port could not be opened at its last try (false for an unknown id).
+    bool IsTelegramOutputPortFailed(int id);
 
     // Settings the main window gives before start and on "Apply".
     void SetSmoothing(bool on) { m_bSmoothing = on; }

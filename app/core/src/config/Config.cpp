@@ -59,18 +59,43 @@ xmlNodePtr SelectSingleNode(xmlDocPtr doc, const std::string& key) {
     return node;
 }
 
-// The document in the text; null unless it is one well-formed document with a root.
-// No network and no external entities: a configuration file reads only itself.
-xmlDocPtr ParseDocument(const std::string& text, const char* url) {
+// The parser's own words for why the text is no document ("line 3: Opening and ending tag
+// mismatch: a and b"), without its trailing line feed.
+std::string ParserReason(xmlParserCtxtPtr parser) {
+    const xmlError* error = parser != nullptr ? xmlCtxtGetLastError(parser) : nullptr;
+    if (error == nullptr || error->message == nullptr) {
+        return "not a well-formed XML document";
+    }
+    std::string message = error->message;
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return error->line > 0 ? "line " + std::to_string(error->line) + ": " + message : message;
+}
+
+// The document in the text; null unless it is one well-formed document with a root, with
+// the reason in *reason. No network and no external entities: a configuration file reads
+// only itself.
+xmlDocPtr ParseDocument(const std::string& text, const char* url, std::string* reason = nullptr) {
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (parser == nullptr || text.size() > static_cast<std::size_t>(INT_MAX)) {
         xmlFreeParserCtxt(parser);
+        if (reason != nullptr) {
+            *reason = "too large to parse";
+        }
         return nullptr;
     }
     xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), url,
                                       nullptr, options);
     const bool wellFormed = parser->wellFormed != 0;
+    if (doc == nullptr || !wellFormed) {
+        if (reason != nullptr) {
+            *reason = ParserReason(parser);
+        }
+    } else if (xmlDocGetRootElement(doc) == nullptr && reason != nullptr) {
+        *reason = "no document element";
+    }
     xmlFreeParserCtxt(parser);
     if (doc != nullptr && (!wellFormed || xmlDocGetRootElement(doc) == nullptr)) {
         xmlFreeDoc(doc);
@@ -108,17 +133,23 @@ bool CConfig::Load(const BSTR& fileName) {
         m_fileName = fileName;
     }
     m_doc.reset();
+    m_lastError.clear();
     // Only a regular file of sensible size: a path naming a device, a pipe or a folder
     // would block or never end.
     const std::optional<std::string> bytes =
-        platform::ReadRegularFile(m_fileName.str(), kMaxFileSize);
+        platform::ReadRegularFile(m_fileName.str(), kMaxFileSize, &m_lastError);
     if (!bytes || bytes->empty()) {
-        m_log.Trace("Load", "unable to read the configuration file %s", m_fileName.c_str());
+        if (bytes) {
+            m_lastError = "the file is empty";
+        }
+        m_log.Trace("Load", "unable to read the configuration file %s: %s", m_fileName.c_str(),
+                    m_lastError.c_str());
         return false;
     }
-    m_doc.reset(ParseDocument(*bytes, m_fileName.c_str()));
+    m_doc.reset(ParseDocument(*bytes, m_fileName.c_str(), &m_lastError));
     if (!m_doc) {
-        m_log.Trace("Load", "unable to load the configuration file %s", m_fileName.c_str());
+        m_log.Trace("Load", "unable to load the configuration file %s: %s", m_fileName.c_str(),
+                    m_lastError.c_str());
         return false;
     }
     return true;

@@ -130,7 +130,7 @@ bool CTavimoSettingsStore::ParseFlag(const std::string& text) {
     return upper == "TRUE";
 }
 
-bool CTavimoSettingsStore::CreateIfMissing() const {
+bool CTavimoSettingsStore::CreateIfMissing(std::string* reason) const {
     namespace fs = std::filesystem;
     const fs::path target(FileName());
     std::error_code ec;
@@ -139,6 +139,15 @@ bool CTavimoSettingsStore::CreateIfMissing() const {
     }
     if (target.has_parent_path()) {
         fs::create_directories(target.parent_path(), ec);
+        if (ec) {
+            Log().Trace("CreateIfMissing", "unable to make the folder of %s: %s", target.c_str(),
+                        ec.message().c_str());
+            if (reason != nullptr) {
+                *reason = "its folder " + target.parent_path().string() +
+                          " does not exist and cannot be made (" + ec.message() + ")";
+            }
+            return false;
+        }
     }
     // The shipped file names a folder for every user; this user's goes in before the
     // file takes its name, and a file that appeared meanwhile is never replaced.
@@ -153,13 +162,16 @@ bool CTavimoSettingsStore::CreateIfMissing() const {
     if (!result) {
         Log().Trace("CreateIfMissing", "unable to write the default configuration %s: %s",
                     target.c_str(), result.Describe().c_str());
+        if (reason != nullptr) {
+            *reason = result.Describe();
+        }
         return fs::exists(target, ec);
     }
     Log().Trace("CreateIfMissing", "wrote the default configuration %s", target.c_str());
     return true;
 }
 
-bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s) const {
+bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason) const {
     s.m_fFilterGain = 0.2f;
     s.m_dMagneticVariation = 0.0;
     s.m_fMagnetometerWeight = 1.0f;
@@ -170,6 +182,9 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s) const {
 
     CConfig config;
     const bool loaded = config.Load(m_fileName);
+    if (!loaded && reason != nullptr) {
+        *reason = config.LastError();
+    }
     std::string text;
     if (Read(config, XML_FILTER_GAIN, text)) {
         s.m_fFilterGain = ReadFloat(text);

@@ -699,6 +699,12 @@ int CXsensModule::AddTelegramWorker(int type, short port, unsigned baud) {
     return id;
 }
 
+bool CXsensModule::IsTelegramOutputPortFailed(int id) {
+    CSingleLock lock(m_workerLock);
+    const auto it = m_telegramWorkers.find(id);
+    return it != m_telegramWorkers.end() && it->second && it->second->IsPortFailed();
+}
+
 bool CXsensModule::ModifyTelegramWorker(int id, int type, short port, unsigned baud) {
     CSingleLock lock(m_workerLock);
     const auto it = m_telegramWorkers.find(id);

@@ -26,6 +26,7 @@ void CTelegramWorkerThread::OnStopRequest() {
 
 bool CTelegramWorkerThread::ProcessData() {
     const DWORD result = WaitForSingleObject(m_hCommandEvent, kCommandWaitMs);
+    RetryPortIfDue();
     if (result == WAIT_OBJECT_0) {
         RunCommands();
     } else if (result == WAIT_TIMEOUT) {
@@ -105,6 +106,47 @@ void CTelegramWorkerThread::Reopen(const char* protocol, bool receive) {
             m_pPort->StartReceiving();
         }
     }
+    ReportPortState(name);
+}
+
+void CTelegramWorkerThread::ReportPortState(const std::string& name) {
+    // Once when a port cannot be opened and once when it opens again, so a crew sees why
+    // an instrument gets nothing, without a line for every retry.
+    if (m_pPort == nullptr) {
+        m_nextRetry = std::chrono::steady_clock::now() + kPortRetryInterval;
+        if (m_strFailedPort != name) {
+            m_strFailedPort = name;
+            m_bPortFailed = true;
+            Notice("Output port " + name +
+                   " cannot be opened: its telegrams are not sent; trying again every second");
+        }
+        return;
+    }
+    if (m_strFailedPort == name) {
+        Notice("Output port " + name + " is open again: its telegrams are sent");
+    }
+    m_strFailedPort.clear();
+    m_bPortFailed = false;
+}
+
+void CTelegramWorkerThread::Notice(const std::string& text) {
+    m_log.TraceNow("OpenPort", "%s", text.c_str());
+    std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+}
+
+void CTelegramWorkerThread::RetryPortIfDue() {
+    {
+        CSingleLock lock(m_lock);
+        if (!m_bPortFailed.load() || m_bOpenPending ||
+            std::chrono::steady_clock::now() < m_nextRetry) {
+            return;
+        }
+    }
+    OpenPort();
+}
+
+bool CTelegramWorkerThread::IsPortFailed() const {
+    return m_bPortFailed.load();
 }
 
 void CTelegramWorkerThread::SetPort(short comNumber, unsigned baud) {

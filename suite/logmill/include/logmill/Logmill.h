@@ -111,6 +111,7 @@ struct StoredAlarm {
     std::string source;
     std::string text;
     std::string detail;
+    bool detailGiven = false;  // SetDetail was called for it
     bool acknowledge = false;
     bool reissued = false;
     LONG category = 0;

@@ -12,7 +12,8 @@ namespace mtobj {
 // Registry settings of the sensor object (HKEY_CURRENT_USER): "Port" (text, "COM1" by
 // default) names the port the device answers on, "Kind" (text, "simulated" by default; see
 // DeviceKind) the device there, "Seed" (DWORD, 1 by default) the simulated motion.
-// Settings saved by slot 37 go under "Devices\<device id>".
+// Settings saved by slot 37 go under "Devices\<device id>". A reader of telegrams publishes
+// what it counted (lines read, used, dropped by reason) in "Counters".
 inline constexpr const char* kSettingsKey = "Software\\Tervalis\\Calyra\\MotionSensor";
 
 // Takes the class out of the class table ("component not registered") or back in.

@@ -46,6 +46,9 @@ public:
                            DWORD timeoutMs) = 0;
     // Wakes a ReadBatch in progress.
     virtual void Interrupt() = 0;
+    // The rate of a device whose sender sets it (telegrams from another instrument), as
+    // the sensor reports its rate; 0 for a device that samples at the configured rate.
+    virtual std::int16_t FixedSampleRate() const { return 0; }
 };
 
 // Appends what a device delivers for one attitude in the configured output mode (quaternion,
@@ -78,6 +81,11 @@ std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t 
 // The simulated sensor: answers on the port named by the registry (COM1 unless set),
 // moves as VesselMotion(seed) and delivers its samples in batches on their due times.
 std::unique_ptr<ISensorDevice> MakeSimulatedDevice(std::uint32_t seed, const std::string& port);
+
+// Reads heading and attitude telegrams that another instrument sends on the sensor port
+// `port` (any "COM<n>" of the port map): samples combine a heading and a roll and pitch that
+// arrive within gapMs of each other (see TelegramSentences.h).
+std::unique_ptr<ISensorDevice> MakeTelegramDevice(const std::string& port, double gapMs = 100.0);
 
 // A device that never opens: what stands on the sensor port when its kind cannot be made.
 std::unique_ptr<ISensorDevice> MakeUnavailableDevice(std::string reason);

@@ -1,0 +1,1 @@
+tavimo_benchmark(bench_filter SOURCES FilterBench.cpp MadgwickFilter.cpp LIBS attfilter mtobj)

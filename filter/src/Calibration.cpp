@@ -1,0 +1,311 @@
+#include "filter/Calibration.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "Math.h"
+
+namespace attfilter {
+namespace {
+constexpr double kDeg = std::numbers::pi / 180.0;
+constexpr double kStandardGravity = 9.80665;
+
+// What a magnetometer fit must reach to be trusted.
+constexpr std::size_t kMinFitSamples = 50;
+constexpr double kMinCoverageDegrees = 330.0;
+constexpr double kMaxResidual = 0.03;
+constexpr double kMaxAxisRatio = 3.0;
+constexpr int kCoverageBins = 36;
+// RMS lean during the circle below which the vertical hard iron is left alone (radians).
+constexpr double kMinLeanForVertical = 1.0 * kDeg;
+// Rounds of fitting: each removes the hard iron found so far before levelling again.
+constexpr int kFitPasses = 8;
+
+// The rotation that levels the body (turns the measured up onto z) without turning it about
+// the vertical: the bow's horizontal direction stays the frame's x.
+Mat3 Leveller(const Vec3& upInBody) {
+    const Vec3 up = Normalised(upInBody);
+    Vec3 bow = Sub(Vec3{1, 0, 0}, Scale(up, up.x));
+    bow = Normalised(bow);
+    const Vec3 left = Cross(up, bow);
+    return {bow.x, bow.y, bow.z, left.x, left.y, left.z, up.x, up.y, up.z};
+}
+
+struct Ellipse {
+    double cx = 0, cy = 0;
+    std::array<double, 4> toCircle{1, 0, 0, 1};  // row-major 2×2
+    double radius = 0;
+    double axisRatio = 1;
+};
+
+// Least-squares conic A x² + B xy + C y² + D x + E y = 1 through the points; false when the
+// points do not describe an ellipse.
+bool FitEllipse(const std::vector<std::array<double, 2>>& points, Ellipse& e, std::string& why) {
+    double mx = 0, my = 0;
+    for (const auto& p : points) {
+        mx += p[0];
+        my += p[1];
+    }
+    mx /= static_cast<double>(points.size());
+    my /= static_cast<double>(points.size());
+    double spread = 0;
+    for (const auto& p : points) {
+        spread = std::max(spread, std::hypot(p[0] - mx, p[1] - my));
+    }
+    if (spread <= 0) {
+        why = "the field did not change while turning";
+        return false;
+    }
+    std::array<std::array<double, 5>, 5> n{};
+    std::array<double, 5> rhs{};
+    for (const auto& p : points) {
+        const double x = (p[0] - mx) / spread;
+        const double y = (p[1] - my) / spread;
+        const std::array<double, 5> row{x * x, x * y, y * y, x, y};
+        for (int i = 0; i < 5; ++i) {
+            for (int j = 0; j < 5; ++j) {
+                n[i][j] += row[i] * row[j];
+            }
+            rhs[i] += row[i];
+        }
+    }
+    std::array<double, 5> c{};
+    if (!Solve<5>(n, rhs, c)) {
+        why = "the field's points lie on no ellipse";
+        return false;
+    }
+    const double a = c[0], b = c[1] / 2, cc = c[2];
+    const double det = a * cc - b * b;
+    if (!(det > 0) || !(a + cc > 0)) {
+        why = "the field's points lie on no ellipse";
+        return false;
+    }
+    // Centre: gradient zero.
+    const double x0 = -(cc * c[3] - b * c[4]) / (2 * det);
+    const double y0 = -(a * c[4] - b * c[3]) / (2 * det);
+    const double k = 1 + a * x0 * x0 + 2 * b * x0 * y0 + cc * y0 * y0;
+    if (!(k > 0)) {
+        why = "the field's points lie on no ellipse";
+        return false;
+    }
+    // (p - c)ᵀ M (p - c) = 1 with M = [a b; b cc] / k; its square root maps it to a unit circle.
+    const double ma = a / k, mb = b / k, mc = cc / k;
+    const double md = ma * mc - mb * mb;
+    const double sd = std::sqrt(md);
+    const double t = std::sqrt(ma + mc + 2 * sd);
+    const double half = std::sqrt(std::max(0.0, (ma - mc) * (ma - mc) / 4 + mb * mb));
+    const double l1 = (ma + mc) / 2 + half;
+    const double l2 = (ma + mc) / 2 - half;
+    e.axisRatio = std::sqrt(l1 / std::max(l2, 1e-300));
+    // Keep the area: the circle's radius is the geometric mean of the half axes.
+    const double radius = std::pow(md, -0.25);
+    const double s = radius / t;
+    e.toCircle = {(ma + sd) * s, mb * s, mb * s, (mc + sd) * s};
+    e.radius = radius * spread;
+    e.cx = mx + x0 * spread;
+    e.cy = my + y0 * spread;
+    return true;
+}
+}  // namespace
+
+RawSample SensorCalibration::Apply(const RawSample& raw) const {
+    RawSample out = raw;
+    if (raw.hasGyro) {
+        out.gyro = Sub(raw.gyro, gyroBias);
+    }
+    if (raw.hasAccel) {
+        out.accel = Sub(raw.accel, accelOffset);
+    }
+    if (raw.hasMag) {
+        out.mag = attfilter::Apply(softIron, Sub(raw.mag, hardIron));
+    }
+    return out;
+}
+
+EulerAngles SensorCalibration::Apply(const EulerAngles& sensor) const {
+    EulerAngles out;
+    out.roll = sensor.roll - rollOffset;
+    out.pitch = sensor.pitch - pitchOffset;
+    out.heading = std::fmod(sensor.heading + headingOffset, 360.0);
+    if (out.heading < 0) {
+        out.heading += 360.0;
+    }
+    if (out.heading >= 360.0) {
+        out.heading = 0;
+    }
+    return out;
+}
+
+MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
+    MagneticFit fit;
+    // Level every field reading with the attitude filter's vertical rather than the raw
+    // accelerometer: in a turn at speed the centripetal acceleration leans the specific force
+    // by a degree or two, always to the same side, which would pass for hard iron. The
+    // filter's roll and pitch never depend on the (still uncalibrated) magnetometer.
+    struct Pair {
+        Vec3 mag;
+        Mat3 level;
+    };
+    std::vector<Pair> pairs;
+    pairs.reserve(samples.size());
+    CAttitudeFilter filter;
+    filter.UseMagnetometer(false);
+    for (const RawSample& s : samples) {
+        filter.Update(s);
+        if (s.hasMag && filter.HasAttitude() && Finite(s.mag)) {
+            pairs.push_back({s.mag, Leveller(RotateBack(filter.Quaternion(), {0, 0, 1}))});
+        }
+    }
+    if (pairs.size() < kMinFitSamples) {
+        fit.reason = "too few samples with both accelerometer and magnetometer readings (" +
+                     std::to_string(pairs.size()) + ", at least " + std::to_string(kMinFitSamples) +
+                     " needed)";
+        return fit;
+    }
+    // Hard and soft iron act in the sensor's own axes, before any levelling: each pass removes
+    // what was found so far in those axes, levels what is left and fits the rest (levelling
+    // the raw field would mix the iron with the vessel's lean).
+    Vec3 hard;
+    Mat3 soft{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    Ellipse e;
+    std::vector<std::array<double, 2>> points(pairs.size());
+    for (int pass = 0; pass < kFitPasses; ++pass) {
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const Vec3 l =
+                attfilter::Apply(pairs[i].level, attfilter::Apply(soft, Sub(pairs[i].mag, hard)));
+            points[i] = {l.x, l.y};
+        }
+        std::string why;
+        if (!FitEllipse(points, e, why)) {
+            fit.reason = why;
+            return fit;
+        }
+        // The centre found lies in the corrected axes: back through the soft iron so far.
+        const double det = soft[0] * soft[4] - soft[1] * soft[3];
+        if (!(std::abs(det) > 0)) {
+            fit.reason = "the field's points lie on no ellipse";
+            return fit;
+        }
+        hard.x += (soft[4] * e.cx - soft[1] * e.cy) / det;
+        hard.y += (-soft[3] * e.cx + soft[0] * e.cy) / det;
+        // The vertical hard iron shows only while the vessel leans: it moves the levelled
+        // field radially in step with the lean (seen on the corrected circle).
+        double num = 0, den = 0;
+        const auto& w = e.toCircle;
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const Mat3& t = pairs[i].level;
+            const double dx = points[i][0] - e.cx;
+            const double dy = points[i][1] - e.cy;
+            const double u = w[0] * dx + w[1] * dy;
+            const double v = w[2] * dx + w[3] * dy;
+            const double r = std::hypot(u, v);
+            if (r <= 0) {
+                continue;
+            }
+            // How a vertical offset leaks into the corrected horizontal, along the radius.
+            const double g =
+                (u * (w[0] * t[2] + w[1] * t[5]) + v * (w[2] * t[2] + w[3] * t[5])) / r;
+            num += g * (r - e.radius);
+            den += g * g;
+        }
+        if (den > kMinLeanForVertical * kMinLeanForVertical * static_cast<double>(pairs.size())) {
+            hard.z += num / den;
+        }
+        const Mat3 w3{w[0], w[1], 0, w[2], w[3], 0, 0, 0, 1};
+        if (pass + 1 < kFitPasses) {
+            soft = Product(w3, soft);
+        }
+    }
+    // Quality: departure from the circle after correction, and the circle's coverage.
+    std::array<bool, kCoverageBins> bins{};
+    double sum = 0;
+    for (const auto& p : points) {
+        const double dx = p[0] - e.cx;
+        const double dy = p[1] - e.cy;
+        const double u = e.toCircle[0] * dx + e.toCircle[1] * dy;
+        const double v = e.toCircle[2] * dx + e.toCircle[3] * dy;
+        const double r = std::hypot(u, v);
+        sum += (r / e.radius - 1) * (r / e.radius - 1);
+        double angle = std::atan2(v, u) / kDeg;
+        if (angle < 0) {
+            angle += 360.0;
+        }
+        bins[std::min(kCoverageBins - 1, static_cast<int>(angle / (360.0 / kCoverageBins)))] = true;
+    }
+    fit.residual = std::sqrt(sum / static_cast<double>(points.size()));
+    fit.coverageDegrees =
+        360.0 * static_cast<double>(std::count(bins.begin(), bins.end(), true)) / kCoverageBins;
+    fit.hardIron = hard;
+    fit.softIron =
+        Product({e.toCircle[0], e.toCircle[1], 0, e.toCircle[2], e.toCircle[3], 0, 0, 0, 1}, soft);
+    char text[160];
+    if (fit.coverageDegrees < kMinCoverageDegrees) {
+        std::snprintf(text, sizeof text,
+                      "the turn covered %.0f degrees of the circle; turn through a full circle "
+                      "(at least %.0f degrees)",
+                      fit.coverageDegrees, kMinCoverageDegrees);
+        fit.reason = text;
+    } else if (fit.residual > kMaxResidual) {
+        std::snprintf(text, sizeof text,
+                      "the field departs %.1f %% from a circle after correction (at most %.1f %% "
+                      "allowed): keep steel and motors still while turning",
+                      fit.residual * 100, kMaxResidual * 100);
+        fit.reason = text;
+    } else if (e.axisRatio > kMaxAxisRatio) {
+        std::snprintf(text, sizeof text,
+                      "the soft iron distorts the field %.1f to 1, beyond %.1f to 1: move the "
+                      "sensor away from the steel",
+                      e.axisRatio, kMaxAxisRatio);
+        fit.reason = text;
+    } else {
+        fit.accepted = true;
+    }
+    return fit;
+}
+
+namespace {
+// The mean of one sensor's readings among the samples (zero when none).
+Vec3 Mean(const std::vector<RawSample>& still, bool RawSample::*has, Vec3 RawSample::*value) {
+    Vec3 sum;
+    int n = 0;
+    for (const RawSample& s : still) {
+        if (s.*has && Finite(s.*value)) {
+            sum = Add(sum, s.*value);
+            ++n;
+        }
+    }
+    return n > 0 ? Scale(sum, 1.0 / n) : Vec3{};
+}
+
+Vec3 MeanAccel(const std::vector<RawSample>& still) {
+    return Mean(still, &RawSample::hasAccel, &RawSample::accel);
+}
+}  // namespace
+
+Vec3 EstimateGyroBias(const std::vector<RawSample>& still) {
+    return Mean(still, &RawSample::hasGyro, &RawSample::gyro);
+}
+
+Vec3 EstimateAccelOffset(const std::vector<RawSample>& still) {
+    const Vec3 mean = MeanAccel(still);
+    const double n = Norm(mean);
+    if (n <= 0) {
+        return {};
+    }
+    return Sub(mean, Scale(mean, kStandardGravity / n));
+}
+
+EulerAngles LevelOffsets(const std::vector<RawSample>& still) {
+    const Vec3 up = Normalised(MeanAccel(still));
+    EulerAngles a;
+    if (Norm(up) <= 0) {
+        return a;
+    }
+    a.pitch = std::asin(std::clamp(up.x, -1.0, 1.0)) / kDeg;
+    a.roll = std::asin(std::clamp(up.y, -1.0, 1.0)) / kDeg;
+    return a;
+}
+
+}  // namespace attfilter

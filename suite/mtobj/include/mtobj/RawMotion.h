@@ -1,0 +1,102 @@
+// The simulator as a raw inertial sensor: from a vessel's motion in closed form, the gyroscope
+// rates, the specific force and the magnetic field a strapped-down sensor on it measures, with
+// the iron of its mounting and the noise of a good MEMS sensor, and the true attitude beside
+// every sample. Seeded: the same scenario and seed give the same samples.
+//
+// Axes and units as the attitude filter's: body x bow, y port, z up; level frame x north,
+// y west, z up; rad/s, m/s², gauss.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "filter/AttitudeFilter.h"
+
+namespace mtobj {
+
+struct RawScenario {
+    // The sea: roll (bank about the bow axis) and pitch swell about a list and a trim, a yaw
+    // wobble, and heave; degrees, seconds, metres.
+    double rollAmplitude = 20, rollPeriod = 10, list = 0;
+    double pitchAmplitude = 10, pitchPeriod = 6, trim = 0;
+    double yawAmplitude = 1, yawPeriod = 15;
+    double heaveAmplitude = 1.5, heavePeriod = 8;
+    // The sensor's place from the centre the vessel rolls and pitches about (body axes, m).
+    attfilter::Vec3 leverArm{0, 0, 5};
+    // The course: initial heading (degrees), speed (knots), and one turn of turnRate (°/s,
+    // positive clockwise, to starboard) from turnStart for turnDuration seconds.
+    double heading = 0;
+    double speedKnots = 10;
+    double turnStart = -1, turnDuration = 0, turnRate = 0;
+    // The Earth's field (gauss, degrees of dip below the horizontal).
+    double fieldStrength = 0.5, inclination = 66;
+    // The mounting's iron: raw = softIron · field + hardIron (softIron row-major).
+    attfilter::Vec3 hardIron;
+    std::array<double, 9> softIron{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    // A steel mass passing: this field (body axes, gauss) fades in and out over the window.
+    double disturbanceStart = -1, disturbanceDuration = 0;
+    attfilter::Vec3 disturbanceField{0.06, 0.08, -0.02};
+    // Sensor errors. The gyroscope's fixed bias is drawn per axis within ±gyroBiasLimit (°/s)
+    // from the seed, plus gyroBias (°/s) as given, plus gyroBiasStep from gyroBiasStepAt on.
+    bool noise = true;
+    double gyroBiasLimit = 0.5;
+    attfilter::Vec3 gyroBias;
+    double gyroBiasStepAt = -1;
+    attfilter::Vec3 gyroBiasStep;
+    attfilter::Vec3 accelOffset;  // m/s²
+    std::uint32_t seed = 1;
+};
+
+// The same vessel and sensor lying still: no sea, no way, no turn (for rest calibrations).
+RawScenario AtRest(RawScenario scenario);
+
+// The truth at one time: the attitude and the orientation (body to level).
+struct RawTruth {
+    double seconds = 0;
+    attfilter::EulerAngles attitude;
+    attfilter::Quat orientation{1, 0, 0, 0};
+};
+
+class CRawMotion {
+public:
+    // Samples at `rate` Hz from time 0 (the first sample's time is startSeconds).
+    CRawMotion(const RawScenario& scenario, double rate, double startSeconds = 0);
+
+    // The next sample (gyroscope, accelerometer and magnetometer together) and its truth.
+    attfilter::RawSample Next(RawTruth* truth = nullptr);
+    // The next samples over `seconds`.
+    std::vector<attfilter::RawSample> Record(double seconds);
+    double Rate() const { return m_rate; }
+    // The fixed gyroscope bias this run has (rad/s), without the slow wander.
+    attfilter::Vec3 FixedGyroBias() const { return m_fixedBias; }
+
+    // The closed-form motion, t in seconds of motion time; no sensor errors.
+    attfilter::Quat OrientationAt(double t) const;
+    RawTruth TruthAt(double t) const;
+    attfilter::Vec3 BodyRateAt(double t) const;       // rad/s, body axes
+    attfilter::Vec3 SpecificForceAt(double t) const;  // m/s², body axes
+    attfilter::Vec3 FieldAt(double t) const;          // gauss, body axes, with iron and disturbance
+
+private:
+    struct Angles {
+        double heading, pitch, bank;  // radians, Euler z-y-x
+    };
+    Angles AnglesAt(double t) const;
+    Angles RatesAt(double t) const;
+    double CourseAt(double t) const;
+    double TurnRateAt(double t) const;
+    double Unit();  // uniform in (0, 1), from the seed
+    double Gaussian();
+
+    RawScenario m_s;
+    double m_rate;
+    double m_start;
+    std::uint64_t m_index = 0;
+    std::uint64_t m_state;
+    double m_rollPhase, m_pitchPhase, m_yawPhase, m_heavePhase;
+    attfilter::Vec3 m_fixedBias;
+    attfilter::Vec3 m_wander;  // the bias' slow wander (rad/s)
+};
+
+}  // namespace mtobj
