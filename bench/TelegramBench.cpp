@@ -19,48 +19,18 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/AttitudeTelegramWorker.h"
 #include "comlane/SerialDevice.h"
 
-// Every heap allocation of the process is counted: the send path is to make none beyond
-// the telegram's own text. (The replacement pairs malloc with free, which GCC cannot see
-// through once the operators are inlined.)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+// Every heap allocation of the process is counted: the send path is to make none.
+#include "AllocationCounter.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// A private runtime folder and registry, so the benchmark's virtual ports are its own.
-void PrivateEnvironment() {
-    static bool done = false;
-    if (done) {
-        return;
-    }
-    done = true;
-    char pattern[] = "/tmp/tavimo-bench-XXXXXX";
-    const std::string root = mkdtemp(pattern);
-    std::filesystem::create_directories(root + "/runtime");
-    setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-    setenv("TAVIMO_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
-    setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
-}
+using bench::PrivateEnvironment;
+using bench::ReadExactly;
 
 // The worker's port, for its counts.
 class BenchWorker : public CAttitudeTelegramWorker {
@@ -72,23 +42,6 @@ public:
 int OpenFarEnd(int com) {
     return ::open(comlane::CPortMap::LinkPath("COM" + std::to_string(com)).c_str(),
                   O_RDWR | O_NOCTTY | O_NONBLOCK);
-}
-
-bool ReadExactly(int fd, std::size_t n) {
-    char buffer[256];
-    std::size_t got = 0;
-    while (got < n) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) != 1) {
-            return false;
-        }
-        const ssize_t r = ::read(fd, buffer, std::min(sizeof(buffer), n - got));
-        if (r <= 0) {
-            return false;
-        }
-        got += static_cast<std::size_t>(r);
-    }
-    return true;
 }
 
 template <int Kind>
@@ -146,9 +99,9 @@ void BM_SendCycle(benchmark::State& state) {
     const unsigned long sentBefore = worker.Port()->GetSentCount();
     for (auto _ : state) {
         worker.SetAttitude(1.0, 1.5f, -2.25f, 123.456f, 3.0f);
-        const long before = g_allocations.load(std::memory_order_relaxed);
+        const long before = AllocationCount();
         worker.SendTelegrams();
-        allocations += g_allocations.load(std::memory_order_relaxed) - before;
+        allocations += AllocationCount() - before;
         state.PauseTiming();
         while (::read(far, sink, sizeof(sink)) > 0) {
         }

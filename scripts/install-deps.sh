@@ -5,7 +5,11 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxml2-dev libxslt1-dev
           libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format xvfb
           clang libclang-rt-14-dev  # clang and its libFuzzer runtime: the fuzz targets
           dpkg-dev file             # the Debian package (dpkg-shlibdeps)
-          gpsd)                     # the peer relay beside Tavimo's in bench/TelegramRelayBench.cpp
+          libsystemd-dev            # readiness and watchdog notifications (sd_notify)
+          gpsd gpsd-clients         # the peer relay beside Tavimo's (bench/TelegramRelayBench.cpp,
+                                    # the age at the wire in bench/SensorBench.cpp), and a real
+                                    # reader of the network ports in the tests
+          iproute2 util-linux)      # ip and unshare: network tests in a namespace of their own
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The soak (not in CI): the module at 512 Hz with two outputs for a given time, reporting
-# telegrams sent and malformed, resident memory at start and end, and CPU per second.
+# The soak (not in CI): the module at 512 Hz with two outputs for a given time, the simulated
+# sensor delivering each sample at its due time, real-time scheduling where the system grants
+# it (TAVIMO_REALTIME=0 turns it off), reporting telegrams sent, received, lost and malformed,
+# resident memory at start and end, and CPU per second.
 #   scripts/soak.sh [seconds]   (default 600: ten minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,16 +1,20 @@
 // Tavimo: tavimo [Qt options] [config.xml] [-Embedded] [-RegServer | -UnregServer]
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/ServiceWatchdog.h"
 #include "app/TavimoApp.h"
+#include "interfaces/ErrorLog.h"
 #include "platform/CommandLine.h"
 #include "platform/Messages.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/Scheduling.h"
 
 namespace {
 // SIGTERM (a service manager stopping the module), SIGINT and SIGHUP end the program
@@ -54,9 +58,26 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Tavimo");
     InstallTerminationHandling(qapp);
 
+    // The threads from sample to byte run real-time where the system grants it; which it
+    // is goes once into the trace and the output (a service's journal).
+    const platform::SchedulingReport scheduling = platform::SetUpRealTime();
+    {
+        CErrorLog log;
+        log.SetModuleName("Tavimo");
+        log.SetObjectName("main");
+        log.TraceNow("Scheduling", "%s", scheduling.text.c_str());
+        std::printf("Tavimo: %s\n", scheduling.text.c_str());
+        std::fflush(stdout);
+    }
+    // Under a service manager: ready at the first telegram, pings while data flows.
+    CServiceWatchdog watchdog;
+    watchdog.Start();
+
     CTavimoApp app(args);
     if (app.InitInstance() != FALSE) {
         QApplication::exec();
     }
-    return app.ExitInstance();
+    const int exitCode = app.ExitInstance();
+    watchdog.Stop();
+    return exitCode;
 }

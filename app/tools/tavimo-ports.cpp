@@ -3,6 +3,13 @@
 //
 //   tavimo-ports                       list the map (name, device, where a virtual port appears)
 //   tavimo-ports map COM4 /dev/ttyUSB0 tie a name to a device (or to "pty")
+//   tavimo-ports map COM5 udp:HOST:PORT[?ttl=N&if=NAME]
+//                                      each telegram one datagram to HOST (unicast,
+//                                      broadcast, or a multicast group with its hop limit
+//                                      and interface)
+//   tavimo-ports map COM6 tcp:[ADDR:]PORT
+//                                      a server on PORT (all interfaces, or ADDR) that
+//                                      sends every telegram to every connected client
 //   tavimo-ports unmap COM4            remove a name
 //   tavimo-ports sensor                show the sensor port and its kind of device, and
 //                                      for a reader of telegrams what it last counted
@@ -11,6 +18,7 @@
 #include <cstdio>
 #include <string>
 
+#include "comlane/NetworkPort.h"
 #include "comlane/SerialDevice.h"
 #include "mtobj/MTObj.h"
 #include "mtobj/SensorDevice.h"
@@ -19,9 +27,31 @@
 namespace {
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tavimo-ports [list | map COM<n> <device|pty> | unmap COM<n> | sensor "
-                 "[COM<n> [KIND]]]\n");
+                 "usage: tavimo-ports [list | map COM<n> <device|pty|udp:HOST:PORT[?ttl=N&if=NAME]|"
+                 "tcp:[ADDR:]PORT> | unmap COM<n> | sensor [COM<n> [KIND]]]\n");
     return 2;
+}
+
+// Checks a network target before it goes into the map: a malformed one is refused; one
+// that cannot work at this moment (a name that does not resolve, a privileged port) is
+// mapped with a warning, since the module keeps trying until it works.
+int CheckNetworkTarget(const std::string& text) {
+    std::string reason;
+    const auto target = comlane::ParseNetworkTarget(text, &reason);
+    if (!target) {
+        std::fprintf(stderr, "tavimo-ports: %s\n", reason.c_str());
+        return 2;
+    }
+    if (target->port == 0) {
+        std::fprintf(stderr, "tavimo-ports: '%s': clients need a fixed port, not 0\n",
+                     text.c_str());
+        return 2;
+    }
+    for (const std::string& warning : comlane::NetworkTargetWarnings(*target)) {
+        std::fprintf(stderr, "tavimo-ports: warning: %s; the module keeps trying\n",
+                     warning.c_str());
+    }
+    return 0;
 }
 
 int BadName(const std::string& name) {
@@ -49,13 +79,18 @@ int main(int argc, char** argv) {
             return BadName(argv[2]);
         }
         const std::string target = argv[3];
-        if (target != comlane::CPortMap::kPseudoTerminal && target.rfind("/dev/", 0) != 0) {
-            std::fprintf(stderr, "tavimo-ports: '%s' is neither a device under /dev nor \"pty\"\n",
+        if (comlane::IsNetworkTarget(target)) {
+            if (const int rc = CheckNetworkTarget(target); rc != 0) {
+                return rc;
+            }
+        } else if (target != comlane::CPortMap::kPseudoTerminal && target.rfind("/dev/", 0) != 0) {
+            std::fprintf(stderr,
+                         "tavimo-ports: '%s' is neither a device under /dev, \"pty\", "
+                         "udp:HOST:PORT nor tcp:[ADDR:]PORT\n",
                          argv[3]);
             return 2;
-        }
-        if (target != comlane::CPortMap::kPseudoTerminal &&
-            comlane::CSerialDevice::IsConsole(target)) {
+        } else if (target != comlane::CPortMap::kPseudoTerminal &&
+                   comlane::CSerialDevice::IsConsole(target)) {
             std::fprintf(stderr, "tavimo-ports: %s is the system console and is never opened\n",
                          argv[3]);
             return 1;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +117,26 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) 
     return true;
 }
 
+// A lock file beside a link path, held for one owner at a time across processes: the
+// open handle, or -1 with the reason.
+int LockBeside(const std::string& linkPath, std::string* error) {
+    if (!MakePrivateFolder(std::filesystem::path(linkPath).parent_path(), error)) {
+        return -1;
+    }
+    const std::string lockPath = linkPath + ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        SetError(error, ErrorText(lockPath, errno));
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        SetError(error, ErrorText(linkPath + " is in use", EBUSY));
+        return -1;
+    }
+    return fd;
+}
+
 bool IsVirtualConsoleName(const std::string& name) {
     return name.size() > 3 && name.compare(0, 3, "tty") == 0 &&
            std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -169,21 +190,8 @@ bool CSerialDevice::Open(const std::string& path, std::string* error) {
 bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string* error) {
     Close();
     int lockFd = -1;
-    if (!linkPath.empty()) {
-        if (!MakePrivateFolder(std::filesystem::path(linkPath).parent_path(), error)) {
-            return false;
-        }
-        const std::string lockPath = linkPath + ".lock";
-        lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (lockFd < 0) {
-            SetError(error, ErrorText(lockPath, errno));
-            return false;
-        }
-        if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(lockFd);
-            SetError(error, ErrorText(linkPath + " is in use", EBUSY));
-            return false;
-        }
+    if (!linkPath.empty() && (lockFd = LockBeside(linkPath, error)) < 0) {
+        return false;
     }
     const auto fail = [&](const std::string& text) {
         if (lockFd >= 0) {
@@ -216,6 +224,15 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
         ::close(master);
         return fail(ErrorText("pseudo-terminal settings", err));
     }
+    // Every open and close of the far end by anybody but us is told here, so the port knows
+    // whether a reader holds it. Watched before the link is published: nobody can have it yet.
+    // Without a watch (the user's inotify instances used up) the port still works, only
+    // without knowing its readers.
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch >= 0 && inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(watch);
+        watch = -1;
+    }
     if (!linkPath.empty()) {
         std::error_code ec;
         const std::filesystem::path link(linkPath);
@@ -224,10 +241,16 @@ bool CSerialDevice::OpenPseudoTerminal(const std::string& linkPath, std::string*
         if (ec) {
             ::close(far);
             ::close(master);
+            if (watch >= 0) {
+                ::close(watch);
+            }
             return fail("cannot publish " + linkPath + ": " + ec.message());
         }
         m_link = linkPath;
     }
+    m_watchFd = watch;
+    m_readers = 0;
+    m_readersKnown = true;
     m_lockFd = lockFd;
     m_fd = master;
     m_farFd = far;
@@ -244,6 +267,10 @@ void CSerialDevice::Close() {
             std::filesystem::remove(m_link, ec);
         }
         m_link.clear();
+    }
+    if (m_watchFd >= 0) {
+        ::close(m_watchFd);
+        m_watchFd = -1;
     }
     if (m_farFd >= 0) {
         ::close(m_farFd);
@@ -358,6 +385,46 @@ void CSerialDevice::DiscardInput() {
     if (m_fd >= 0) {
         ioctl(m_fd, TCFLSH, TCIFLUSH);
     }
+}
+
+CPortNameLock::~CPortNameLock() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool CPortNameLock::Acquire(const std::string& name, std::string* error) {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    m_fd = LockBeside(CPortMap::LinkPath(name), error);
+    return m_fd >= 0;
+}
+
+bool CSerialDevice::HasReader() {
+    if (m_watchFd < 0) {
+        return m_fd >= 0;
+    }
+    alignas(inotify_event) char events[1024];
+    for (int pass = 0; pass < 64; ++pass) {
+        const ssize_t n = ::read(m_watchFd, events, sizeof(events));
+        if (n <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if ((event->mask & IN_Q_OVERFLOW) != 0) {
+                m_readersKnown = false;  // opens were missed: count on a reader from now on
+            } else if ((event->mask & IN_OPEN) != 0) {
+                ++m_readers;
+            } else if ((event->mask & IN_CLOSE) != 0 && m_readers > 0 && --m_readers == 0) {
+                // The last reader has gone: what it left unread must not reach the next one.
+                ioctl(m_farFd, TCFLSH, TCIFLUSH);
+            }
+        }
+    }
+    return m_readers > 0 || !m_readersKnown;
 }
 
 bool CSerialDevice::SetBreak(bool on) {

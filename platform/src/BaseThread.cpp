@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/Debug.h"
+#include "platform/Scheduling.h"
 #include "platform/Sync.h"
 
 struct CBaseThread::ThreadState {
@@ -130,6 +131,9 @@ void CBaseThread::ThreadEntry(CBaseThread* self, const std::shared_ptr<ThreadSta
     state->idKnown.Set();
     if (self->m_szName[0] != '\0') {
         SetDebuggerThreadName(self->m_dwThreadId, self->m_szName);
+    }
+    if (self->m_bTimeCritical) {
+        platform::MakeCurrentThreadTimeCritical();
     }
     self->TraceLine("Started");
     bool endedInternally = false;

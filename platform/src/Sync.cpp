@@ -1,5 +1,7 @@
 #include "platform/Sync.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -136,4 +138,33 @@ DWORD WaitForMultipleObjects(const std::vector<CEvent*>& events, DWORD timeoutMs
             return WAIT_TIMEOUT;
         }
     }
+}
+
+struct CCriticalSection::Mutex {
+    pthread_mutex_t mutex;
+};
+
+CCriticalSection::CCriticalSection() : m_mutex(std::make_unique<Mutex>()) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&m_mutex->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+CCriticalSection::~CCriticalSection() {
+    pthread_mutex_destroy(&m_mutex->mutex);
+}
+
+void CCriticalSection::Lock() {
+    pthread_mutex_lock(&m_mutex->mutex);
+}
+
+void CCriticalSection::Unlock() {
+    pthread_mutex_unlock(&m_mutex->mutex);
+}
+
+bool CCriticalSection::TryLock() {
+    return pthread_mutex_trylock(&m_mutex->mutex) == 0;
 }

@@ -2,11 +2,13 @@
 // serial ports: the telegrams read there carry the sensor's true attitude.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "LiveSensorLink.h"
 #include "PortClient.h"
 #include "SensorTestSupport.h"
 #include "app/MotionTrackerSink.h"
@@ -112,6 +114,51 @@ TEST(SensorToTelegramTest, TelegramsFollowTheSensorsTrueAttitude) {
         EXPECT_GT(hdt, 5);
         EXPECT_GT(tss1, 5);
         EXPECT_EQ(prd, 20);
+    }
+    EXPECT_EQ(messages.Pending(), 0U);
+    AfxSetMainWnd(nullptr);
+    CoUninitialize();
+}
+
+// The simulated sensor itself at 25, 100 and 512 Hz, each with a chosen rate: outputs are
+// counted against the samples the sensor made in the same window (its own clock), so a
+// loaded machine that delays batches does not change the expectation.
+TEST(SensorToTelegramTest, TheChosenRateIsDeliveredWithTheSimulatedSensor) {
+    CoInitialize(nullptr);
+    CRecordingMessageTarget messages;
+    AfxSetMainWnd(&messages);
+    sensor_test::PromptRecorder prompts;
+    const std::pair<short, double> cases[] = {{25, 25.0}, {100, 10.0}, {512, 25.0}, {512, 1.0}};
+    for (const auto& [sensorHz, chosenHz] : cases) {
+        SCOPED_TRACE(::testing::Message() << sensorHz << " Hz sensor, " << chosenHz << " Hz");
+        sensor_test::RecordingOutput::Journal journal;
+        sensor_test::LiveSensorLink live(sensor_test::RecordingOutput::Factory(journal));
+        ASSERT_TRUE(live.ready);
+        CXsensModule& link = live.link;
+        link.SetSampleRate(sensorHz);
+        link.SetOutputInterval(1000.0 / chosenHz);
+        link.AddTelegramWorker(2, 2, 115200);
+        const auto outputs = [&journal] {
+            std::lock_guard lock(journal.mutex);
+            return journal.attitudes.size();
+        };
+        link.StartSensor();
+        CEvent pause;
+        for (int i = 0; i < 1000 && outputs() < 2; ++i) {
+            pause.Wait(10);
+        }
+        ASSERT_GE(outputs(), 2U);
+        double first = 0;
+        live.sim->GetLastSampleSeconds(&first);
+        const std::size_t before = outputs();
+        pause.Wait(chosenHz < 5 ? 6000 : 3000);  // the window's length only
+        double last = 0;
+        live.sim->GetLastSampleSeconds(&last);
+        const double delivered = static_cast<double>(outputs() - before);
+        const double wanted = std::min<double>(chosenHz, sensorHz) * (last - first);
+        // Batches cut the window's edges: an output either side, plus 2 % for batches a
+        // loaded machine held back past an interval.
+        EXPECT_NEAR(delivered, wanted, 0.02 * wanted + 2.0) << last - first << " s of samples";
     }
     EXPECT_EQ(messages.Pending(), 0U);
     AfxSetMainWnd(nullptr);

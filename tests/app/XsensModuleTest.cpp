@@ -135,7 +135,7 @@ TEST_F(SensorLinkTest, StampsFromArrivalThenOnePeriodApart) {
 
 TEST_F(SensorLinkTest, OutputGateAtEveryFrequency) {
     link->AddTelegramWorker(2, 2, 115200);
-    // "Max Output", 25, 10, 5, 2 and 1 Hz, with a batch every 40 ms.
+    // "Max Output", 25, 10, 5, 2 and 1 Hz, with a batch every 40 ms for 2.4 s.
     for (const double interval : {0.0, 40.0, 100.0, 200.0, 500.0, 1000.0}) {
         SCOPED_TRACE(interval);
         link->SetOutputInterval(interval);
@@ -149,12 +149,74 @@ TEST_F(SensorLinkTest, OutputGateAtEveryFrequency) {
                 outputs.push_back(k);
             }
         }
-        // Due when more than the interval has passed since the last output.
-        const int every = interval == 0 ? 1 : static_cast<int>(interval / 40.0) + 1;
+        // The first batch after a pause gives an output; then one per interval, never more
+        // than one per batch.
         ASSERT_FALSE(outputs.empty());
         EXPECT_EQ(outputs[0], 0);
+        const double expected = interval == 0 ? 60.0 : 2400.0 / interval;
+        EXPECT_NEAR(static_cast<double>(outputs.size()), expected, 1.0);
         for (std::size_t i = 1; i < outputs.size(); ++i) {
-            EXPECT_EQ(outputs[i] - outputs[i - 1], every);
+            EXPECT_LE((outputs[i] - outputs[i - 1]) * 40.0, std::max(40.0, interval * 1.25));
+        }
+    }
+}
+
+TEST_F(SensorLinkTest, AFasterRateTakesEffectAtTheNextBatch) {
+    link->AddTelegramWorker(2, 2, 115200);
+    link->SetOutputInterval(1000.0);
+    clock.Set(7.0e7);
+    Inject({MatrixOf(1, 1, 1)});
+    ASSERT_EQ(Attitudes().size(), 1U);
+    link->SetOutputInterval(40.0);  // 1 Hz to 25 Hz: not a second's wait for the old grid
+    for (int k = 1; k <= 5; ++k) {
+        clock.Set(7.0e7 + 40.0 * k);
+        Inject({MatrixOf(1, 1, 1)});
+        EXPECT_EQ(Attitudes().size(), 1U + k);
+    }
+}
+
+// A minute of the simulated sensor's batches (at most one every 16 ms, late by a jittered
+// delay of up to 12 ms) at each sensor rate and chosen rate: outputs counted against the
+// samples that came, not against a wall clock.
+TEST_F(SensorLinkTest, TheChosenRateIsDeliveredWheneverTheSensorIsAtLeastThatFast) {
+    link->AddTelegramWorker(2, 2, 115200);
+    std::vector<VARIANT> sample{MatrixOf(10, 1, 2)};
+    double start = 5.0e7;
+    // Sensors of 25, 100 and 512 Hz, and one of 8 Hz that is slower than every choice.
+    for (const double sensorHz : {25.0, 100.0, 512.0, 8.0}) {
+        for (const double chosenHz : {1.0, 10.0, 25.0}) {
+            SCOPED_TRACE(::testing::Message() << sensorHz << " Hz sensor, " << chosenHz << " Hz");
+            link->SetOutputInterval(1000.0 / chosenHz);
+            const std::size_t before = Attitudes().size();
+            const double period = 1000.0 / sensorHz;
+            std::uint32_t jitter = 12345;
+            double lastBatch = -1e9;
+            long sampleIndex = 0;
+            long batches = 0;
+            start += 1.0e6;  // a pause between the runs
+            while (true) {
+                jitter = jitter * 1664525U + 1013904223U;
+                const double delay = static_cast<double>(jitter >> 8) / (1 << 24) * 12.0;
+                const double due = std::max(start + sampleIndex * period, lastBatch + 16.0);
+                const double now = due + delay;
+                if (now - start >= 60000.0) {
+                    break;
+                }
+                std::vector<VARIANT> batch;
+                while (start + sampleIndex * period <= now) {
+                    batch.push_back(sample[0]);
+                    ++sampleIndex;
+                }
+                clock.Set(now);
+                Inject(batch);
+                lastBatch = now;
+                ++batches;
+            }
+            const double delivered = static_cast<double>(Attitudes().size() - before);
+            const double wanted = 60.0 * std::min(chosenHz, sensorHz);
+            // Within 1 %, and one output for where the minute's edges cut the grid.
+            EXPECT_NEAR(delivered, wanted, 0.01 * wanted + 1.0) << batches << " batches";
+            EXPECT_LE(delivered, static_cast<double>(batches));  // one per batch at most
         }
     }
 }

@@ -1,11 +1,15 @@
 // Faults injected into the real program from outside: SIGKILL while it saves its
 // settings, SIGKILL while a store is being written, the reader of an output port that
-// goes away and comes back, and a sensor that falls silent.
+// goes away and comes back, and a sensor that falls silent (with and without a service
+// manager watching).
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +21,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "ProcessRunner.h"
 #include "TelegramReader.h"
@@ -244,4 +249,80 @@ TEST(FaultTest, ASensorThatFallsSilentIsReconnectedFiveTimesThenReportedLost) {
     const auto alarms = logmill::ReadAlarms();
     ASSERT_EQ(alarms.size(), 1u);
     EXPECT_EQ(alarms[0].text, "No longer receiving valid data from the motion sensor hardware.");
+}
+
+namespace {
+// The service manager's side of the notify protocol: a datagram socket of the test's own.
+class ServiceManagerSocket {
+public:
+    ServiceManagerSocket() : m_path(tavimo_test::TempRoot() + "/notify") {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        ::unlink(m_path.c_str());
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~ServiceManagerSocket() {
+        ::close(m_fd);
+        ::unlink(m_path.c_str());
+    }
+    const std::string& Path() const { return m_path; }
+    bool Bound() const { return m_bound; }
+    // The next message within timeoutMs, or nothing.
+    std::optional<std::string> Next(int timeoutMs) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1) {
+            return std::nullopt;
+        }
+        char buffer[512];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof(buffer), 0);
+        return n > 0 ? std::optional<std::string>(std::string(buffer, static_cast<std::size_t>(n)))
+                     : std::nullopt;
+    }
+    // Reads until `text` came (true) or the bound passed.
+    bool WaitFor(const std::string& text, int boundMs) {
+        const auto end = Clock::now() + std::chrono::milliseconds(boundMs);
+        while (Clock::now() < end) {
+            if (Next(100) == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    bool m_bound = false;
+};
+}  // namespace
+
+TEST(FaultTest, UnderAServiceManagerItIsReadyAtTheFirstTelegramAndStopsPingingWhenDataStops) {
+    ServiceManagerSocket manager;
+    ASSERT_TRUE(manager.Bound());
+    const std::string config = tavimo_test::TempRoot() + "/Tavimo.xml";
+    // The watchdog is looked after every 200 ms; the sensor falls silent after 4 s.
+    ProcessRunner run(TAVIMO_BINARY, {config, "-Embedded"},
+                      {{"NOTIFY_SOCKET", manager.Path()},
+                       {"WATCHDOG_USEC", "400000"},
+                       {"TAVIMO_SIMULATED_SENSOR_SILENT_AFTER_MS", "4000"}});
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(manager.WaitFor("READY=1", kBoundMs)) << run.Output();
+    ASSERT_TRUE(manager.WaitFor("WATCHDOG=1", kBoundMs)) << run.Output();
+    // Silent sensor, module still running: the pings stop (a quiet second and a half, where
+    // they came five times a second), and the module is still there to be restarted.
+    bool quiet = false;
+    const auto end = Clock::now() + std::chrono::milliseconds(kBoundMs);
+    auto lastPing = Clock::now();
+    while (!quiet && Clock::now() < end) {
+        if (const auto message = manager.Next(100); message == "WATCHDOG=1") {
+            lastPing = Clock::now();
+        }
+        quiet = Clock::now() - lastPing > std::chrono::milliseconds(1500);
+    }
+    EXPECT_TRUE(quiet) << "the watchdog was still pinged with the sensor silent";
+    EXPECT_FALSE(run.Wait(0).has_value()) << "the module ended before the pings stopped";
+    ::kill(run.Pid(), SIGTERM);
+    run.Wait(kBoundMs);
 }

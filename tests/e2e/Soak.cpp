@@ -1,14 +1,18 @@
 // The soak: the module with the simulated sensor at 512 Hz and two outputs (HDT on COM2,
 // TSS1 on COM3, both at Max Output) for a given time, reading both ports all along.
 // Reports telegrams sent and malformed, resident memory at start and end, and CPU time
-// per second. Fails when a telegram is malformed, memory grows beyond noise, or the
-// module does not end cleanly. Not part of the tests: scripts/soak.sh runs it.
+// per second. Fails when a telegram is malformed or lost (the module's count of telegrams
+// sent against the reader's; virtual ports have no line speed, so none may be dropped),
+// memory grows beyond noise, or the module does not end cleanly. The module runs with
+// real-time scheduling where the system grants it (TAVIMO_REALTIME=0 turns it off). Not part of the
+// tests: scripts/soak.sh runs it.
 //   tavimo_soak [seconds]   (default 600)
 // The module runs in a process of its own (this program with --module), so that its memory
 // and CPU are measured without the reader's: the sensor link with the program's telegram
 // workers, as the main window drives it. (The window itself offers sensor lines up to
 // 115200 baud, where 512 Hz is refused as too fast: 512 Hz needs the sensor on 460800.)
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -25,11 +30,13 @@
 #include "TelegramReader.h"
 #include "TestSupport.h"
 #include "app/MotionTrackerSink.h"
+#include "app/ServiceActivity.h"
 #include "app/TelegramOutput.h"
 #include "app/Telegrams.h"
 #include "app/XsensModule.h"
 #include "comlane/SerialDevice.h"
 #include "platform/Com.h"
+#include "platform/Scheduling.h"
 
 // The soak's private home (not the tests' environment: the module process must share it).
 namespace tavimo_test {
@@ -111,7 +118,14 @@ int RunModule() {
     sigemptyset(&stop);
     sigaddset(&stop, SIGTERM);
     sigaddset(&stop, SIGINT);
+    sigset_t go;
+    sigemptyset(&go);
+    sigaddset(&go, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before any thread starts
+    pthread_sigmask(SIG_BLOCK, &go, nullptr);
+    // As the program does: real-time where granted, and the trace line saying which.
+    std::printf("soak module: %s\n", platform::SetUpRealTime().text.c_str());
+    std::fflush(stdout);
     CoInitialize(nullptr);
     auto link = std::make_unique<CXsensModule>();
     if (!link->Initialise()) {
@@ -129,10 +143,29 @@ int RunModule() {
     comlane::CPortMap::Entries();  // the shipped port map, before two workers open ports
     link->AddTelegramWorker(TELEGRAM_HDT, 2, 115200);
     link->AddTelegramWorker(TELEGRAM_TSS1, 3, 115200);
-    link->StartSensor();
+    // The sensor starts once the reader holds both ports (SIGUSR1), so every telegram sent
+    // has a reader.
     int signal = 0;
+    sigwait(&go, &signal);
+    link->StartSensor();
     sigwait(&stop, &signal);
     link->StopSensor();
+    // The last telegrams leave; then the count of every telegram the ports took whole,
+    // for the reader to compare with what it received.
+    CEvent settle;
+    settle.Wait(1000);
+    const CServiceActivity::Counts counts = CServiceActivity::Read();
+    // Handed but not answered: a newer attitude came before the worker took the older one
+    // (it sends the newest); answered but not sent: dropped because the line was behind.
+    std::printf(
+        "soak module: telegrams sent %llu; attitudes handed to the outputs %llu, of which "
+        "%llu replaced by a newer one before they were sent and %llu dropped by a port\n",
+        static_cast<unsigned long long>(counts.telegrams),
+        static_cast<unsigned long long>(counts.handed),
+        static_cast<unsigned long long>(counts.handed - counts.answered),
+        static_cast<unsigned long long>(counts.answered - counts.telegrams));
+    std::fflush(stdout);
+    settle.Wait(2000);  // the reader takes what is still on the ports
     link->UnadviseSink(cookie);
     link.reset();
     return 0;
@@ -159,6 +192,12 @@ int main(int argc, char** argv) {
     }
     TelegramReader hdt(com2);
     TelegramReader tss(com3);
+    // The reader runs above the module's real-time threads where allowed, so that it keeps
+    // up on a busy machine: a late reader makes the port drop telegrams, as it should.
+    sched_param readerPriority{};
+    readerPriority.sched_priority = 20;
+    const bool readerRealTime = sched_setscheduler(0, SCHED_FIFO, &readerPriority) == 0;
+    ::kill(run.Pid(), SIGUSR1);
     // Memory and CPU are measured from the end of start-up.
     const auto warm = Clock::now();
     while (Since(warm) < 5.0) {
@@ -193,7 +232,27 @@ int main(int argc, char** argv) {
     rssMax = std::max(rssMax, rssEnd);
     const double cpu = CpuSeconds(run.Pid()) - cpuStart;
     ::kill(run.Pid(), SIGTERM);
-    const auto status = run.Wait(30000);
+    // Reading goes on until the module has ended, so every telegram it sent is counted.
+    std::optional<int> status;
+    const auto stopping = Clock::now();
+    while (!(status = run.Wait(0)).has_value() && Since(stopping) < 30.0) {
+        hdt.ReadAvailable(10);
+        tss.ReadAvailable(10);
+    }
+    if (!status) {
+        status = run.Wait(1000);
+    }
+    long sentByModule = -1;
+    {
+        const std::string output = run.Output();
+        const std::string key = "soak module: telegrams sent ";
+        if (const auto at = output.find(key); at != std::string::npos) {
+            sentByModule = std::strtol(output.c_str() + at + key.size(), nullptr, 10);
+        }
+    }
+    const long receivedAll = hdt.Valid() + tss.Valid() + hdt.Malformed() + tss.Malformed() +
+                             hdt.Skipped() + tss.Skipped();
+    const long lost = sentByModule < 0 ? -1 : sentByModule - receivedAll;
 
     const long sentHdt = hdt.Valid() - hdtStart, sentTss = tss.Valid() - tssStart;
     const long malformed = hdt.Malformed() + tss.Malformed();
@@ -205,13 +264,25 @@ int main(int argc, char** argv) {
                 sentHdt / elapsed, sentTss, sentTss / elapsed);
     std::printf("  telegrams malformed: %ld%s\n", malformed,
                 malformed == 0 ? "" : (" (" + hdt.Report() + "; " + tss.Report() + ")").c_str());
+    std::printf("  telegrams sent by the module %ld, received %ld: %s (reader %s)\n", sentByModule,
+                receivedAll, lost == 0 ? "none lost" : ("LOST " + std::to_string(lost)).c_str(),
+                readerRealTime ? "real-time" : "normal");
+    {
+        // The module's own lines: its scheduling, and its counts.
+        const std::string output = run.Output();
+        for (std::size_t at = output.find("soak module: "); at != std::string::npos;
+             at = output.find("soak module: ", at + 1)) {
+            std::printf("  %s\n", output.substr(at, output.find('\n', at) - at).c_str());
+        }
+    }
     std::printf("  resident memory: %ld kB at start, %ld kB at end, %ld kB at most%s\n", rssStart,
                 rssEnd, rssMax, grew ? " (GREW)" : "");
     std::printf("  CPU: %.3f s per second (%.1f %% of one core)\n", cpu / elapsed,
                 100.0 * cpu / elapsed);
     std::printf("  exit after SIGTERM: %s\n",
                 status ? std::to_string(*status).c_str() : "still running (killed)");
-    const bool ok = malformed == 0 && !grew && status == 0 && sentHdt > 0 && sentTss > 0;
+    const bool ok =
+        malformed == 0 && lost == 0 && !grew && status == 0 && sentHdt > 0 && sentTss > 0;
     if (!ok) {
         // What the module said, and the end of its trace (TAVIMO_TRACE=1 writes one).
         std::printf("--- program output\n%s", run.Output().c_str());

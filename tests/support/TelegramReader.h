@@ -22,6 +22,8 @@ public:
     void ReadAvailable(int timeoutMs);
     long Valid() const { return m_valid; }
     long Malformed() const { return m_malformed; }
+    // Lines skipped: the first one, which may have been joined mid-way.
+    long Skipped() const { return m_synced ? 1 : 0; }
     std::string Report() const;
 
     // Whether one line (CR LF included) is a well-formed telegram of ours.

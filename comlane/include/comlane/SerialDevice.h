@@ -75,6 +75,11 @@ public:
     int OutputQueued() const;
     // Throws away received bytes not read yet.
     void DiscardInput();
+    // For a pseudo-terminal: whether another program holds its far end open now. When the
+    // last one lets go, whatever it left unread is thrown away, so the next one starts
+    // with fresh bytes only. Always true for a device, and for a pseudo-terminal whose
+    // readers cannot be watched.
+    bool HasReader();
 
     bool SetBreak(bool on);
     bool SetRts(bool on);
@@ -91,6 +96,9 @@ private:
     int m_fd = -1;
     int m_farFd = -1;
     int m_lockFd = -1;
+    int m_watchFd = -1;  // opens and closes of a pseudo-terminal's far end
+    int m_readers = 0;
+    bool m_readersKnown = true;
     std::string m_path;
     std::string m_link;
 };
@@ -116,6 +124,21 @@ public:
     // $XDG_RUNTIME_DIR/tavimo/ports, else /tmp/tavimo-<uid>/ports.
     static std::string PortsFolder();
     static std::string LinkPath(const std::string& name);
+};
+
+// Holds a port name for one owner at a time, across processes, as a virtual port's lock
+// does (a lock file beside the name's link); let go when destroyed.
+class CPortNameLock {
+public:
+    CPortNameLock() = default;
+    ~CPortNameLock();
+    CPortNameLock(const CPortNameLock&) = delete;
+    CPortNameLock& operator=(const CPortNameLock&) = delete;
+    // False with the reason when another owner holds the name.
+    bool Acquire(const std::string& name, std::string* error = nullptr);
+
+private:
+    int m_fd = -1;
 };
 
 // Opens the device a port name stands for: a mapped device path, a pseudo-terminal

@@ -57,8 +57,24 @@ public:
     // one has been taken).
     CEvent* m_hReceiveEvent;
 
-    // Opens the device the port name stands for; false with the reason.
+    // Opens the device the port name stands for; false with the reason. A name mapped to a
+    // network endpoint ("udp:..." or "tcp:...") opens at once: its socket is made in the
+    // background and made again whenever it fails, and line settings are kept but not
+    // applied. A virtual port with no reader attached sends nothing and keeps nothing.
     bool Open(std::string* error = nullptr);
+
+    // What a network port has seen; all zero for a serial or virtual port.
+    struct NetworkCounters {
+        bool network = false;
+        bool ready = false;  // the socket is made (UDP) or listening (TCP)
+        std::size_t clients = 0;
+        unsigned long clientDrops = 0;   // telegrams slow TCP clients lost (in the dropped count)
+        unsigned long refused = 0;       // TCP clients turned away: the server was full
+        unsigned long disconnected = 0;  // TCP clients closed for staying stalled
+    };
+    NetworkCounters GetNetworkCounters() const;
+    // Waits at most timeoutMs until a network port's socket is made; false for other ports.
+    bool WaitNetworkReady(int timeoutMs) const;
 
 private:
     struct Impl;

@@ -45,6 +45,10 @@ public:
     bool HasEnded() const;
     // The bounded wait of StopThread, 10000 ms; tests shorten it.
     void SetStopTimeout(DWORD ms) { m_dwStopTimeoutMs = ms; }
+    // A thread on the path from sensor sample to telegram byte: it asks for real-time
+    // scheduling when it starts (platform/Scheduling.h). Set before StartThread.
+    void SetTimeCritical(bool timeCritical) { m_bTimeCritical = timeCritical; }
+    bool IsTimeCritical() const { return m_bTimeCritical; }
 
     static constexpr DWORD kStopTimeoutMs = 10000;
 
@@ -63,6 +67,7 @@ private:
     std::shared_ptr<ThreadState> m_hThread;     // the handle: null when none is owned
     std::shared_ptr<ThreadState> m_lastThread;  // the latest thread, for the destructor
     DWORD m_dwStopTimeoutMs = kStopTimeoutMs;
+    bool m_bTimeCritical = false;
 };
 
 // Deletes a worker after its stop: one whose thread still runs after StopThread's bounded

@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -55,17 +56,26 @@ DWORD WaitForSingleObject(CEvent& event, DWORD timeoutMs);
 DWORD WaitForMultipleObjects(const std::vector<CEvent*>& events, DWORD timeoutMs);
 
 // A critical section: recursive, owned by one thread at a time.
+// Recursive, and priority-inheriting: a normal thread (the window's, say) that holds a
+// critical section a real-time thread of the data path waits for runs at that thread's
+// priority until it lets go, so a busy machine cannot hold the data path up through it.
 class CCriticalSection {
 public:
-    void Lock() { m_mutex.lock(); }
-    void Unlock() { m_mutex.unlock(); }
-    bool TryLock() { return m_mutex.try_lock(); }
+    CCriticalSection();
+    ~CCriticalSection();
+    CCriticalSection(const CCriticalSection&) = delete;
+    CCriticalSection& operator=(const CCriticalSection&) = delete;
+
+    void Lock();
+    void Unlock();
+    bool TryLock();
     // std::lock_guard compatibility
-    void lock() { m_mutex.lock(); }
-    void unlock() { m_mutex.unlock(); }
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
 
 private:
-    std::recursive_mutex m_mutex;
+    struct Mutex;  // the operating system's priority-inheriting recursive mutex
+    std::unique_ptr<Mutex> m_mutex;
 };
 
 // Holds a critical section for a scope.

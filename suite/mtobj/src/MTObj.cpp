@@ -15,6 +15,7 @@
 #include "interfaces/MotionTrackerSink.h"
 #include "mtobj/SensorDevice.h"
 #include "platform/Registry.h"
+#include "platform/Scheduling.h"
 
 namespace mtobj {
 namespace {
@@ -463,6 +464,13 @@ public:
         *seconds = m_lastSeconds.load();
         return S_OK;
     }
+    HRESULT GetLastSampleSteadySeconds(double* seconds) override {
+        if (seconds == nullptr) {
+            return E_POINTER;
+        }
+        *seconds = m_lastSteadySeconds.load();
+        return S_OK;
+    }
     HRESULT GetCounts(DWORD* arrays, DWORD* events) override {
         if (arrays != nullptr) {
             *arrays = m_arrays.load();
@@ -520,7 +528,10 @@ private:
         }
     }
 
+    // The sensor's delivery runs on the path from sample to telegram byte (the sink's
+    // handler sends the telegrams' attitudes from here): real-time where granted.
     void DeliveryLoop() {
+        platform::MakeCurrentThreadTimeCritical();
         std::vector<std::vector<float>> arrays;
         while (m_delivering.load()) {
             arrays.clear();
@@ -539,6 +550,7 @@ private:
             }
             m_arrays.fetch_add(static_cast<DWORD>(arrays.size()));
             m_lastSeconds = newest;
+            m_lastSteadySeconds = m_device->DueSteadySeconds(newest);
             m_events.fetch_add(1);
             m_point.Fire();
         }
@@ -569,6 +581,7 @@ private:
     std::atomic<bool> m_delivering{false};
     std::atomic<bool> m_silent{false};
     std::atomic<double> m_lastSeconds{-1};
+    std::atomic<double> m_lastSteadySeconds{-1};
     std::atomic<DWORD> m_arrays{0};
     std::atomic<DWORD> m_events{0};
     std::mutex m_faultMutex;

@@ -9,6 +9,7 @@
 
 #include "ByteStuffing.h"
 #include "PortSettings.h"
+#include "comlane/NetworkPort.h"
 #include "comlane/SerialDevice.h"
 #include "interfaces/ErrorLog.h"
 
@@ -52,6 +53,11 @@ struct CTelegrax::Impl {
     std::atomic<bool> failed{false};
     std::atomic<unsigned long> sent{0};
     std::atomic<unsigned long> dropped{0};
+
+    // A port mapped to a network endpoint sends through this instead of the device; it is
+    // made after the log (which it traces to) and goes before it.
+    std::unique_ptr<comlane::CNetworkPort> network;
+    comlane::CPortNameLock networkOwner;  // one owner of a network port name at a time
 
     std::thread receiver;
     std::atomic<bool> stopReceiving{false};
@@ -109,11 +115,32 @@ CTelegrax::CTelegrax(const std::string& name) : m_pImpl(std::make_unique<Impl>(n
 
 CTelegrax::~CTelegrax() {
     StopReceiving();
+    m_pImpl->network.reset();
     m_pImpl->device.Close();
 }
 
 bool CTelegrax::Open(std::string* error) {
     std::string reason;
+    const std::string& name = m_pImpl->name;
+    if (const std::string target =
+            name.empty() || name[0] == '/' ? std::string() : comlane::CPortMap::Lookup(name);
+        comlane::IsNetworkTarget(target)) {
+        // A network port opens at once; its socket is made (and made again after a failure)
+        // in the background, so a network that is not there yet stops nothing.
+        const auto parsed = comlane::ParseNetworkTarget(target, &reason);
+        if (!parsed || !m_pImpl->networkOwner.Acquire(name, &reason)) {
+            m_pImpl->log.TraceNow("Open", "%s", reason.c_str());
+            if (error != nullptr) {
+                *error = reason;
+            }
+            return false;
+        }
+        Impl* impl = m_pImpl.get();
+        m_pImpl->network = comlane::CNetworkPort::Create(*parsed, [impl](const std::string& text) {
+            impl->log.TraceNow("Network", "%s", text.c_str());
+        });
+        return true;
+    }
     if (!comlane::OpenNamedPort(m_pImpl->name, m_pImpl->device, &reason)) {
         m_pImpl->log.TraceNow("Open", "%s", reason.c_str());
         if (error != nullptr) {
@@ -131,6 +158,9 @@ std::string CTelegrax::GetPortName() const {
 }
 
 BOOL CTelegrax::IsOpen() const {
+    if (m_pImpl->network) {
+        return TRUE;  // a network port recovers by itself
+    }
     return m_pImpl->device.IsOpen() && !m_pImpl->failed.load() ? TRUE : FALSE;
 }
 
@@ -146,7 +176,8 @@ BOOL CTelegrax::Configure(std::string configuration) {
                               configuration.c_str(), GetConfiguration().c_str());
         return FALSE;
     }
-    if (!m_pImpl->device.SetLine(*line)) {
+    // Baud rate and line settings mean nothing to a network port: kept, not applied.
+    if (!m_pImpl->network && !m_pImpl->device.SetLine(*line)) {
         m_pImpl->log.TraceNow("Configure", "the device refuses \"%s\": %s", configuration.c_str(),
                               std::strerror(errno));
         return FALSE;
@@ -176,10 +207,35 @@ BOOL CTelegrax::SetProtocol(std::string protocol) {
 }
 
 std::string CTelegrax::GetDevicePath() const {
+    if (m_pImpl->network) {
+        return m_pImpl->network->Describe();
+    }
     return m_pImpl->device.Path();
 }
 unsigned long CTelegrax::GetDroppedCount() const {
+    if (m_pImpl->network) {
+        const comlane::NetworkPortCounters counters = m_pImpl->network->Counters();
+        return counters.dropped + counters.clientDrops;
+    }
     return m_pImpl->dropped.load();
+}
+
+CTelegrax::NetworkCounters CTelegrax::GetNetworkCounters() const {
+    NetworkCounters result;
+    if (m_pImpl->network) {
+        const comlane::NetworkPortCounters counters = m_pImpl->network->Counters();
+        result.network = true;
+        result.ready = m_pImpl->network->IsReady();
+        result.clients = counters.clients;
+        result.clientDrops = counters.clientDrops;
+        result.refused = counters.refused;
+        result.disconnected = counters.disconnected;
+    }
+    return result;
+}
+
+bool CTelegrax::WaitNetworkReady(int timeoutMs) const {
+    return m_pImpl->network && m_pImpl->network->WaitReady(timeoutMs);
 }
 unsigned long CTelegrax::GetSentCount() const {
     return m_pImpl->sent.load();
@@ -192,14 +248,33 @@ unsigned long CTelegrax::GetReceiveDroppedCount() const {
 
 BOOL CTelegrax::SendTelegram(CTelegram* telegram, int) {
     Impl& d = *m_pImpl;
-    if (telegram == nullptr || !d.device.IsOpen() || d.failed.load()) {
+    if (telegram == nullptr || (!d.network && (!d.device.IsOpen() || d.failed.load()))) {
         return FALSE;
     }
     const std::string* bytes = &telegram->m_sText;
-    std::string framed;
+    // The frame is built in a buffer kept by the sending thread, so a send allocates
+    // nothing once the buffer has grown to the telegrams that thread sends.
+    thread_local std::string framed;
     if (d.transmit.load() == static_cast<int>(EFraming::ByteStuffed)) {
+        framed.clear();
         telegrax::StuffFrame(telegram->m_sText, framed);
         bytes = &framed;
+    }
+    if (d.network) {
+        // One datagram, or one write to each TCP client, never waiting: a network that
+        // cannot take it now loses it (counted by the network port).
+        if (!d.network->Send(bytes->data(), bytes->size())) {
+            return FALSE;
+        }
+        d.sent.fetch_add(1);
+        return TRUE;
+    }
+    // A virtual port with nobody attached keeps nothing: a reader that attaches later gets
+    // telegrams formed from then on, never old ones. The telegram counts as sent, as on a
+    // serial line with nothing plugged in.
+    if (d.device.IsPseudoTerminal() && !d.device.HasReader()) {
+        d.sent.fetch_add(1);
+        return TRUE;
     }
     // A line that still holds more than one cycle is behind: the new telegram is dropped,
     // so what goes out is always fresh.
@@ -235,6 +310,10 @@ BOOL CTelegrax::IsReceiving() const {
 }
 
 BOOL CTelegrax::StartReceiving() {
+    if (m_pImpl->network) {
+        m_pImpl->log.TraceNow("StartReceiving", "a network port only sends");
+        return FALSE;
+    }
     if (!m_pImpl->device.IsOpen() || m_pImpl->receiver.joinable()) {
         return FALSE;
     }

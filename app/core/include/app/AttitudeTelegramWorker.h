@@ -30,4 +30,7 @@ private:
     void Send(EKind kind, const Attitude& attitude);
 
     std::atomic<int> m_nTelegramType;
+    // The one telegram object of every send, its text's room reserved up front: the send
+    // path allocates nothing after start-up (used on the worker's thread only).
+    CTelegram m_telegram{eTelegramAscii};
 };

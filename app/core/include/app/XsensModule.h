@@ -130,7 +130,7 @@ private:
     std::atomic<double> m_dfTimeWindow{0};
     const std::uint16_t m_nOutputMode;
     std::atomic<double> m_dfOutputInterval{0};
-    std::atomic<double> m_dfLastOutputTime{0};
+    std::atomic<double> m_dfNextOutputTime{0};  // the output grid's next point
     CMotionTrackerHealthCheck m_healthCheck;
     float m_fFilterGain = 1.0F;
     float m_fMagnetometerWeight = 1.0F;

@@ -9,6 +9,7 @@
 #include <numbers>
 #include <utility>
 
+#include "app/ServiceActivity.h"
 #include "interfaces/Tickwise.h"
 #include "platform/Prompt.h"
 
@@ -459,6 +460,7 @@ void CXsensModule::OnDataAvailable() {
                 }
                 sampleTime = m_dfSampleTime;
             }
+            CServiceActivity::SampleArrived();
             if (m_bEulerLogging.load() && m_nOutputMode <= 2) {
                 float logged[9];
                 std::copy_n(values, 9, logged);
@@ -539,17 +541,33 @@ void CXsensModule::UpdateDataFromMatrix(const float* values) {
     m_sampleBuffer.AppendSample(q, m_dfSampleTime);
 }
 
+// Outputs follow samples: an output is due when a batch arrives at (or a quarter interval
+// before) the next point of a grid spaced by the chosen interval. The grid advances by the
+// interval, not from the arrival, so batches that come late or unevenly do not stretch the
+// period: the chosen rate is delivered whenever samples come at least that fast, and each
+// batch gives at most one output. A grid left more than an interval behind (a pause, or a
+// sensor slower than the chosen rate, which then sets the rate) starts again from here.
 bool CXsensModule::OutputDue() {
     const double now = CTickwise::GetPCMilliSecs();
     const double interval = m_dfOutputInterval.load();
-    if (interval == 0) {
-        m_dfLastOutputTime = now;
+    if (interval <= 0) {
+        m_dfNextOutputTime = now;
         return true;
     }
-    if (now - m_dfLastOutputTime.load() <= interval) {
+    double next = m_dfNextOutputTime.load();
+    if (next > now + 1.5 * interval) {
+        // A faster rate was chosen: the slower grid's next point (at most an interval and a
+        // quarter ahead of any output) is too far off.
+        next = now;
+    }
+    if (now < next - interval / 4) {
         return false;
     }
-    m_dfLastOutputTime = now;
+    double following = next + interval;
+    if (following < now - interval) {
+        following = now + interval;
+    }
+    m_dfNextOutputTime = following;
     return true;
 }
 

@@ -1,7 +1,10 @@
 #include "app/AttitudeTelegramWorker.h"
 
+#include "app/ServiceActivity.h"
+
 CAttitudeTelegramWorker::CAttitudeTelegramWorker(int telegramType, short comNumber, unsigned baud)
     : m_nTelegramType(telegramType) {
+    m_telegram.m_sText.reserve(telegrams::kMaxTelegramLength);
     SetPort(comNumber, baud);  // the thread's first pass opens the port
 }
 
@@ -80,7 +83,7 @@ void CAttitudeTelegramWorker::Send(EKind kind, const Attitude& a) {
             length = telegrams::FormatPRDID(text, a.pitch, a.roll, a.trueHeading);
             break;
     }
-    CTelegram telegram(eTelegramAscii);
-    telegram.SetText(text, length);
-    m_pPort->SendTelegram(&telegram, 0);  // a dropped or failed send is not retried
+    m_telegram.SetText(text, length);  // within the reserved room: no allocation
+    // A dropped or failed send is not retried.
+    CServiceActivity::TelegramAnswered(m_pPort->SendTelegram(&m_telegram, 0) != FALSE);
 }

@@ -10,6 +10,7 @@ void FreeBinaryTelegram(LPARAM lParam) {
 
 CBinaryTelegramWorker::CBinaryTelegramWorker() {
     std::snprintf(m_szName, sizeof(m_szName), "%s", "XsensMT9::BinaryTelegramWorkerThread");
+    SetTimeCritical(false);  // the sensor-side port carries no attitude telegrams
 }
 
 bool CBinaryTelegramWorker::ProcessData() {

@@ -4,10 +4,12 @@
 #include <new>
 #include <utility>
 
+#include "app/ServiceActivity.h"
 #include "interfaces/CommsManager.h"
 
 CTelegramWorkerThread::CTelegramWorkerThread() {
     std::snprintf(m_szName, sizeof(m_szName), "%s", "XsensMT9::TelegramWorkerThread");
+    SetTimeCritical(true);  // between the sensor's sample and the telegram's last byte
     // The manager owns the agent; a failed allocation registers null and leaves no ports.
     m_portManager.AddPortAgent(new (std::nothrow) CCommsManager);
     m_log.EnableTrace(false);
@@ -175,6 +177,9 @@ void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch, fl
         }
         m_attitude.trueHeading = trueHeading;
         m_bSendPending = true;
+        if (m_pPort != nullptr) {
+            CServiceActivity::AttitudeHanded();  // a telegram is expected to leave
+        }
     }
     m_hCommandEvent.Set();
 }

@@ -38,6 +38,10 @@ public:
     // (seconds; negative before the first).
     virtual HRESULT GetSeed(DWORD* seed) = 0;
     virtual HRESULT GetLastSampleSeconds(double* seconds) = 0;
+    // The steady-clock time (seconds since the clock's origin) at which the newest sample
+    // delivered was taken: its true time, for measuring its age at the far end of a port.
+    // Negative before the first sample or when the device cannot say.
+    virtual HRESULT GetLastSampleSteadySeconds(double* seconds) = 0;
     // How many sample arrays the sensor has delivered and how many data events it fired.
     virtual HRESULT GetCounts(DWORD* arrays, DWORD* events) = 0;
 };

@@ -49,6 +49,10 @@ public:
     // The rate of a device whose sender sets it (telegrams from another instrument), as
     // the sensor reports its rate; 0 for a device that samples at the configured rate.
     virtual std::int16_t FixedSampleRate() const { return 0; }
+    // The steady-clock time (seconds since the clock's origin) at which the sample of a
+    // device time was taken, for measuring a sample's age downstream; negative when the
+    // device cannot say.
+    virtual double DueSteadySeconds(double /*deviceSeconds*/) const { return -1.0; }
 };
 
 // Appends what a device delivers for one attitude in the configured output mode (quaternion,
@@ -79,7 +83,8 @@ std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t 
                                           const std::string& port, std::string* reason);
 
 // The simulated sensor: answers on the port named by the registry (COM1 unless set),
-// moves as VesselMotion(seed) and delivers its samples in batches on their due times.
+// moves as VesselMotion(seed) and delivers each sample at its due time (in batches when
+// TAVIMO_SIMULATED_SENSOR_BATCH_MS asks for them).
 std::unique_ptr<ISensorDevice> MakeSimulatedDevice(std::uint32_t seed, const std::string& port);
 
 // Reads heading and attitude telegrams that another instrument sends on the sensor port

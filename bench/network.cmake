@@ -1,0 +1,1 @@
+tavimo_benchmark(bench_network SOURCES NetworkBench.cpp LIBS telegrax comlane)

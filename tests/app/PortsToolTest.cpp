@@ -1,0 +1,65 @@
+// tavimo-ports maps names to network targets: well-formed ones go into the map, malformed
+// ones are refused with the reason and leave the map as it was.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "comlane/SerialDevice.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+
+Result Tool(const std::string& arguments) {
+    Result result;
+    const std::string command = std::string(TAVIMO_PORTS_BINARY) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+        result.output += buffer;
+    }
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(PortsToolTest, NetworkTargetsAreMappedAndListed) {
+    EXPECT_EQ(Tool("map COM5 udp:127.0.0.1:10110").status, 0);
+    EXPECT_EQ(Tool("map COM6 'udp:239.192.0.1:10110?ttl=2&if=lo'").status, 0);
+    EXPECT_EQ(Tool("map COM7 tcp:127.0.0.1:10110").status, 0);
+    EXPECT_EQ(comlane::CPortMap::Lookup("COM6"), "udp:239.192.0.1:10110?ttl=2&if=lo");
+    const Result list = Tool("list");
+    EXPECT_NE(list.output.find("COM5     udp:127.0.0.1:10110"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("COM7     tcp:127.0.0.1:10110"), std::string::npos) << list.output;
+    for (const char* name : {"COM5", "COM6", "COM7"}) {
+        EXPECT_EQ(Tool(std::string("unmap ") + name).status, 0);
+    }
+}
+
+TEST(PortsToolTest, MalformedTargetsAreRefusedWithTheReasonAndChangeNothing) {
+    ASSERT_EQ(Tool("map COM8 pty").status, 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"udp:10110", "HOST:PORT"},
+        {"udp:127.0.0.1:70000", "1 to 65535"},
+        {"tcp:0", "fixed port"},
+        {"'udp:239.1.1.1:10110?hops=3'", "unknown option"},
+        {"ftp:host:21", "neither a device under /dev"},
+    };
+    for (const auto& [target, reason] : cases) {
+        const Result r = Tool(std::string("map COM8 ") + target);
+        EXPECT_EQ(r.status, 2) << target;
+        EXPECT_NE(r.output.find(reason), std::string::npos) << target << ": " << r.output;
+    }
+    EXPECT_EQ(comlane::CPortMap::Lookup("COM8"), "pty");
+    Tool("unmap COM8");
+}
+
+}  // namespace
