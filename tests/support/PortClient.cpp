@@ -110,6 +110,8 @@ bool PortClient::Write(const std::string& bytes, int timeoutMs) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            // The port has gone (EIO once its owner closed it): a hung-up line polls as
+            // writable, so waiting for room would spin for ever.
             return false;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -31,8 +31,8 @@ public:
     std::string ReadAvailable(int timeoutMs);
     // The next complete line (without CR LF), or empty after timeoutMs without one.
     std::string NextLine(int timeoutMs = kBoundMs);
-    // Writes everything, waiting for room as the port reads; false when the port did not
-    // take it all within timeoutMs.
+    // Writes everything, waiting for room as the port reads; false when the port has gone
+    // or did not take it all within timeoutMs.
     bool Write(const std::string& bytes, int timeoutMs = kBoundMs);
     // Bytes waiting to be read (-1 when not known).
     int Waiting() const;
