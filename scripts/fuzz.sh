@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang (build-fuzz/) and runs each on its seed corpus
 # for N seconds (default 30): scripts/fuzz.sh [seconds] [target ...]
 # Targets: numbers bytestuffing commandline settings datablock units latitude telegrams
-#          networktarget.
+#          networktarget iioscan capture.
 # New inputs go to build-fuzz/corpus/<target>/; a crash leaves its input in
 # build-fuzz/crashes/ and makes the script fail.
 set -euo pipefail
@@ -11,7 +11,7 @@ seconds=${1:-30}
 [ $# -gt 0 ] && shift
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(numbers bytestuffing commandline settings datablock units latitude
-                                     telegrams networktarget)
+                                     telegrams networktarget iioscan capture)
 dir=${TAVIMO_FUZZ_DIR:-build-fuzz}
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -151,6 +151,12 @@ TEST_F(MtObjTest, SettingsAcceptedAndRefused) {
     EXPECT_EQ(t->SetOutputMode(3, 0), E_INVALIDARG);
     EXPECT_EQ(t->SetFilterSettings(0.5F, 3, 0.25F), S_OK);
     EXPECT_EQ(t->SetFilterSettings(0.5F, 3, std::nanf("")), E_INVALIDARG);
+    // The Advanced dialog offers 0.1 to 100 for both; the filter takes all of it.
+    EXPECT_EQ(t->SetFilterSettings(100.0F, 3, 100.0F), S_OK);
+    EXPECT_EQ(t->SetFilterSettings(0.1F, 3, 42.5F), S_OK);
+    EXPECT_EQ(t->SetFilterSettings(100.5F, 3, 1.0F), E_INVALIDARG);
+    EXPECT_EQ(t->SetFilterSettings(1.0F, 3, 100.5F), E_INVALIDARG);
+    EXPECT_EQ(t->SetFilterSettings(0.5F, 3, 0.25F), S_OK);
     float gain = 0, weight = 0;
     std::int16_t parameter = 0;
     t->GetFilterSettings(&gain, &parameter, &weight);

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "mtobj/RecordDevice.h"
 #include "mtobj/SensorDevice.h"
 
 namespace mtobj {
@@ -83,6 +84,16 @@ std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* 
         kind.name = "simulated";
         return kind;
     }
+    if (kind.name == "iio" || kind.name == "replay") {
+        if (kind.argument.empty() || kind.argument == "fast:") {
+            if (reason != nullptr) {
+                *reason = kind.name == "iio" ? "iio needs the device's name: iio:NAME[+NAME...]"
+                                             : "replay needs a capture file: replay:FILE";
+            }
+            return std::nullopt;
+        }
+        return kind;
+    }
     if (kind.name == "telegrams") {
         if (!kind.argument.empty() && !TelegramGapMs(kind.argument)) {
             if (reason != nullptr) {
@@ -96,7 +107,8 @@ std::optional<DeviceKind> ParseDeviceKind(const std::string& text, std::string* 
         return kind;
     }
     if (reason != nullptr) {
-        *reason = "'" + kind.name + "' is not a kind of sensor device (simulated, telegrams)";
+        *reason = "'" + kind.name +
+                  "' is not a kind of sensor device (simulated, iio:NAME, replay:FILE, telegrams)";
     }
     return std::nullopt;
 }
@@ -105,6 +117,12 @@ std::unique_ptr<ISensorDevice> MakeDevice(const DeviceKind& kind, std::uint32_t 
                                           const std::string& port, std::string* reason) {
     if (kind.name == "simulated") {
         return MakeSimulatedDevice(seed, port);
+    }
+    if (kind.name == "iio") {
+        return MakeIioDevice(kind.argument, port);
+    }
+    if (kind.name == "replay") {
+        return MakeReplayDevice(kind.argument, port);
     }
     if (kind.name == "telegrams") {
         return MakeTelegramDevice(port, TelegramGapMs(kind.argument).value_or(100.0));

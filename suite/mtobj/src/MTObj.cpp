@@ -34,9 +34,10 @@ bool ValidRate(std::int16_t rate) {
 bool ValidBaud(LONG baud) {
     return std::find(std::begin(kBauds), std::end(kBauds), baud) != std::end(kBauds);
 }
+// The Advanced dialog's range for filter gain and magnetometer weight is 0.1 to 100.
 bool ValidFilter(float gain, float weight) {
     return std::isfinite(gain) && std::isfinite(weight) && gain >= 0 && weight >= 0 &&
-           weight <= 1.0F;
+           gain <= 100.0F && weight <= 100.0F;
 }
 
 std::atomic<DWORD> g_nextToken{0x4D540001};
