@@ -204,15 +204,7 @@ public:
     }
 
     static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        CComPtr<ILedCtrl> created(new CLedCtrlObject);
-        return created->QueryInterface(iid, object);
+        return ComCreateInstance<CLedCtrlObject, ILedCtrl>(outer, iid, object);
     }
 
 private:
@@ -237,29 +229,15 @@ public:
     CLedPropPage() : m_widget(new QWidget) {}
     ~CLedPropPage() override { delete m_widget.data(); }
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
         if (iid == IID_IUnknown || iid == IID_IControlWidget) {
-            *object = static_cast<IControlWidget*>(this);
-            AddRef();
-            return S_OK;
+            return ComHandOut<IControlWidget>(this, object);
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return ComNoInterface(object);
     }
     QWidget* GetWidget() override { return m_widget.data(); }
 
     static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        CComPtr<IControlWidget> created(new CLedPropPage);
-        return created->QueryInterface(iid, object);
+        return ComCreateInstance<CLedPropPage, IControlWidget>(outer, iid, object);
     }
 
 private:

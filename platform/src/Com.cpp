@@ -127,16 +127,10 @@ class CCreatorFactory final : public IClassFactory {
 public:
     explicit CCreatorFactory(ComCreator creator) : m_creator(std::move(creator)) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
         if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
+            return ComHandOut<IClassFactory>(this, object);
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return ComNoInterface(object);
     }
     HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (object == nullptr) {

@@ -20,6 +20,15 @@ IMPLEMENT_DYNCREATE(CSoundSpeedUnitBlock, CUnitBlock)
 IMPLEMENT_DYNCREATE(CUnitsBlock, CDataBlock)
 
 namespace {
+// A property's new value (initial when it holds none) stored in a field other threads read.
+template <class T>
+void StoreGuarded(CPropItem* item, std::mutex& mutex, T& field, T initial) {
+    T value = std::move(initial);
+    item->Get(value);
+    std::lock_guard lock(mutex);
+    field = std::move(value);
+}
+
 // A copy of a field that other threads may change, taken under its mutex.
 template <class T>
 T Guarded(std::mutex& mutex, const T& field) {
@@ -166,38 +175,23 @@ void CUnitBlock::OnDecPlaces(CPropItem* item) {
 }
 
 void CUnitBlock::OnLabel(CPropItem* item) {
-    std::string label;
-    item->Get(label);
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    m_sLabel = label;
+    StoreGuarded(item, m_mutexState, m_sLabel, std::string());
 }
 
 void CUnitBlock::OnAvailable(CPropItem* item) {
-    std::string available;
-    item->Get(available);
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    m_sAvailable = available;
+    StoreGuarded(item, m_mutexState, m_sAvailable, std::string());
 }
 
 void CUnitBlock::OnNormalise(CPropItem* item) {
-    double value = 1.0;
-    item->Get(value);
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    m_dNormalise = value;
+    StoreGuarded(item, m_mutexState, m_dNormalise, 1.0);
 }
 
 void CUnitBlock::OnOffset(CPropItem* item) {
-    double value = 0.0;
-    item->Get(value);
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    m_dOffset = value;
+    StoreGuarded(item, m_mutexState, m_dOffset, 0.0);
 }
 
 void CUnitBlock::OnScale(CPropItem* item) {
-    double value = 1.0;
-    item->Get(value);
-    std::lock_guard<std::mutex> lock(m_mutexState);
-    m_dScale = value;
+    StoreGuarded(item, m_mutexState, m_dScale, 1.0);
 }
 
 std::string CUnitBlock::ResolveUnit(const std::string& text) {

@@ -95,3 +95,18 @@ TEST(PathsTest, MakeFoldersCreatesPrivateParentsAndRefusesAFile) {
 }
 
 }  // namespace
+
+namespace {
+TEST(PathsTest, AnEnvironmentSwitchIsKeptUntilRefreshed) {
+    ScopedEnv off("TAVIMO_PATHS_SWITCH", std::nullopt);
+    platform::CEnvironmentSwitch sw("TAVIMO_PATHS_SWITCH");
+    EXPECT_FALSE(sw.IsOn());
+    ScopedEnv on("TAVIMO_PATHS_SWITCH", "1");
+    EXPECT_FALSE(sw.IsOn());  // read once: a hot path does not read the environment
+    sw.Refresh();
+    EXPECT_TRUE(sw.IsOn());
+    ScopedEnv other("TAVIMO_PATHS_SWITCH", "true");
+    sw.Refresh();
+    EXPECT_FALSE(sw.IsOn());  // only "1" switches on
+}
+}  // namespace

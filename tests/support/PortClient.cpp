@@ -98,19 +98,29 @@ std::string PortClient::NextLine(int timeoutMs) {
     }
 }
 
-bool PortClient::Write(const std::string& bytes) {
+bool PortClient::Write(const std::string& bytes, int timeoutMs) {
+    // A pty can report room (POLLOUT) and still refuse the write (EAGAIN) while its other
+    // side is not reading: the deadline bounds the whole write, not each wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t done = 0;
     while (m_fd >= 0 && done < bytes.size()) {
         const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
             // The port has gone (EIO once its owner closed it): a hung-up line polls as
             // writable, so waiting for room would spin for ever.
             return false;
-        } else if (!WaitFor(m_fd, POLLOUT, kBoundMs)) {
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
             return false;
         }
+        WaitFor(m_fd, POLLOUT, static_cast<int>(std::min<long long>(left, 10)));
     }
     return done == bytes.size();
 }

@@ -31,9 +31,9 @@ public:
     std::string ReadAvailable(int timeoutMs);
     // The next complete line (without CR LF), or empty after timeoutMs without one.
     std::string NextLine(int timeoutMs = kBoundMs);
-    // Writes everything, waiting (bounded) for room as the port reads; false when the
-    // port stopped reading or has gone.
-    bool Write(const std::string& bytes);
+    // Writes everything, waiting for room as the port reads; false when the port has gone
+    // or did not take it all within timeoutMs.
+    bool Write(const std::string& bytes, int timeoutMs = kBoundMs);
     // Bytes waiting to be read (-1 when not known).
     int Waiting() const;
 

@@ -36,7 +36,7 @@ public:
               for (int i = 0; !m_stop.Wait(i == 0 ? 0 : static_cast<DWORD>(periodMs)) &&
                               (cycles == 0 || i < cycles);
                    ++i) {
-                  port.Write(cycle(i));
+                  port.Write(cycle(i), 1000);  // a port that takes nothing drops the cycle
                   m_sent = i + 1;
               }
           }) {}

@@ -207,6 +207,21 @@ HRESULT ComHandOut(Object* self, void** object) {
     return S_OK;
 }
 
+// The creator of a class that cannot be aggregated: a new object, answering for iid. The
+// object is held through its Primary interface while it is asked.
+template <class Object, class Primary>
+HRESULT ComCreateInstance(IUnknown* outer, REFIID iid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (outer != nullptr) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    CComPtr<Primary> created(static_cast<Primary*>(new Object));
+    return created->QueryInterface(iid, object);
+}
+
 inline HRESULT ComNoInterface(void** object) {
     if (object != nullptr) {
         *object = nullptr;

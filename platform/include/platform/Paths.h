@@ -5,6 +5,7 @@
 // folder inside the base folder ("tavimo"); none of them creates it.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -29,5 +30,25 @@ std::optional<std::string> EnvironmentValue(const char* name);
 void SetEnvironmentValue(const char* name, const std::string& value);
 // True when the variable holds exactly "1" (the program's switches: TAVIMO_TRACE, ...).
 bool EnvironmentSwitch(const char* name);
+
+// A switch read from the environment on first use and then kept, for hot paths (a trace
+// line, debugger output); Refresh reads it again at the next use.
+class CEnvironmentSwitch {
+public:
+    explicit CEnvironmentSwitch(const char* name) : m_name(name) {}
+    bool IsOn() {
+        int state = m_state.load(std::memory_order_relaxed);
+        if (state < 0) {
+            state = EnvironmentSwitch(m_name) ? 1 : 0;
+            m_state.store(state, std::memory_order_relaxed);
+        }
+        return state == 1;
+    }
+    void Refresh() { m_state.store(-1, std::memory_order_relaxed); }
+
+private:
+    const char* m_name;
+    std::atomic<int> m_state{-1};  // -1 not read yet, 0 off, 1 on
+};
 
 }  // namespace platform

@@ -17,17 +17,8 @@ std::mutex g_mutex;
 std::function<void(const faultbook::TraceRecord&)> g_sink;
 std::shared_ptr<spdlog::logger> g_logger;
 bool g_fileFailed = false;
-std::atomic<int> g_traceAll{-1};  // TAVIMO_TRACE: -1 not read yet
+platform::CEnvironmentSwitch g_traceAll("TAVIMO_TRACE");
 std::string g_applicationName = "Tavimo";
-
-bool TraceAll() {
-    int v = g_traceAll.load(std::memory_order_relaxed);
-    if (v < 0) {
-        v = platform::EnvironmentSwitch("TAVIMO_TRACE") ? 1 : 0;
-        g_traceAll.store(v, std::memory_order_relaxed);
-    }
-    return v == 1;
-}
 
 spdlog::logger* Logger() {
     if (g_logger || g_fileFailed) {
@@ -84,7 +75,7 @@ void CErrorLog::SetObjectName(const char* object) {
 }
 
 bool CErrorLog::IsTraceEnabled() const {
-    return m_enabled || TraceAll();
+    return m_enabled || g_traceAll.IsOn();
 }
 
 void CErrorLog::Write(const char* context, const std::string& text) {
@@ -164,7 +155,7 @@ void SetTraceSink(std::function<void(const TraceRecord&)> sink) {
 
 void RefreshTraceSettings() {
     std::lock_guard lock(g_mutex);
-    g_traceAll.store(-1);
+    g_traceAll.Refresh();
     g_logger.reset();
     g_fileFailed = false;
 }

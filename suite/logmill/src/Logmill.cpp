@@ -228,15 +228,7 @@ private:
 };
 
 HRESULT CreateLogger(IUnknown* outer, REFIID iid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    *object = nullptr;
-    if (outer != nullptr) {
-        return CLASS_E_NOAGGREGATION;
-    }
-    CComPtr<ILogmillLogger> logger(new CLogger);
-    return logger->QueryInterface(iid, object);
+    return ComCreateInstance<CLogger, ILogmillLogger>(outer, iid, object);
 }
 
 CComLibraryClass& LibraryClass() {

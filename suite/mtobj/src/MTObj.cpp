@@ -49,16 +49,10 @@ class CSinkConnectionPoint final : public IConnectionPoint {
 public:
     explicit CSinkConnectionPoint(IUnknown& owner) : m_owner(owner) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
         if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
-            *object = static_cast<IConnectionPoint*>(this);
-            AddRef();
-            return S_OK;
+            return ComHandOut<IConnectionPoint>(this, object);
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return ComNoInterface(object);
     }
     ULONG AddRef() override { return m_owner.AddRef(); }
     ULONG Release() override { return m_owner.Release(); }
@@ -597,15 +591,7 @@ private:
 };
 
 HRESULT CreateMotionTracker(IUnknown* outer, REFIID iid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    *object = nullptr;
-    if (outer != nullptr) {
-        return CLASS_E_NOAGGREGATION;
-    }
-    CComPtr<IUnknown> tracker(static_cast<IMotionTracker*>(new CMotionTrackerObject));
-    return tracker->QueryInterface(iid, object);
+    return ComCreateInstance<CMotionTrackerObject, IMotionTracker>(outer, iid, object);
 }
 
 CComLibraryClass& LibraryClass() {

@@ -51,13 +51,5 @@ HRESULT CMotionTrackerSink::OnDataAvailable() {
 }
 
 HRESULT CMotionTrackerSink::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    *object = nullptr;
-    if (outer != nullptr) {
-        return CLASS_E_NOAGGREGATION;
-    }
-    CComPtr<IUnknown> sink(static_cast<IMotionTrackerSink*>(new CMotionTrackerSink));
-    return sink->QueryInterface(iid, object);
+    return ComCreateInstance<CMotionTrackerSink, IMotionTrackerSink>(outer, iid, object);
 }
