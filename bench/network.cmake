@@ -1,1 +1,0 @@
-tavimo_benchmark(bench_network SOURCES NetworkBench.cpp LIBS telegrax comlane)

@@ -1,1 +1,0 @@
-tavimo_benchmark(tagbook_bench SOURCES TagbookBench.cpp LIBS tagbook)

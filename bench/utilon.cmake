@@ -1,1 +1,0 @@
-tavimo_benchmark(utilon_soundspeed_bench SOURCES SoundSpeedBench.cpp LIBS utilon)

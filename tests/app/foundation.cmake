@@ -1,1 +1,0 @@
-tavimo_test(app_server_module_tests SOURCES ServerModuleTest.cpp LIBS tavimo_core)

@@ -1,5 +1,0 @@
-tavimo_test(e2e_startup_tests SOURCES StartupTest.cpp ProcessRunner.cpp LIBS platform TIMEOUT 120)
-if(TARGET e2e_startup_tests)
-  add_dependencies(e2e_startup_tests tavimo)
-  target_compile_definitions(e2e_startup_tests PRIVATE TAVIMO_BINARY="$<TARGET_FILE:tavimo>")
-endif()

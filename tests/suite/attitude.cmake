@@ -1,1 +1,0 @@
-tavimo_test(suite_attitude_tests SOURCES AttitudeControlsTest.cpp LIBS attitude GUI)

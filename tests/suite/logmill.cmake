@@ -1,1 +1,0 @@
-tavimo_test(suite_logmill_tests SOURCES LogmillTest.cpp LIBS logmill)

@@ -1,1 +1,0 @@
-tavimo_test(tagbook_registry_tests SOURCES RegistryBlockTest.cpp LIBS tagbook)
