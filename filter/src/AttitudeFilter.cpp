@@ -134,6 +134,14 @@ EulerAngles AnglesOf(const Quat& q) {
     return a;
 }
 
+Quat QuaternionOf(const std::array<double, 9>& rotation) {
+    return QuatOf(rotation);
+}
+
+Quat QuaternionProduct(const Quat& a, const Quat& b) {
+    return Multiply(a, b);
+}
+
 Quat OrientationOf(const EulerAngles& a) {
     // Bank about the bow axis such that the port axis rises by the roll angle.
     const double pitch = a.pitch * kDeg;

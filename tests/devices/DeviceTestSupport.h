@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/AttitudeFilter.h"
 #include "interfaces/ErrorLog.h"
 #include "mtobj/IioScan.h"
 #include "mtobj/SensorDevice.h"
@@ -33,7 +34,7 @@ inline double Error(const mtobj::Attitude& a, const mtobj::Attitude& b) {
 
 using Quat = std::array<double, 4>;  // w, x, y, z
 inline Quat Multiply(const Quat& a, const Quat& b) {
-    return mtobj::iio::QuaternionProduct(a, b);
+    return attfilter::QuaternionProduct(a, b);
 }
 // A turn by `degrees` about the x (0), y (1) or z (2) axis.
 inline Quat About(int axis, double degrees) {

@@ -50,6 +50,10 @@ using Quat = std::array<double, 4>;
 // 90 degrees, and sin²roll + sin²pitch <= 1, as on any vessel); each undoes the other.
 EulerAngles AnglesOf(const Quat& bodyToLevel);
 Quat OrientationOf(const EulerAngles& angles);
+// The turn of a row-major rotation matrix (w >= 0), and one turn after another (a * b turns
+// by b first).
+Quat QuaternionOf(const std::array<double, 9>& rotation);
+Quat QuaternionProduct(const Quat& a, const Quat& b);
 
 // The two settings of the Advanced dialog, each 0.1 to 100.
 struct FilterTuning {

@@ -9,6 +9,8 @@
 #include <set>
 #include <utility>
 
+#include "filter/AttitudeFilter.h"
+
 namespace mtobj::iio {
 namespace {
 
@@ -104,33 +106,6 @@ std::optional<ScanType> ParseScanType(std::string_view text, std::string* reason
         return std::nullopt;
     }
     return type;
-}
-
-std::array<double, 4> QuaternionOfMatrix(const Matrix3& m) {
-    const double trace = m[0] + m[4] + m[8];
-    std::array<double, 4> q{};
-    if (trace > 0) {
-        const double s = std::sqrt(trace + 1.0) * 2;
-        q = {0.25 * s, (m[7] - m[5]) / s, (m[2] - m[6]) / s, (m[3] - m[1]) / s};
-    } else if (m[0] > m[4] && m[0] > m[8]) {
-        const double s = std::sqrt(1.0 + m[0] - m[4] - m[8]) * 2;
-        q = {(m[7] - m[5]) / s, 0.25 * s, (m[1] + m[3]) / s, (m[2] + m[6]) / s};
-    } else if (m[4] > m[8]) {
-        const double s = std::sqrt(1.0 + m[4] - m[0] - m[8]) * 2;
-        q = {(m[2] - m[6]) / s, (m[1] + m[3]) / s, 0.25 * s, (m[5] + m[7]) / s};
-    } else {
-        const double s = std::sqrt(1.0 + m[8] - m[0] - m[4]) * 2;
-        q = {(m[3] - m[1]) / s, (m[2] + m[6]) / s, (m[5] + m[7]) / s, 0.25 * s};
-    }
-    return q;
-}
-
-std::array<double, 4> QuaternionProduct(const std::array<double, 4>& a,
-                                        const std::array<double, 4>& b) {
-    return {a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3],
-            a[0] * b[1] + a[1] * b[0] + a[2] * b[3] - a[3] * b[2],
-            a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1],
-            a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0]};
 }
 
 Channel ChannelOf(std::string_view name) {
@@ -377,11 +352,11 @@ bool CScanDecoder::Decode(const std::uint8_t* scan, std::size_t size, ScanValues
                                            xyzw[2] / norm};
         // The device's quaternion turns its own axes into the earth's; the vessel's axes are
         // the mount matrix times the device's, so the vessel's turn is device * mount^-1.
-        auto mount = QuaternionOfMatrix(m_rotMount);
+        auto mount = attfilter::QuaternionOf(m_rotMount);
         mount[1] = -mount[1];
         mount[2] = -mount[2];
         mount[3] = -mount[3];
-        values.quaternion = QuaternionProduct(device, mount);
+        values.quaternion = attfilter::QuaternionProduct(device, mount);
         values.hasQuaternion = true;
     }
     return true;

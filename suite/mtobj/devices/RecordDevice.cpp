@@ -261,7 +261,8 @@ constexpr std::array<double, 4> kEnuFromNwu{kHalfRoot2, 0, 0, kHalfRoot2};
 
 Attitude AttitudeOfQuaternion(const std::array<double, 4>& enu) {
     const std::array<double, 4> nwuFromEnu{kEnuFromNwu[0], 0, 0, -kEnuFromNwu[3]};
-    const attfilter::EulerAngles e = attfilter::AnglesOf(iio::QuaternionProduct(nwuFromEnu, enu));
+    const attfilter::EulerAngles e =
+        attfilter::AnglesOf(attfilter::QuaternionProduct(nwuFromEnu, enu));
     Attitude a;
     a.heading = std::fmod(std::fmod(e.heading, 360.0) + 360.0, 360.0);
     a.pitch = e.pitch;
@@ -270,8 +271,8 @@ Attitude AttitudeOfQuaternion(const std::array<double, 4>& enu) {
 }
 
 std::array<double, 4> QuaternionOfAttitude(const Attitude& a) {
-    return iio::QuaternionProduct(kEnuFromNwu,
-                                  attfilter::OrientationOf({a.heading, a.pitch, a.roll}));
+    return attfilter::QuaternionProduct(kEnuFromNwu,
+                                        attfilter::OrientationOf({a.heading, a.pitch, a.roll}));
 }
 
 attfilter::RawSample RawSampleOf(const SensorRecord& r) {

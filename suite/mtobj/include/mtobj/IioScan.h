@@ -64,12 +64,6 @@ struct ScanElement {
 using Matrix3 = std::array<double, 9>;
 constexpr Matrix3 kIdentity{1, 0, 0, 0, 1, 0, 0, 0, 1};
 
-// Quaternions (w, x, y, z): the turn of a rotation matrix, and a turn after another (a * b
-// turns by b first).
-std::array<double, 4> QuaternionOfMatrix(const Matrix3& m);
-std::array<double, 4> QuaternionProduct(const std::array<double, 4>& a,
-                                        const std::array<double, 4>& b);
-
 // Reads a mount matrix text ("1, 0, 0; 0, 1, 0; 0, 0, 1"); nullopt for anything else, or a
 // matrix that is not a rotation (rows of unit length, at right angles).
 std::optional<Matrix3> ParseMountMatrix(std::string_view text, std::string* reason);
