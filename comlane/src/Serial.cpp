@@ -131,8 +131,11 @@ bool CSerialTxThread::ProcessData() {
     if (request != nullptr) {
         if (block->m_dwLength > 0 && block->m_pData != nullptr) {
             std::memcpy(request->m_pBuffer, block->m_pData, block->m_dwLength);
-            request->m_dwOperation = OP_WRITE_REQUESTED;
-            m_pPair->pCompletionPort->Post(block->m_dwLength, 0, request);
+            // Issued from this one thread, in queue order: handed to the completion threads
+            // first, two of them could issue consecutive blocks the other way round, and a
+            // line would carry two telegrams swapped.
+            request->m_dwOperation = OP_WRITE_PENDING;
+            m_pPair->pCompletionPort->IssueWrite(request, block->m_dwLength);
         } else {
             delete request;  // an empty block is not written
         }
