@@ -196,7 +196,7 @@ TEST(RawMotionNoise, HasTheNoiseOfAGoodMemsSensorAtEveryRate) {
         EXPECT_NEAR(Std(mag), 0.0025, 0.00025);
         EXPECT_NEAR(motion.Next().seconds, 4000 / rate, 1e-9);
     }
-    // The fixed bias stays within its limit and comes from the seed.
+    // The fixed bias stays within its limit and comes from its seed.
     RawScenario s = Flat();
     s.gyroBiasLimit = 0.5;
     const Vec3 b = CRawMotion(s, 100).FixedGyroBias();

@@ -38,7 +38,7 @@ struct RawScenario {
     double disturbanceStart = -1, disturbanceDuration = 0;
     attfilter::Vec3 disturbanceField{0.06, 0.08, -0.02};
     // Sensor errors. The gyroscope's fixed bias is drawn per axis within ±gyroBiasLimit (°/s)
-    // from the seed, plus gyroBias (°/s) as given, plus gyroBiasStep from gyroBiasStepAt on.
+    // from its seed, plus gyroBias (°/s) as given, plus gyroBiasStep from gyroBiasStepAt on.
     bool noise = true;
     double gyroBiasLimit = 0.5;
     attfilter::Vec3 gyroBias;
@@ -86,7 +86,7 @@ private:
     Angles RatesAt(double t) const;
     double CourseAt(double t) const;
     double TurnRateAt(double t) const;
-    double Unit();  // uniform in (0, 1), from the seed
+    double Unit();  // uniform in (0, 1), from its seed
     double Gaussian();
 
     RawScenario m_s;
