@@ -8,7 +8,6 @@
 
 namespace attfilter {
 namespace {
-constexpr double kDeg = std::numbers::pi / 180.0;
 
 // The filter is a Kalman filter over the attitude's error (a small rotation in the level
 // frame) and the gyroscope's bias. Its gyroscope model: white rate noise (rad/s/√Hz) and a

@@ -9,7 +9,6 @@
 
 namespace attfilter {
 namespace {
-constexpr double kDeg = std::numbers::pi / 180.0;
 constexpr double kStandardGravity = 9.80665;
 
 // What a magnetometer fit must reach to be trusted.

@@ -4,12 +4,16 @@
 
 #include <array>
 #include <cmath>
+#include <numbers>
 
 #include "filter/AttitudeFilter.h"
 
 namespace attfilter {
 
 using Mat3 = std::array<double, 9>;
+
+// One degree in radians.
+inline constexpr double kDeg = std::numbers::pi / 180.0;
 
 inline Vec3 Add(const Vec3& a, const Vec3& b) {
     return {a.x + b.x, a.y + b.y, a.z + b.z};
