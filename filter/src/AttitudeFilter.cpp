@@ -96,6 +96,21 @@ constexpr double kLeverForceDeparture = 0.3 * 9.80665;
 constexpr int kOlderBeforeRestamp = 50;
 // A gap in the samples longer than this is not integrated across.
 constexpr double kMaxStep = 0.2;
+// Start-up: at these ages of the attitude (s) the samples since the first are run through
+// again; at most this many are kept for it (9 s of three devices apart at 512 Hz), and
+// before the first attitude only the newest few.
+constexpr std::array<double, 5> kRealignAt{3.0, 4.5, 6.0, 7.5, 9.0};
+constexpr std::size_t kMaxFirstSamples = 16384;
+constexpr std::size_t kMaxSamplesBeforeStart = 8;
+// A run through again that ends further than this from the attitude it is to replace (rad)
+// has gone astray.
+constexpr double kRealignTilt = 5 * kDeg;
+constexpr double kRealignHeading = 15 * kDeg;
+// The swing of the vertical (RMS over the first run, rad) from which a sea is run through
+// again: a calm sea shows a few tenths of a degree, a heavy one degrees.
+constexpr double kRealignSwing = 0.8 * kDeg;
+// Below it, the swing the filter credits the vertical with after the first run, at least.
+constexpr double kCalmSpread = 1.0 * kDeg;
 
 double Blend(double old, double value, double dt, double tau) {
     const double a = std::min(1.0, dt / std::max(tau, 1e-9));
@@ -211,6 +226,18 @@ void CAttitudeFilter::Update(const RawSample& sample) {
     if (!std::isfinite(sample.seconds)) {
         return;
     }
+    if (!m_replaying && m_passes < static_cast<int>(kRealignAt.size())) {
+        if (!m_started && m_firstSamples.size() >= kMaxSamplesBeforeStart) {
+            m_firstSamples.erase(m_firstSamples.begin());
+        }
+        if (m_firstSamples.size() < kMaxFirstSamples) {
+            m_firstSamples.push_back(sample);
+        } else {
+            // More than can be kept (a very fast sensor): the start-up stands as it is.
+            m_passes = static_cast<int>(kRealignAt.size());
+            std::vector<RawSample>().swap(m_firstSamples);
+        }
+    }
     if (sample.seconds < m_lastSeconds) {
         // An older sample is left out; but a run of them means the clock went back (or an
         // earlier time was garbled far ahead): take up the new times rather than stop.
@@ -262,6 +289,74 @@ void CAttitudeFilter::Update(const RawSample& sample) {
             CorrectWithMag(sample.mag, dt);
         }
     }
+    if (!m_replaying && m_passes < static_cast<int>(kRealignAt.size()) &&
+        m_lastSeconds - m_startSeconds >= kRealignAt[static_cast<std::size_t>(m_passes)]) {
+        Realign();
+    }
+}
+
+void CAttitudeFilter::Realign() {
+    // In a sea the first attitude, and the seconds after it, come from a vertical that the
+    // lever arm's accelerations swing by degrees while the arm is still unknown; the bias
+    // learnt meanwhile is off by as much as there is to find, and the arm itself is learnt
+    // in a reference attitude that an unknown bias turns. So the samples since the first
+    // are run through again, from the first, with the arm learnt so far: the run learns the
+    // arm anew (its reference now turned by a better bias), and from the second run on it
+    // starts from the bias the run before ended with. A few runs a second and a half apart
+    // find the attitude within the first ten seconds where one would need tens.
+    // That only where the vertical swung by more than in a calm sea: in calm water and a
+    // low swell the first run is as good as another, and running through again would only
+    // count the same seconds twice (which, in a turn, misleads the bias about the bow axis).
+    if (m_passes == 0 &&
+        m_firstSquareLean < kRealignSwing * kRealignSwing * (m_lastSeconds - m_startSeconds)) {
+        // Calm water is known as calm from here: the swing learnt so far still carries the
+        // first guess (a sea's), which would keep the accelerometer from the bias for
+        // seconds more; what the first run saw takes its place, a degree at the least.
+        const double seen = m_firstSquareLean / (m_lastSeconds - m_startSeconds);
+        m_tiltSpread = std::min(m_tiltSpread, std::max(seen, kCalmSpread * kCalmSpread));
+        m_passes = static_cast<int>(kRealignAt.size());
+        std::vector<RawSample>().swap(m_firstSamples);
+        return;
+    }
+    std::vector<RawSample> samples = std::move(m_firstSamples);
+    const CAttitudeFilter live = *this;
+    Reset();
+    m_passes = live.m_passes + 1;
+    m_lever = live.m_lever;
+    // The first run went without a lever arm: its bias is no better than none.
+    m_startBias = m_passes > 1 ? live.m_bias : Vec3{};
+    m_startTiltSpread = live.m_tiltSpread;
+    m_replaying = true;
+    for (const RawSample& s : samples) {
+        Update(s);
+    }
+    m_replaying = false;
+    if (m_leverSolved) {
+        m_lever = m_solvedLever;
+    } else {
+        // Nothing to learn the arm from in these samples (a turn): keep what there was.
+        m_leverNormal = live.m_leverNormal;
+        m_leverRight = live.m_leverRight;
+        m_leverCount = live.m_leverCount;
+        m_lever = live.m_lever;
+    }
+    // Both runs end on the same moment: a run that ends far from the one before, or on a
+    // bias at its bound, has gone astray (the strongest tunings let the first seconds'
+    // swings through), is not taken, and the start-up stands as it was.
+    const EulerAngles now = Attitude();
+    const EulerAngles before = live.Attitude();
+    const bool atBound = std::max({std::abs(m_bias.x), std::abs(m_bias.y), std::abs(m_bias.z)}) >=
+                         kMaxBias * (1 - 1e-9);
+    if (!m_started || atBound || std::abs(now.roll - before.roll) > kRealignTilt / kDeg ||
+        std::abs(now.pitch - before.pitch) > kRealignTilt / kDeg ||
+        std::abs(Wrap((now.heading - before.heading) * kDeg)) > kRealignHeading) {
+        *this = live;
+        m_passes = static_cast<int>(kRealignAt.size());
+        return;
+    }
+    if (m_passes < static_cast<int>(kRealignAt.size())) {
+        m_firstSamples = std::move(samples);
+    }
 }
 
 void CAttitudeFilter::Start(double seconds) {
@@ -295,6 +390,15 @@ void CAttitudeFilter::Start(double seconds) {
     }
     m_tiltSpread = kFirstSpread * kFirstSpread;
     m_headingSpread = kFirstHeadingSpread * kFirstHeadingSpread;
+    if (m_passes > 0) {
+        // Run through again: from what the run before learnt. A bias taken at rest is better known
+        // than from a few seconds at sea, and taking those seconds' estimate as known as that would
+        // count them twice.
+        if (!m_gyroCalibrated) {
+            m_bias = m_startBias;
+        }
+        m_tiltSpread = m_startTiltSpread;
+    }
 }
 
 void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
@@ -436,7 +540,13 @@ void CAttitudeFilter::LearnLeverArm(const Mat3& toBody, const Quat& reference, c
     }
     const Vec3 lever{x[0], x[1], x[2]};
     if (Finite(lever) && Norm(lever) < kMaxLever) {
-        m_lever = lever;
+        // While the first seconds run through again, the arm they started with stays in use.
+        if (m_replaying) {
+            m_solvedLever = lever;
+            m_leverSolved = true;
+        } else {
+            m_lever = lever;
+        }
     }
 }
 
@@ -484,9 +594,10 @@ void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     const Vec3 lean{f.y - since.x, -f.x - since.y, 0};
     const double rollError = Dot(lean, along);
     const double pitchError = Dot(lean, across);
-    // Learn how far the vertical swings.
     const double innovation = rollError * rollError + pitchError * pitchError;
+    // Learn how far the vertical swings.
     m_tiltSpread = Blend(m_tiltSpread, 0.5 * innovation, dt, kSpreadSeconds);
+    m_firstSquareLean += 0.5 * innovation * dt;
     double r =
         std::max(kTiltCorrelation * m_tiltSpread, kTiltFloor * kTiltFloor) * kReferenceStep / dt;
     // The tuning gain divides the noise the accelerometer is credited with.

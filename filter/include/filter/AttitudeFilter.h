@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 namespace attfilter {
 
@@ -108,6 +109,7 @@ public:
 
 private:
     void Start(double seconds);
+    void Realign();
     void Propagate(const Vec3& gyro, double seconds);
     void CorrectWithAccel(const Vec3& accel, double dt);
     void LearnLeverArm(const std::array<double, 9>& toBody, const Quat& reference,
@@ -174,6 +176,16 @@ private:
     double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
     double m_disagreeValue = 0;      // and by how much it did then (rad)
     Vec3 m_trustedBias;              // the bias while the field last agreed
+    // Start-up: the first seconds' samples, run through again from the first as the lever
+    // arm and the bias become known; how often they were, and what the next run takes over.
+    std::vector<RawSample> m_firstSamples;
+    int m_passes = 0;
+    bool m_replaying = false;
+    bool m_leverSolved = false;  // a lever arm was solved while running them through
+    Vec3 m_solvedLever;
+    Vec3 m_startBias;
+    double m_startTiltSpread = 0;
+    double m_firstSquareLean = 0;  // the tilt innovation's square, summed over time (rad² s)
 };
 
 }  // namespace attfilter
