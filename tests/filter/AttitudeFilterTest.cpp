@@ -125,7 +125,8 @@ TEST(AttitudeFilterStartUp, ConvergesWithinTenSecondsOnEveryDrawInASeaAndInCalmW
     for (bool calm : {false, true}) {
         for (bool calibrated : {false, true}) {
             double worst = 0;
-            for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+            // (Calm water's slowest draws with the uncalibrated gyroscope lie beyond 20.)
+            for (std::uint32_t seed = 1; seed <= (calm ? 30U : 20U); ++seed) {
                 FilterRun run;
                 run.scenario.seed = seed;
                 run.scenario.heading = std::fmod(47.0 * seed, 360.0);
@@ -134,7 +135,7 @@ TEST(AttitudeFilterStartUp, ConvergesWithinTenSecondsOnEveryDrawInASeaAndInCalmW
                     run.scenario.yawAmplitude = run.scenario.heaveAmplitude = 0;
                 }
                 run.gyroCalibratedAtRest = calibrated;
-                run.seconds = 40;
+                run.seconds = 25;
                 run.from = 10;
                 const FilterErrors e = run.Run();
                 EXPECT_LT(e.settled, 10) << "seed " << seed << (calm ? " calm" : " sea")
