@@ -36,6 +36,8 @@ public:
     virtual double PcSeconds(double recordSeconds) const { return recordSeconds; }
     // True when what it reads may be recorded to a capture file (TAVIMO_CAPTURE).
     virtual bool Recordable() const { return true; }
+    // True when the opened device delivers its own orientation (nothing to calibrate).
+    virtual bool Fused() const { return false; }
 };
 
 // The device over a source, answering on the sensor port `port` ("COM1").
