@@ -493,7 +493,7 @@ public:
         }
         std::lock_guard lock(m_mutex);
         *available = m_open && m_device->Calibratable();
-        return S_OK;
+        return m_open ? S_OK : S_FALSE;
     }
     HRESULT BeginCalibrationStep(CalibrationStep step, double seconds) override {
         return m_device->BeginCalibrationStep(step, seconds);

@@ -55,8 +55,8 @@ inline const IID IID_IMotionTrackerSimulation = MakeGuid("{6D0C2F47-1B35-4E0A-9C
 // refuses the rest with E_NOTIMPL.
 class IMotionTrackerCalibration : public IUnknown {
 public:
-    // Whether the open device can be calibrated (false for one that needs none, or when the
-    // port is not open).
+    // Whether the open device can be calibrated: S_OK with false for one that needs none,
+    // S_FALSE with false while the port is not open.
     virtual HRESULT CalibrationAvailable(bool* available) = 0;
     // Starts a step over the next `seconds` of samples (<= 0: the step's default) while the
     // sensor runs; E_FAIL when it is not running, E_INVALIDARG for a step or time out of range.
