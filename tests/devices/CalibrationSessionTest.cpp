@@ -71,34 +71,10 @@ bool Ended(const mtobj::ISensorDevice& device) {
            state == CalibrationState::Cancelled;
 }
 
-mtobj::RawScenario Still() {
-    mtobj::RawScenario s;
-    s.rollAmplitude = s.pitchAmplitude = s.yawAmplitude = s.heaveAmplitude = 0;
-    s.speedKnots = 0;
-    s.hardIron = {0.12, -0.09, 0.05};
-    s.softIron = {1.1, 0.06, 0.0, 0.06, 0.9, 0.0, 0.02, -0.03, 1.0};
-    s.seed = 7;
-    return s;
-}
-
-// The vessel in a slight sea turning through `degrees` from 5 s on, then holding its course.
-mtobj::RawScenario Turning(double degrees) {
-    mtobj::RawScenario s = Still();
-    s.rollAmplitude = 3;
-    s.pitchAmplitude = 1;
-    s.heaveAmplitude = 0.5;
-    s.speedKnots = 10;
-    s.heading = 40;
-    s.turnStart = 5;
-    s.turnRate = 3;
-    s.turnDuration = degrees / 3;
-    return s;
-}
-
 TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoGoesBack) {
     const std::string dir = tavimo_test::TempRoot();
     const std::string still = dir + "/session-still.txt";
-    ASSERT_TRUE(WriteRawCapture(still, "turner", Still(), kCaptureRate, 12));
+    ASSERT_TRUE(WriteRawCapture(still, "turner", StillWithIron(), kCaptureRate, 12));
 
     // The gyroscope at rest: the bias the simulator put in, stored and in force.
     {
@@ -113,7 +89,7 @@ TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoG
         EXPECT_GE(progress.collectedSeconds, 4.9);
         const auto stored = mtobj::LoadCalibration("turner");
         ASSERT_TRUE(stored);
-        const auto bias = mtobj::CRawMotion(Still(), kCaptureRate).FixedGyroBias();
+        const auto bias = mtobj::CRawMotion(StillWithIron(), kCaptureRate).FixedGyroBias();
         EXPECT_NEAR(stored->gyroBias.x, bias.x, 0.02 * kRad);
         EXPECT_NEAR(stored->gyroBias.y, bias.y, 0.02 * kRad);
         EXPECT_NEAR(stored->gyroBias.z, bias.z, 0.02 * kRad);
@@ -123,7 +99,7 @@ TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoG
 
     // Half a circle: refused with its reason, the calibration before stays.
     const std::string half = dir + "/session-half.txt";
-    ASSERT_TRUE(WriteRawCapture(half, "turner", Turning(180), kCaptureRate, 70));
+    ASSERT_TRUE(WriteRawCapture(half, "turner", TurningWithIron(180), kCaptureRate, 70));
     {
         auto device = Running(half);
         ASSERT_EQ(device->BeginCalibrationStep(CalibrationStep::Mag, 65), S_OK);
@@ -141,7 +117,7 @@ TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoG
     // The full circle, the heading going on meanwhile: applied at once, the running heading
     // right after the filter settled on the new field.
     const std::string full = dir + "/session-full.txt";
-    const auto turning = Turning(370);
+    const auto turning = TurningWithIron(370);
     const double seconds = 5 + 370.0 / 3 + 30;
     ASSERT_TRUE(WriteRawCapture(full, "turner", turning, kCaptureRate, seconds));
     {
@@ -185,7 +161,7 @@ TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoG
     // The fit brings the heading within a degree all round (the device applies it at start).
     ASSERT_EQ(mtobj::UndoCalibration("turner"), true);  // the fit again
     for (double heading = 0; heading < 360; heading += 90) {
-        auto steady = Turning(0);
+        auto steady = TurningWithIron(0);
         steady.heading = heading;
         const std::string path = dir + "/session-steady.txt";
         ASSERT_TRUE(WriteRawCapture(path, "turner", steady, kCaptureRate, 40));
@@ -197,7 +173,7 @@ TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoG
 
 TEST(CalibrationSessionTest, StepsAreCancelledRefusedOutOfRangeAndOffsetsAppliedAtOnce) {
     const std::string path = tavimo_test::TempRoot() + "/session-level.txt";
-    auto still = Still();
+    auto still = StillWithIron();
     still.list = 1.5;
     still.trim = -0.8;
     still.heading = 100;
@@ -263,7 +239,7 @@ TEST(CalibrationSessionTest, StepsAreCancelledRefusedOutOfRangeAndOffsetsApplied
 
 TEST(CalibrationSessionTest, HeadingStandingFollowsTheMagnetometer) {
     // A calibrated sensor (no iron here) passed by a steel mass for 20 s from 30 s on.
-    auto s = Still();
+    auto s = StillWithIron();
     s.hardIron = {};
     s.softIron = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     s.rollAmplitude = 2;
@@ -293,7 +269,7 @@ TEST(CalibrationSessionTest, HeadingStandingFollowsTheMagnetometer) {
     EXPECT_TRUE(trustedAfter);
 
     // Without a magnetometer the heading is the gyroscope's alone.
-    auto noMag = Still();
+    auto noMag = StillWithIron();
     const std::string gyroOnly = tavimo_test::TempRoot() + "/session-nomag.txt";
     {
         mtobj::CRawMotion motion(noMag, kCaptureRate);
