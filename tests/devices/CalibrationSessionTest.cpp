@@ -137,7 +137,7 @@ TEST(CalibrationSessionTest, RestThenFullCircleWhileRunningFixTheHeadingAndUndoG
         // Played out to the end: the last heading delivered against the truth there.
         const std::size_t before = arrays.size();
         PlayOut(*device, arrays);
-        ASSERT_GT(arrays.size(), before + 20 * kOutputRate);
+        ASSERT_GT(arrays.size(), before + std::size_t{20} * kOutputRate);
         const mtobj::CRawMotion motion(turning, kCaptureRate);
         const double end = static_cast<double>(arrays.size() - 1) / kOutputRate;
         EXPECT_LT(AngleDiff(ReadBack(arrays.back(), 1).heading, TruthOf(motion, end).heading), 1.0);
