@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -91,6 +92,8 @@ CAdvancedDlg::CAdvancedDlg(CTavimoDlg* mainDlg)
     m_ui->calibrationProgress->setTextVisible(true);
     m_ui->calibrationProgress->setFormat(QString());
     m_ui->headingOffsetEdit->setPlaceholderText("e.g. -2.5");
+    // The calibration's description is laid out in columns.
+    m_ui->calibrationText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     ShowCalibration();
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -780,6 +781,11 @@ TEST_F(TavimoDlgTest, AdvancedCalibrationStepRunsToItsResultAndBadInputIsRefused
     advanced.findChild<QPushButton*>("restButton")->click();
     EXPECT_TRUE(advanced.IsCalibrating());
     EXPECT_TRUE(w.IsSensorRunning());
+    auto* progress = advanced.findChild<QProgressBar*>("calibrationProgress");
+    ASSERT_TRUE(progress);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return progress->value() > 0; }, 10000));
+    EXPECT_TRUE(progress->format().startsWith("rest: ")) << progress->format().toStdString();
+    EXPECT_TRUE(progress->format().endsWith(" of 5 s")) << progress->format().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !advanced.IsCalibrating(); }, 30000));
     EXPECT_TRUE(text->toPlainText().contains("rest: stored and applied"))
         << text->toPlainText().toStdString();
@@ -793,6 +799,7 @@ TEST_F(TavimoDlgTest, AdvancedCalibrationStepRunsToItsResultAndBadInputIsRefused
     EXPECT_EQ(mtobj::LoadCalibration("dlgimu")->headingOffset, -2.5);
     EXPECT_TRUE(text->toPlainText().contains("-2.500")) << text->toPlainText().toStdString();
     EXPECT_TRUE(text->toPlainText().contains("Previous"));
+    SaveScreenshot(advanced, "advanced-calibration");
     advanced.OnUndoCalibration();
     EXPECT_EQ(mtobj::LoadCalibration("dlgimu")->headingOffset, 0.0);
 
@@ -817,6 +824,7 @@ TEST_F(TavimoDlgTest, TheWindowFlagsAHeadingFromAnUncalibratedMagnetometer) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !flag->isHidden(); }, 10000));
     EXPECT_EQ(flag->text(), "MAG not calibrated");
     EXPECT_FALSE(heading->styleSheet().isEmpty());
+    SaveScreenshot(w, "window-heading-flag");
 
     // Calibrated (this sensor has no iron to correct), its heading is trusted once it runs
     // with the calibration.
