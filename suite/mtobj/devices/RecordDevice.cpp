@@ -492,9 +492,10 @@ private:
         Use(LoadCalibration(id).value_or(attfilter::SensorCalibration()));
         return S_OK;
     }
-    // The reader takes up a calibration changed while running: a gyroscope bias taken at rest
-    // shortens the filter's search for it, and a new magnetometer calibration starts the
-    // heading anew from the field (the old heading came from the old one).
+    // The reader takes up a calibration changed while running: a new gyroscope bias taken at
+    // rest tells the filter so (which starts it anew, forgetting the small bias it had found
+    // under the old one), and a new magnetometer calibration starts the heading anew from the
+    // field (the old heading came from the old one).
     void TakeNewCalibration() {
         attfilter::SensorCalibration next;
         {
@@ -502,10 +503,13 @@ private:
             next = m_live;
             m_calibrationChanged = false;
         }
+        const bool newGyro = next.gyroBias.x != m_calibration.gyroBias.x ||
+                             next.gyroBias.y != m_calibration.gyroBias.y ||
+                             next.gyroBias.z != m_calibration.gyroBias.z;
         const bool newMag = !SameMagnetometer(next, m_calibration);
         m_calibration = next;
-        if (GyroBiasTaken(next) != m_filter.GyroCalibrated()) {
-            m_filter.SetGyroCalibrated(GyroBiasTaken(next));  // starts the filter anew
+        if (newGyro || GyroBiasTaken(next) != m_filter.GyroCalibrated()) {
+            m_filter.SetGyroCalibrated(GyroBiasTaken(next));
         } else if (newMag) {
             m_filter.Reset();
         }
