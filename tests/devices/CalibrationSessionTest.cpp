@@ -316,6 +316,18 @@ TEST(CalibrationSessionTest, DevicesThatFuseTheirOwnOrSimulateNeedNone) {
     EXPECT_GT(arrays.size(), 10U);
     EXPECT_EQ(fused->Standing(), HeadingStanding::Trusted);
     EXPECT_FALSE(mtobj::LoadCalibration("bno055"));
+
+    // Kernel devices: one that fuses its orientation needs none, a raw one can be calibrated.
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "bno085", kFused32);
+    tree.AddDevice("iio:device1", "lsm9ds1", kNine);
+    auto orientation = mtobj::MakeIioDevice("bno085", "COM1");
+    auto raw = mtobj::MakeIioDevice("lsm9ds1", "COM1");
+    EXPECT_FALSE(raw->Calibratable());  // not open yet
+    ASSERT_EQ(orientation->Open("COM1", 115200), S_OK);
+    ASSERT_EQ(raw->Open("COM1", 115200), S_OK);
+    EXPECT_FALSE(orientation->Calibratable());
+    EXPECT_TRUE(raw->Calibratable());
 }
 
 }  // namespace
