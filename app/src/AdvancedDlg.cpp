@@ -3,8 +3,12 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cstdio>
@@ -28,6 +32,8 @@ void SelectPrefix(QComboBox* list, const QString& text) {
 QString Fixed(double value) {
     return QString::asprintf("%5.2f", value);
 }
+
+constexpr int kCalibrationPollMs = 250;
 }  // namespace
 
 CAdvancedDlg::CAdvancedDlg(CTavimoDlg* mainDlg)
@@ -68,9 +74,32 @@ CAdvancedDlg::CAdvancedDlg(CTavimoDlg* mainDlg)
     connect(m_ui->smoothingCheck, &QCheckBox::clicked, this, &CAdvancedDlg::OnSmoothing);
     connect(m_ui->browseButton, &QPushButton::clicked, this, &CAdvancedDlg::OnBrowseFolder);
     connect(m_ui->loggingButton, &QPushButton::clicked, this, &CAdvancedDlg::OnLogging);
+
+    m_calibrationTimer.setInterval(kCalibrationPollMs);
+    connect(&m_calibrationTimer, &QTimer::timeout, this, &CAdvancedDlg::OnCalibrationTimer);
+    connect(m_ui->restButton, &QPushButton::clicked, this,
+            [this] { OnCalibrationStep(mtobj::CalibrationStep::Rest); });
+    connect(m_ui->levelButton, &QPushButton::clicked, this,
+            [this] { OnCalibrationStep(mtobj::CalibrationStep::Level); });
+    connect(m_ui->magButton, &QPushButton::clicked, this,
+            [this] { OnCalibrationStep(mtobj::CalibrationStep::Mag); });
+    connect(m_ui->finishButton, &QPushButton::clicked, this, &CAdvancedDlg::OnFinishStep);
+    connect(m_ui->cancelStepButton, &QPushButton::clicked, this, &CAdvancedDlg::OnCancelStep);
+    connect(m_ui->headingOffsetApplyButton, &QPushButton::clicked, this,
+            &CAdvancedDlg::OnApplyHeadingOffset);
+    connect(m_ui->undoButton, &QPushButton::clicked, this, &CAdvancedDlg::OnUndoCalibration);
+    connect(m_ui->resetButton, &QPushButton::clicked, this, &CAdvancedDlg::OnResetCalibration);
+    m_ui->calibrationProgress->setTextVisible(true);
+    m_ui->calibrationProgress->setFormat(QString());
+    m_ui->headingOffsetEdit->setPlaceholderText("e.g. -2.5");
+    // The calibration's description is laid out in columns.
+    m_ui->calibrationText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    ShowCalibration();
 }
 
-CAdvancedDlg::~CAdvancedDlg() = default;
+CAdvancedDlg::~CAdvancedDlg() {
+    OnCancelStep();
+}
 
 void CAdvancedDlg::ShowSensorValues() {
     m_ui->deviceIdValue->setText(QString::fromStdString(m_strDeviceId));
@@ -208,5 +237,170 @@ void CAdvancedDlg::OnLogging() {
     m_ui->loggingButton->setChecked(settings.m_bLogging);
     if (CXsensModule* link = m_pMainDlg->SensorLink()) {
         link->SetEulerLogFolder(settings.m_bLogging, settings.m_strLogFolder);
+    }
+}
+
+// ---- Calibration -------------------------------------------------------------------------------
+
+void CAdvancedDlg::ShowCalibration() {
+    CXsensModule* link = m_pMainDlg->SensorLink();
+    std::string why = "There is no sensor.";
+    const bool available = link != nullptr && link->CanCalibrate(&why);
+    m_ui->calibrationGroup->setEnabled(available);
+    m_ui->calibrationNote->setText(
+        available ? QStringLiteral("Steps run while the sensor delivers: At Rest and Level with "
+                                   "the vessel still (and level), Circle while it turns a full "
+                                   "circle (Finish ends it early).")
+                  : QString::fromStdString(why));
+    EnableCalibrationButtons(IsCalibrating());
+    QString text;
+    if (!m_lastCalibrationResult.isEmpty()) {
+        text = m_lastCalibrationResult + "\n\n";
+    }
+    std::string current;
+    std::string previous;
+    if (available && link->DescribeCalibration(current, previous)) {
+        text += "Stored calibration of " + QString::fromStdString(m_strDeviceId) + ":\n" +
+                (current.empty() ? QStringLiteral("none: the sensor is not calibrated\n")
+                                 : QString::fromStdString(current));
+        if (!previous.empty()) {
+            text += "\nPrevious (Undo brings it back):\n" + QString::fromStdString(previous);
+        }
+    }
+    m_ui->calibrationText->setPlainText(text);
+}
+
+void CAdvancedDlg::EnableCalibrationButtons(bool stepRunning) {
+    for (QWidget* idle :
+         {static_cast<QWidget*>(m_ui->restButton), static_cast<QWidget*>(m_ui->levelButton),
+          static_cast<QWidget*>(m_ui->magButton), static_cast<QWidget*>(m_ui->headingOffsetEdit),
+          static_cast<QWidget*>(m_ui->headingOffsetApplyButton),
+          static_cast<QWidget*>(m_ui->undoButton), static_cast<QWidget*>(m_ui->resetButton)}) {
+        idle->setEnabled(!stepRunning);
+    }
+    m_ui->finishButton->setEnabled(stepRunning);
+    m_ui->cancelStepButton->setEnabled(stepRunning);
+}
+
+void CAdvancedDlg::OnCalibrationStep(mtobj::CalibrationStep step) {
+    CXsensModule* link = m_pMainDlg->SensorLink();
+    if (link == nullptr || IsCalibrating()) {
+        return;
+    }
+    // The step is taken from what the running sensor delivers.
+    if (!m_pMainDlg->IsSensorRunning()) {
+        m_pMainDlg->CheckRateAndStart();
+        m_bStartedSensorForStep = m_pMainDlg->IsSensorRunning();
+    }
+    const HRESULT hr = link->BeginCalibrationStep(step);
+    if (FAILED(hr)) {
+        m_lastCalibrationResult =
+            hr == E_NOTIMPL ? QStringLiteral("This sensor needs no calibration.")
+                            : QStringLiteral("The sensor is not running: the step cannot begin.");
+        EndCalibrationStep();
+        return;
+    }
+    m_lastCalibrationResult.clear();
+    m_ui->calibrationProgress->setValue(0);
+    m_calibrationTimer.start();
+    EnableCalibrationButtons(true);
+    OnCalibrationTimer();
+}
+
+void CAdvancedDlg::OnCalibrationTimer() {
+    CXsensModule* link = m_pMainDlg->SensorLink();
+    if (link == nullptr) {
+        EndCalibrationStep();
+        return;
+    }
+    const mtobj::CalibrationProgress p = link->GetCalibrationProgress();
+    const QString name = QString::fromUtf8(mtobj::StepName(p.step));
+    if (p.state == mtobj::CalibrationState::Collecting ||
+        p.state == mtobj::CalibrationState::Computing) {
+        const double part = p.askedSeconds > 0 ? p.collectedSeconds / p.askedSeconds : 0.0;
+        m_ui->calibrationProgress->setValue(static_cast<int>(std::clamp(part, 0.0, 1.0) * 1000));
+        QString format = p.state == mtobj::CalibrationState::Computing
+                             ? name + ": computing"
+                             : QString::asprintf("%s: %.1f of %.0f s", mtobj::StepName(p.step),
+                                                 p.collectedSeconds, p.askedSeconds);
+        if (p.step == mtobj::CalibrationStep::Mag) {
+            format += QString::asprintf(", circle %.0f deg", p.coverageDegrees);
+        }
+        m_ui->calibrationProgress->setFormat(format);
+        return;
+    }
+    m_ui->calibrationProgress->setValue(p.state == mtobj::CalibrationState::Applied ? 1000 : 0);
+    m_ui->calibrationProgress->setFormat(
+        p.state == mtobj::CalibrationState::Applied ? name + ": applied" : name + ": not applied");
+    m_lastCalibrationResult = QString::fromStdString(p.text);
+    EndCalibrationStep();
+}
+
+void CAdvancedDlg::EndCalibrationStep() {
+    m_calibrationTimer.stop();
+    // The dialog holds the sensor stopped, as before the step.
+    if (m_bStartedSensorForStep) {
+        m_pMainDlg->StopSensorIfRunning();
+        m_bStartedSensorForStep = false;
+    }
+    ShowCalibration();
+}
+
+void CAdvancedDlg::OnFinishStep() {
+    if (CXsensModule* link = m_pMainDlg->SensorLink(); link != nullptr && IsCalibrating()) {
+        link->FinishCalibrationStep();
+        OnCalibrationTimer();
+    }
+}
+
+void CAdvancedDlg::OnCancelStep() {
+    if (!IsCalibrating()) {
+        return;
+    }
+    if (CXsensModule* link = m_pMainDlg->SensorLink()) {
+        link->CancelCalibrationStep();
+    }
+    m_lastCalibrationResult = QStringLiteral("Step cancelled; the calibration is unchanged.");
+    m_ui->calibrationProgress->setValue(0);
+    m_ui->calibrationProgress->setFormat(QString());
+    EndCalibrationStep();
+}
+
+void CAdvancedDlg::done(int result) {
+    OnCancelStep();
+    QDialog::done(result);
+}
+
+void CAdvancedDlg::OnApplyHeadingOffset() {
+    CXsensModule* link = m_pMainDlg->SensorLink();
+    double offset = 0.0;
+    if (link == nullptr || !Validate(m_ui->headingOffsetEdit->text(), -180.0, 180.0, EField::Real,
+                                     m_ui->headingOffsetEdit, offset)) {
+        return;
+    }
+    m_lastCalibrationResult =
+        SUCCEEDED(link->SetHeadingOffset(offset))
+            ? QString::asprintf("Heading offset %.3f deg stored and applied.", offset)
+            : QStringLiteral("The heading offset could not be stored.");
+    ShowCalibration();
+}
+
+void CAdvancedDlg::OnUndoCalibration() {
+    if (CXsensModule* link = m_pMainDlg->SensorLink()) {
+        m_lastCalibrationResult =
+            SUCCEEDED(link->UndoCalibration())
+                ? QStringLiteral("Back to the calibration before the last change.")
+                : QStringLiteral("There is no earlier calibration to go back to.");
+        ShowCalibration();
+    }
+}
+
+void CAdvancedDlg::OnResetCalibration() {
+    if (CXsensModule* link = m_pMainDlg->SensorLink()) {
+        m_lastCalibrationResult =
+            SUCCEEDED(link->ResetCalibration())
+                ? QStringLiteral("Calibration forgotten (Undo brings it back).")
+                : QStringLiteral("The calibration could not be reset.");
+        ShowCalibration();
     }
 }

@@ -597,11 +597,28 @@ void CTavimoDlg::ShowOutputPortState() {
     }
 }
 
+void CTavimoDlg::ShowHeadingStanding() {
+    // A heading from a magnetometer never calibrated, or disturbed, or from the gyroscope
+    // alone is flagged beside it and shown in the warning colour: never silently trusted.
+    const QString flag =
+        QString::fromUtf8(mtobj::StandingText(m_pXsensModule->GetHeadingStanding()));
+    if (m_ui->headingFlag->text() == flag && m_ui->headingFlag->isHidden() == flag.isEmpty()) {
+        return;
+    }
+    m_ui->headingFlag->setText(flag);
+    m_ui->headingFlag->setVisible(!flag.isEmpty());
+    m_ui->headingValue->setStyleSheet(
+        flag.isEmpty() ? QString() : QStringLiteral("QLabel { color: #c00000; }"));
+    m_ui->headingValue->setToolTip(
+        flag.isEmpty() ? QString() : QStringLiteral("The heading is not to be trusted: ") + flag);
+}
+
 void CTavimoDlg::OnStatusTimer() {
     if (m_pXsensModule == nullptr) {
         return;
     }
     ShowOutputPortState();
+    ShowHeadingStanding();
     // The newest sample gives the age, and the angles when smoothing is off.
     double newest = 0.0;
     float pitch = 0.0F;

@@ -22,10 +22,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filter/Calibration.h"
+#include "mtobj/CalibrationSteps.h"
 #include "mtobj/CalibrationStore.h"
 #include "mtobj/RecordDevice.h"
 #include "mtobj/SensorCapture.h"
@@ -111,21 +114,7 @@ bool Samples(const std::string& device, int argc, char** argv, int at, double de
         }
         samples.push_back(mtobj::RawSampleOf(r));
     }
-    if (samples.empty()) {
-        std::fprintf(stderr,
-                     "tavimo-calibrate: no raw samples (a fused device needs no calibration)\n");
-        return false;
-    }
     return true;
-}
-
-bool Has(const std::vector<RawSample>& samples, bool RawSample::*part) {
-    for (const auto& s : samples) {
-        if (s.*part) {
-            return true;
-        }
-    }
-    return false;
 }
 
 int Save(const std::string& device, const SensorCalibration& c) {
@@ -220,66 +209,25 @@ int main(int argc, char** argv) {
         std::printf("%zu samples of %s in %s\n", records.size(), device.c_str(), argv[4]);
         return 0;
     }
-    std::vector<RawSample> samples;
-    if (command == "rest") {
-        if (!Samples(device, argc, argv, 3, 5, samples)) {
+    const std::map<std::string, mtobj::CalibrationStep> steps{
+        {"rest", mtobj::CalibrationStep::Rest},
+        {"level", mtobj::CalibrationStep::Level},
+        {"mag", mtobj::CalibrationStep::Mag}};
+    if (const auto step = steps.find(command); step != steps.end()) {
+        std::vector<RawSample> samples;
+        if (!Samples(device, argc, argv, 3, mtobj::DefaultStepSeconds(step->second), samples)) {
             return 1;
         }
-        if (!Has(samples, &RawSample::hasGyro) || !Has(samples, &RawSample::hasAccel)) {
-            std::fprintf(stderr, "tavimo-calibrate: rest needs gyroscope and accelerometer\n");
+        const mtobj::StepOutcome outcome =
+            mtobj::CalibrateStep(step->second, current, std::move(samples));
+        if (!outcome.quality.empty()) {
+            std::printf("%s\n", outcome.quality.c_str());
+        }
+        if (!outcome.accepted) {
+            std::fprintf(stderr, "tavimo-calibrate: %s; nothing stored\n", outcome.reason.c_str());
             return 1;
         }
-        current.gyroBias = attfilter::EstimateGyroBias(samples);
-        current.accelOffset = attfilter::EstimateAccelOffset(samples);
-        return Save(device, current);
-    }
-    if (command == "level") {
-        if (!Samples(device, argc, argv, 3, 5, samples)) {
-            return 1;
-        }
-        if (!Has(samples, &RawSample::hasAccel)) {
-            std::fprintf(stderr, "tavimo-calibrate: level needs the accelerometer\n");
-            return 1;
-        }
-        // The offsets of the vessel's level, measured through the sensor's own corrections.
-        SensorCalibration sensorOnly = current;
-        sensorOnly.rollOffset = sensorOnly.pitchOffset = sensorOnly.headingOffset = 0;
-        for (auto& s : samples) {
-            s = sensorOnly.Apply(s);
-        }
-        const attfilter::EulerAngles level = attfilter::LevelOffsets(samples);
-        current.rollOffset = level.roll;
-        current.pitchOffset = level.pitch;
-        return Save(device, current);
-    }
-    if (command == "mag") {
-        if (!Samples(device, argc, argv, 3, 90, samples)) {
-            return 1;
-        }
-        if (!Has(samples, &RawSample::hasMag) || !Has(samples, &RawSample::hasAccel)) {
-            std::fprintf(stderr, "tavimo-calibrate: mag needs magnetometer and accelerometer\n");
-            return 1;
-        }
-        // Fitted through the gyroscope's and accelerometer's corrections already made (the
-        // magnetometer's own are what is fitted).
-        SensorCalibration sensorOnly;
-        sensorOnly.gyroBias = current.gyroBias;
-        sensorOnly.accelOffset = current.accelOffset;
-        for (auto& s : samples) {
-            s = sensorOnly.Apply(s);
-        }
-        const attfilter::MagneticFit fit = attfilter::FitMagnetometer(samples);
-        std::printf("fit over %zu samples: residual %.2f %%, circle covered %.0f degrees\n",
-                    samples.size(), fit.residual * 100.0, fit.coverageDegrees);
-        if (!fit.accepted) {
-            std::fprintf(stderr, "tavimo-calibrate: fit refused: %s; nothing stored\n",
-                         fit.reason.c_str());
-            return 1;
-        }
-        current.hardIron = fit.hardIron;
-        current.softIron = fit.softIron;
-        current.magCalibrated = true;
-        return Save(device, current);
+        return Save(device, outcome.calibration);
     }
     return Usage();
 }

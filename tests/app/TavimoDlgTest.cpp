@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include <sstream>
 
 #include "GuiTestApp.h"
+#include "RawCapture.h"
 #include "TestSupport.h"
 #include "app/AdvancedDlg.h"
 #include "app/AttitudeDlg.h"
@@ -33,6 +36,7 @@
 #include "interfaces/Tickwise.h"
 #include "led/LedCtrl.h"
 #include "logmill/Logmill.h"
+#include "mtobj/CalibrationStore.h"
 #include "mtobj/MTObj.h"
 #include "platform/Prompt.h"
 #include "platform/Registry.h"
@@ -692,4 +696,144 @@ TEST_F(TavimoDlgTest, AStoredSensorPortThatIsNotOnThisMachineGivesTheFirstPort) 
     EXPECT_EQ(ports->currentIndex(), 0);
     w.SaveSettings();
     EXPECT_EQ(ConfigValue("SensorPort/Path"), ports->itemText(0).toStdString());
+}
+
+// ---- Calibration of a raw sensor ----------------------------------------------------------------
+
+namespace {
+// The sensor port's device is a capture of the simulator's raw mode, played at its pace,
+// while it lives.
+class ReplayedSensor {
+public:
+    ReplayedSensor(const std::string& deviceId, const mtobj::RawScenario& scenario) {
+        path = tavimo_test::TempRoot() + "/" + deviceId + ".txt";
+        ready = iio_test::WriteRawCapture(path, deviceId, scenario, 50, 120);
+        CRegKey key;
+        key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
+        key.SetString("Kind", "replay:" + path);
+    }
+    ~ReplayedSensor() {
+        CRegKey key;
+        key.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
+        key.DeleteValue("Kind");
+    }
+    ReplayedSensor(const ReplayedSensor&) = delete;
+    ReplayedSensor& operator=(const ReplayedSensor&) = delete;
+
+    std::string path;
+    bool ready = false;
+};
+
+mtobj::RawScenario StillVessel() {
+    mtobj::RawScenario s;
+    s.rollAmplitude = s.pitchAmplitude = s.yawAmplitude = s.heaveAmplitude = 0;
+    s.speedKnots = 0;
+    s.heading = 75;
+    return s;
+}
+}  // namespace
+
+TEST_F(TavimoDlgTest, AdvancedCalibrationIsDisabledWithItsReasonForTheSimulatedSensor) {
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    CAdvancedDlg advanced(&w);
+    auto* group = advanced.findChild<QWidget*>("calibrationGroup");
+    auto* note = advanced.findChild<QLabel*>("calibrationNote");
+    ASSERT_TRUE(group && note);
+    EXPECT_FALSE(group->isEnabled());
+    EXPECT_TRUE(note->text().contains("needs no calibration")) << note->text().toStdString();
+    // Its heading is trusted: no flag in the window.
+    w.OnStatusTimer();
+    auto* flag = w.findChild<QLabel*>("headingFlag");
+    ASSERT_TRUE(flag);
+    EXPECT_TRUE(flag->isHidden());
+}
+
+TEST_F(TavimoDlgTest, AdvancedCalibrationStepRunsToItsResultAndBadInputIsRefused) {
+    ReplayedSensor sensor("dlgimu", StillVessel());
+    ASSERT_TRUE(sensor.ready);
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    // As the Advanced button opens it: the sensor stopped while the dialog is open.
+    w.StopSensorIfRunning();
+    CAdvancedDlg advanced(&w);
+    auto* group = advanced.findChild<QWidget*>("calibrationGroup");
+    auto* text = advanced.findChild<QPlainTextEdit*>("calibrationText");
+    auto* offset = advanced.findChild<QLineEdit*>("headingOffsetEdit");
+    ASSERT_TRUE(group && text && offset);
+    ASSERT_TRUE(group->isEnabled());
+    EXPECT_TRUE(text->toPlainText().contains("not calibrated"))
+        << text->toPlainText().toStdString();
+
+    // A heading offset that is no number, or out of range: refused with the message, nothing
+    // stored.
+    offset->setText("north");
+    advanced.OnApplyHeadingOffset();
+    ASSERT_FALSE(prompts.texts.empty());
+    EXPECT_EQ(prompts.texts.back(), "Please enter a number.");
+    offset->setText("400");
+    advanced.OnApplyHeadingOffset();
+    EXPECT_EQ(prompts.texts.back(), "Please enter a number between -180 and 180.");
+    EXPECT_FALSE(mtobj::LoadCalibration("dlgimu"));
+
+    // The rest step: the sensor runs for it, the step runs to its result, the sensor stops
+    // again.
+    advanced.findChild<QPushButton*>("restButton")->click();
+    EXPECT_TRUE(advanced.IsCalibrating());
+    EXPECT_TRUE(w.IsSensorRunning());
+    auto* progress = advanced.findChild<QProgressBar*>("calibrationProgress");
+    ASSERT_TRUE(progress);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return progress->value() > 0; }, 10000));
+    EXPECT_TRUE(progress->format().startsWith("rest: ")) << progress->format().toStdString();
+    EXPECT_TRUE(progress->format().endsWith(" of 5 s")) << progress->format().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !advanced.IsCalibrating(); }, 30000));
+    EXPECT_TRUE(text->toPlainText().contains("rest: stored and applied"))
+        << text->toPlainText().toStdString();
+    EXPECT_FALSE(w.IsSensorRunning());
+    const auto stored = mtobj::LoadCalibration("dlgimu");
+    ASSERT_TRUE(stored);
+    EXPECT_NE(stored->gyroBias.z, 0.0);
+
+    offset->setText("-2.5");
+    advanced.OnApplyHeadingOffset();
+    EXPECT_EQ(mtobj::LoadCalibration("dlgimu")->headingOffset, -2.5);
+    EXPECT_TRUE(text->toPlainText().contains("-2.500")) << text->toPlainText().toStdString();
+    EXPECT_TRUE(text->toPlainText().contains("Previous"));
+    SaveScreenshot(advanced, "advanced-calibration");
+    advanced.OnUndoCalibration();
+    EXPECT_EQ(mtobj::LoadCalibration("dlgimu")->headingOffset, 0.0);
+
+    // Closing the dialog during a step cancels it: nothing stored.
+    advanced.findChild<QPushButton*>("levelButton")->click();
+    ASSERT_TRUE(advanced.IsCalibrating());
+    advanced.reject();
+    EXPECT_FALSE(advanced.IsCalibrating());
+    EXPECT_FALSE(w.IsSensorRunning());
+    EXPECT_EQ(mtobj::LoadCalibration("dlgimu")->rollOffset, 0.0);
+    EXPECT_TRUE(text->toPlainText().contains("cancelled"));
+}
+
+TEST_F(TavimoDlgTest, TheWindowFlagsAHeadingFromAnUncalibratedMagnetometer) {
+    ReplayedSensor sensor("flagimu", StillVessel());
+    ASSERT_TRUE(sensor.ready);
+    CTavimoDlg& w = Start();
+    ASSERT_TRUE(WaitConnected());
+    auto* flag = w.findChild<QLabel*>("headingFlag");
+    auto* heading = w.findChild<QLabel*>("headingValue");
+    ASSERT_TRUE(flag && heading);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !flag->isHidden(); }, 10000));
+    EXPECT_EQ(flag->text(), "MAG not calibrated");
+    EXPECT_FALSE(heading->styleSheet().isEmpty());
+    SaveScreenshot(w, "window-heading-flag");
+
+    // Calibrated (this sensor has no iron to correct), its heading is trusted once it runs
+    // with the calibration.
+    attfilter::SensorCalibration calibrated;
+    calibrated.magCalibrated = true;
+    ASSERT_TRUE(mtobj::SaveCalibration("flagimu", calibrated));
+    w.StopSensorIfRunning();
+    w.CheckRateAndStart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return flag->isHidden(); }, 10000))
+        << flag->text().toStdString();
+    EXPECT_TRUE(heading->styleSheet().isEmpty());
 }

@@ -94,32 +94,16 @@ TEST(CalibrationStoreTest, KeptPerDeviceThroughARestartUndoneAndReset) {
     EXPECT_NE(reason.find("HardIronY"), std::string::npos) << reason;
 }
 
-// A vessel in a slight sea turning through `degrees`, its sensor with hard and soft iron and
-// a gyroscope bias.
-mtobj::RawScenario Turning(double degrees) {
-    mtobj::RawScenario s;
-    s.rollAmplitude = 3;
-    s.pitchAmplitude = 1;
-    s.heaveAmplitude = 0.5;
-    s.yawAmplitude = 0.5;
-    s.turnStart = 5;
-    s.turnRate = 3;
-    s.turnDuration = degrees / 3;
-    s.hardIron = {0.12, -0.09, 0.05};
-    s.softIron = {1.1, 0.06, 0.0, 0.06, 0.9, 0.0, 0.02, -0.03, 1.0};
-    return s;
-}
-
 TEST(CalibrationToolTest, AFullCircleFitBringsHeadingRightAllRoundAndAHalfIsRefused) {
     const std::string dir = tavimo_test::TempRoot();
     const std::string full = dir + "/full-circle.txt";
     const std::string half = dir + "/half-circle.txt";
-    ASSERT_TRUE(WriteRawCapture(full, "magsensor", Turning(370), 50, 370.0 / 3 + 15));
-    ASSERT_TRUE(WriteRawCapture(half, "magsensor", Turning(180), 50, 70));
+    ASSERT_TRUE(WriteRawCapture(full, "magsensor", TurningWithIron(370), 50, 370.0 / 3 + 15));
+    ASSERT_TRUE(WriteRawCapture(half, "magsensor", TurningWithIron(180), 50, 70));
 
     // Uncalibrated, the iron turns the heading by degrees.
     const std::string west = dir + "/west.txt";
-    auto steady = Turning(0);
+    auto steady = TurningWithIron(0);
     steady.heading = 270;
     ASSERT_TRUE(WriteRawCapture(west, "magsensor", steady, 50, 40));
     const auto before = ReplayAgainstTruth(west, steady, 50, 25, 20);
@@ -127,9 +111,7 @@ TEST(CalibrationToolTest, AFullCircleFitBringsHeadingRightAllRoundAndAHalfIsRefu
     EXPECT_GT(before.worst, 3.0);
 
     // As a crew does it: the gyroscope's bias at rest first, then the turn.
-    auto still = Turning(0);
-    still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = still.heaveAmplitude = 0;
-    still.speedKnots = 0;
+    const auto still = StillWithIron();
     ASSERT_TRUE(WriteRawCapture(dir + "/still.txt", "magsensor", still, 100, 10));
     std::string out;
     ASSERT_EQ(Calibrate("rest magsensor --from " + dir + "/still.txt", &out), 0) << out;
@@ -149,7 +131,7 @@ TEST(CalibrationToolTest, AFullCircleFitBringsHeadingRightAllRoundAndAHalfIsRefu
 
     // The device applies it when it starts: the heading is right all round the compass.
     for (double heading = 0; heading < 360; heading += 30) {
-        auto fixed = Turning(0);
+        auto fixed = TurningWithIron(0);
         fixed.heading = heading;
         const std::string path = dir + "/steady.txt";
         ASSERT_TRUE(WriteRawCapture(path, "magsensor", fixed, 50, 40));

@@ -1,12 +1,16 @@
 // The "Advanced" dialog: the connected sensor's id, its sample rate and baud rate
 // (applied to the sensor at once), the filter gain and magnetometer weight, smoothing and
-// its time window, and the Euler log.
+// its time window, the Euler log, and the calibration of a raw sensor.
 #pragma once
 
 #include <QDialog>
+#include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "mtobj/CalibrationSteps.h"
 
 namespace Ui {
 class CAdvancedDlg;
@@ -29,6 +33,20 @@ public:
     void OnSmoothing();
     void OnBrowseFolder();
     void OnLogging();
+
+    // Calibration of a raw sensor, taken by the running sensor: the dialog holds the sensor
+    // stopped, so a step starts it for its duration (the telegrams go on meanwhile) and stops
+    // it again when the step ends. Progress is polled while a step runs; closing the dialog
+    // cancels a step in progress.
+    void OnCalibrationStep(mtobj::CalibrationStep step);
+    void OnFinishStep();
+    void OnCancelStep();
+    void OnApplyHeadingOffset();
+    void OnUndoCalibration();
+    void OnResetCalibration();
+    void OnCalibrationTimer();
+    bool IsCalibrating() const { return m_calibrationTimer.isActive(); }
+    void done(int result) override;
     // The folder browser: the chosen folder, or empty when cancelled (tests replace it).
     std::function<std::string(const std::string& start)> m_browse;
 
@@ -42,6 +60,10 @@ private:
     void SelectRate(short rate);
     void ShowSensorValues();
     void ReadSensorBack(class CXsensModule* link);
+    // The group's state: enabled or why not, the stored calibration and the last result.
+    void ShowCalibration();
+    void EnableCalibrationButtons(bool stepRunning);
+    void EndCalibrationStep();
     enum class EField { Real, Unsigned };
     bool Validate(const QString& text, double low, double high, EField kind, QWidget* field,
                   double& value);
@@ -53,4 +75,7 @@ private:
     float m_fMagnetometerWeight;
     unsigned m_nTimeWindow;
     std::string m_strDeviceId;
+    QTimer m_calibrationTimer;
+    QString m_lastCalibrationResult;
+    bool m_bStartedSensorForStep = false;
 };

@@ -83,6 +83,8 @@ public:
     void OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // The 200 ms display refresh.
     void OnStatusTimer();
+    // The heading's standing beside it (nothing while trusted).
+    void ShowHeadingStanding();
     // With smoothing on, the display carries the attitude at most this many sample periods
     // past the newest sample (120 ms at 25 Hz); a silent sensor's attitude then stands still.
     static constexpr double kDisplayExtrapolationPeriods = 3.0;

@@ -174,6 +174,10 @@ public:
         }
         return id;
     }
+    bool Fused() const override {
+        std::lock_guard lock(m_mutex);
+        return m_units.size() == 1 && m_units.front().decoder.HasQuaternion();
+    }
     bool Start(int rateHz, std::string* reason) override {
         std::lock_guard lock(m_mutex);
         CloseBuffers();

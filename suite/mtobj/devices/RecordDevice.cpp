@@ -3,9 +3,13 @@
 #include "mtobj/RecordDevice.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "filter/AttitudeFilter.h"
@@ -19,6 +23,46 @@ namespace mtobj {
 namespace {
 
 constexpr double kMagReportSeconds = 10.0;
+// A calibration step keeps at most this many samples (a longer step keeps every n-th), so
+// its memory is bounded whatever the rate and duration asked for.
+constexpr std::size_t kMaxStepSamples = 60000;
+constexpr double kMaxStepSeconds = 600.0;
+// The circle turned during the magnetometer step, in sectors of the running heading.
+constexpr int kSectors = 36;
+// Without a magnetometer sample in this much of the samples' time, the sensor has none.
+constexpr double kNoMagSeconds = 2.0;
+
+// A gyroscope bias taken at rest is never exactly zero.
+bool GyroBiasTaken(const attfilter::SensorCalibration& c) {
+    return c.gyroBias.x != 0.0 || c.gyroBias.y != 0.0 || c.gyroBias.z != 0.0;
+}
+bool SameMagnetometer(const attfilter::SensorCalibration& a,
+                      const attfilter::SensorCalibration& b) {
+    return a.magCalibrated == b.magCalibrated && a.hardIron.x == b.hardIron.x &&
+           a.hardIron.y == b.hardIron.y && a.hardIron.z == b.hardIron.z && a.softIron == b.softIron;
+}
+// The values a step sets, taken from its result into the calibration in force (a heading
+// offset stored while the step computed stays).
+void TakeStepValues(CalibrationStep step, const attfilter::SensorCalibration& from,
+                    attfilter::SensorCalibration& into) {
+    switch (step) {
+        case CalibrationStep::Rest:
+            into.gyroBias = from.gyroBias;
+            into.accelOffset = from.accelOffset;
+            break;
+        case CalibrationStep::Level:
+            into.rollOffset = from.rollOffset;
+            into.pitchOffset = from.pitchOffset;
+            break;
+        case CalibrationStep::Mag:
+            into.hardIron = from.hardIron;
+            into.softIron = from.softIron;
+            into.magCalibrated = from.magCalibrated;
+            break;
+        case CalibrationStep::None:
+            break;
+    }
+}
 
 class CRecordDevice final : public ISensorDevice {
 public:
@@ -30,7 +74,10 @@ public:
         m_log.SetObjectName("SensorDevice");
         m_log.EnableTrace(true);
     }
-    ~CRecordDevice() override { Close(); }
+    ~CRecordDevice() override {
+        Close();
+        JoinWorker();
+    }
 
     HRESULT Open(const std::string& port, LONG baud) override {
         std::lock_guard lock(m_mutex);
@@ -43,11 +90,16 @@ public:
             return E_FAIL;
         }
         m_open = true;
+        m_fused = m_source->Fused();
         m_id = m_source->Id();
         return S_OK;
     }
     void Close() override {
         Stop();
+        {
+            std::lock_guard control(m_controlMutex);
+            JoinWorker();
+        }
         std::lock_guard lock(m_mutex);
         if (m_open) {
             m_source->Close();
@@ -82,11 +134,23 @@ public:
         if (!reason.empty()) {
             Report("Start",
                    "the stored calibration is unreadable (" + reason + "); running uncalibrated");
-        } else if (!m_calibration.magCalibrated) {
+        } else if (!m_calibration.magCalibrated && !m_fused) {
             Report("Start", "the magnetometer of " + m_id +
                                 " is not calibrated: its heading is not to be trusted "
                                 "(tavimo-calibrate mag)");
         }
+        m_filter.SetGyroCalibrated(GyroBiasTaken(m_calibration));
+        {
+            std::lock_guard cal(m_calMutex);
+            m_live = m_calibration;
+            m_calibrationChanged = false;
+        }
+        m_sawMag = false;
+        m_sawQuaternion = false;
+        m_firstRawSeconds = -1;
+        m_standing = static_cast<int>(m_fused || m_calibration.magCalibrated
+                                          ? HeadingStanding::Trusted
+                                          : HeadingStanding::MagNotCalibrated);
         m_magFlagged = false;
         m_magReportedAt = -1e300;
         m_period = 1.0 / std::max<int>(1, m_config.sampleRate);
@@ -103,6 +167,7 @@ public:
             std::lock_guard lock(m_mutex);
             m_running = false;
         }
+        EndStep("the sensor stopped; the calibration is unchanged");
         m_source->Interrupt();
         // A read in progress ends on the interrupt; the source stops once it has.
         std::lock_guard reading(m_readMutex);
@@ -124,6 +189,14 @@ public:
         if (!m_source->Read(records, timeoutMs)) {
             return false;
         }
+        if (m_calibrationChanged.load()) {
+            TakeNewCalibration();
+        }
+        // While a step collects, the batch goes through under its lock (taken once a batch).
+        std::unique_lock cal(m_calMutex, std::defer_lock);
+        if (m_collecting.load()) {
+            cal.lock();
+        }
         if (m_capture.IsOpen()) {
             m_pending.insert(m_pending.end(), records.begin(), records.end());
             if (!m_capture.Write(m_pending)) {
@@ -134,6 +207,9 @@ public:
         }
         bool any = false;
         for (const SensorRecord& r : records) {
+            if (cal.owns_lock()) {
+                Collect(r);
+            }
             if (Take(r)) {
                 // Attitudes go out at the configured rate on the device's own time line,
                 // each the newest the device had at its tick.
@@ -149,11 +225,313 @@ public:
                 }
             }
         }
+        if (cal.owns_lock()) {
+            cal.unlock();
+            m_calWake.notify_all();
+        }
+        UpdateStanding();
         return any;
     }
     void Interrupt() override { m_source->Interrupt(); }
 
+    // ---- Calibration while running
+    bool Calibratable() const override {
+        std::lock_guard lock(m_mutex);
+        return m_open && !m_fused;
+    }
+    HRESULT BeginCalibrationStep(CalibrationStep step, double seconds) override {
+        if (!Calibratable()) {
+            return E_NOTIMPL;
+        }
+        if (step == CalibrationStep::None || !std::isfinite(seconds) || seconds > kMaxStepSeconds) {
+            return E_INVALIDARG;
+        }
+        if (seconds <= 0) {
+            seconds = DefaultStepSeconds(step);
+        }
+        std::lock_guard control(m_controlMutex);
+        EndStep("cancelled by the next step; the calibration is unchanged");
+        JoinWorker();
+        double rate = 0;
+        std::string id;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_running) {
+                return E_FAIL;
+            }
+            rate = std::max<double>(1, m_config.sampleRate);
+            id = m_id;
+        }
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard cal(m_calMutex);
+            // Room for the samples of the step at its rate (a device that delivers faster
+            // than it was asked may grow it up to the bound).
+            const double expected = rate * seconds + 64;
+            m_step.stride = static_cast<std::size_t>(
+                std::max(1.0, std::ceil(expected / static_cast<double>(kMaxStepSamples))));
+            m_step.samples.clear();
+            m_step.samples.reserve(std::min<std::size_t>(
+                kMaxStepSamples, static_cast<std::size_t>(expected) / m_step.stride + 1));
+            m_step.step = step;
+            m_step.state = CalibrationState::Collecting;
+            m_step.asked = seconds;
+            m_step.firstSeconds = -1;
+            m_step.collected = 0;
+            m_step.seen = 0;
+            m_step.sectors.fill(false);
+            m_step.text.clear();
+            m_step.deviceId = id;
+            generation = ++m_step.generation;
+            m_collecting = true;
+        }
+        m_worker = std::thread([this, generation] { RunStep(generation); });
+        return S_OK;
+    }
+    HRESULT FinishCalibrationStep() override {
+        {
+            std::lock_guard cal(m_calMutex);
+            if (m_step.state != CalibrationState::Collecting) {
+                return E_FAIL;
+            }
+            m_step.state = CalibrationState::Computing;
+            m_collecting = false;
+        }
+        m_calWake.notify_all();
+        return S_OK;
+    }
+    HRESULT CancelCalibrationStep() override {
+        std::lock_guard control(m_controlMutex);
+        const bool ended = EndStep("cancelled; the calibration is unchanged");
+        JoinWorker();
+        return ended ? S_OK : S_FALSE;
+    }
+    CalibrationProgress CalibrationStatus() const override {
+        std::lock_guard cal(m_calMutex);
+        CalibrationProgress p;
+        p.step = m_step.step;
+        p.state = m_step.state;
+        p.collectedSeconds = std::min(m_step.collected, m_step.asked);
+        p.askedSeconds = m_step.asked;
+        p.coverageDegrees =
+            360.0 / kSectors *
+            static_cast<double>(std::count(m_step.sectors.begin(), m_step.sectors.end(), true));
+        p.text = m_step.text;
+        return p;
+    }
+    HRESULT SetHeadingOffset(double degrees) override {
+        if (!Calibratable()) {
+            return E_NOTIMPL;
+        }
+        if (!std::isfinite(degrees) || degrees <= -360.0 || degrees >= 360.0) {
+            return E_INVALIDARG;
+        }
+        const std::string id = DeviceId();
+        std::lock_guard cal(m_calMutex);
+        attfilter::SensorCalibration next = m_live;
+        next.headingOffset = degrees;
+        if (!SaveCalibration(id, next)) {
+            return E_FAIL;
+        }
+        Use(next);
+        return S_OK;
+    }
+    HRESULT UndoLastCalibration() override {
+        return ChangeStored([](const std::string& id) { return UndoCalibration(id); });
+    }
+    HRESULT ForgetCalibration() override {
+        return ChangeStored([](const std::string& id) { return ResetCalibration(id); });
+    }
+    HRESULT CalibrationText(std::string* current, std::string* previous) const override {
+        if (!Calibratable()) {
+            return E_NOTIMPL;
+        }
+        const std::string id = DeviceId();
+        std::string reason;
+        const auto stored = LoadCalibration(id, &reason);
+        if (current != nullptr) {
+            *current = stored           ? DescribeCalibration(*stored)
+                       : reason.empty() ? std::string()
+                                        : "unreadable: " + reason + "\n";
+        }
+        if (previous != nullptr) {
+            const auto before = PreviousCalibration(id);
+            *previous = before ? DescribeCalibration(*before) : std::string();
+        }
+        return S_OK;
+    }
+    HeadingStanding Standing() const override {
+        return static_cast<HeadingStanding>(m_standing.load());
+    }
+
 private:
+    // A step of calibration taken while running (m_calMutex).
+    struct Step {
+        CalibrationStep step = CalibrationStep::None;
+        CalibrationState state = CalibrationState::Idle;
+        double asked = 0;
+        double firstSeconds = -1;
+        double collected = 0;
+        std::size_t stride = 1;
+        std::size_t seen = 0;
+        std::vector<attfilter::RawSample> samples;
+        std::array<bool, kSectors> sectors{};
+        std::string text;
+        std::string deviceId;
+        std::uint64_t generation = 0;
+    };
+
+    // Collects one record for the step (reader thread, m_calMutex held).
+    void Collect(const SensorRecord& r) {
+        if (r.restart || r.hasQuaternion || m_step.state != CalibrationState::Collecting) {
+            return;
+        }
+        if (m_step.firstSeconds < 0) {
+            m_step.firstSeconds = r.seconds;
+        }
+        m_step.collected = r.seconds - m_step.firstSeconds;
+        if (m_step.seen++ % m_step.stride == 0 && m_step.samples.size() < kMaxStepSamples) {
+            m_step.samples.push_back(RawSampleOf(r));
+        }
+        if (m_step.step == CalibrationStep::Mag && m_filter.HasAttitude()) {
+            // The running heading (on the gyroscope while the magnetometer is not trusted)
+            // follows the turn well enough to say how much of the circle is done.
+            const double h =
+                std::fmod(std::fmod(m_filter.Attitude().heading, 360.0) + 360.0, 360.0);
+            m_step.sectors[static_cast<std::size_t>(h / (360.0 / kSectors)) % kSectors] = true;
+        }
+        if (m_step.collected >= m_step.asked || m_step.samples.size() >= kMaxStepSamples) {
+            m_step.state = CalibrationState::Computing;
+            m_collecting = false;
+        }
+    }
+
+    // The step's own thread: waits for the collection to end, computes, stores and hands the
+    // new calibration to the reader; nothing changes when the step was cancelled meanwhile.
+    void RunStep(std::uint64_t generation) {
+        std::unique_lock cal(m_calMutex);
+        m_calWake.wait(cal, [&] {
+            return m_step.generation != generation || m_step.state != CalibrationState::Collecting;
+        });
+        if (m_step.generation != generation || m_step.state != CalibrationState::Computing) {
+            return;
+        }
+        const CalibrationStep step = m_step.step;
+        const std::string id = m_step.deviceId;
+        std::vector<attfilter::RawSample> samples = std::move(m_step.samples);
+        m_step.samples = {};
+        const attfilter::SensorCalibration current = m_live;
+        cal.unlock();
+        const StepOutcome outcome = CalibrateStep(step, current, std::move(samples));
+        cal.lock();
+        if (m_step.generation != generation || m_step.state != CalibrationState::Computing) {
+            return;
+        }
+        std::string text = outcome.quality.empty() ? "" : outcome.quality + "\n";
+        if (!outcome.accepted) {
+            m_step.state = CalibrationState::Refused;
+            m_step.text =
+                text + StepName(step) + ": " + outcome.reason + "; the calibration is unchanged";
+            Report("Calibration", m_step.text);
+            return;
+        }
+        attfilter::SensorCalibration next = m_live;
+        TakeStepValues(step, outcome.calibration, next);
+        if (!SaveCalibration(id, next)) {
+            m_step.state = CalibrationState::Refused;
+            m_step.text = text + StepName(step) +
+                          ": the registry could not be written; the calibration is unchanged";
+            Report("Calibration", m_step.text);
+            return;
+        }
+        Use(next);
+        m_step.state = CalibrationState::Applied;
+        m_step.text = text + StepName(step) + ": stored and applied:\n" + DescribeCalibration(next);
+        Report("Calibration", std::string(StepName(step)) + " stored and applied");
+    }
+
+    // Ends a step collecting or computing, with the reason; false when none was.
+    bool EndStep(const char* why) {
+        {
+            std::lock_guard cal(m_calMutex);
+            if (m_step.state != CalibrationState::Collecting &&
+                m_step.state != CalibrationState::Computing) {
+                return false;
+            }
+            m_step.state = CalibrationState::Cancelled;
+            m_step.text = why;
+            m_step.samples = {};
+            m_collecting = false;
+        }
+        m_calWake.notify_all();
+        return true;
+    }
+    void JoinWorker() {
+        if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) {
+            m_worker.join();
+        }
+    }
+
+    // Makes a calibration the one in force: the reader takes it at its next batch
+    // (m_calMutex held).
+    void Use(const attfilter::SensorCalibration& next) {
+        m_live = next;
+        m_calibrationChanged = true;
+    }
+    // Undo or reset in the store, then in force.
+    template <typename Change>
+    HRESULT ChangeStored(Change change) {
+        if (!Calibratable()) {
+            return E_NOTIMPL;
+        }
+        const std::string id = DeviceId();
+        std::lock_guard cal(m_calMutex);
+        if (!change(id)) {
+            return E_FAIL;
+        }
+        Use(LoadCalibration(id).value_or(attfilter::SensorCalibration()));
+        return S_OK;
+    }
+    // The reader takes up a calibration changed while running: a new gyroscope bias taken at
+    // rest tells the filter so (which starts it anew, forgetting the small bias it had found
+    // under the old one), and a new magnetometer calibration starts the heading anew from the
+    // field (the old heading came from the old one).
+    void TakeNewCalibration() {
+        attfilter::SensorCalibration next;
+        {
+            std::lock_guard cal(m_calMutex);
+            next = m_live;
+            m_calibrationChanged = false;
+        }
+        const bool newGyro = next.gyroBias.x != m_calibration.gyroBias.x ||
+                             next.gyroBias.y != m_calibration.gyroBias.y ||
+                             next.gyroBias.z != m_calibration.gyroBias.z;
+        const bool newMag = !SameMagnetometer(next, m_calibration);
+        m_calibration = next;
+        if (newGyro || GyroBiasTaken(next) != m_filter.GyroCalibrated()) {
+            m_filter.SetGyroCalibrated(GyroBiasTaken(next));
+        } else if (newMag) {
+            m_filter.Reset();
+        }
+        m_magFlagged = false;
+    }
+
+    // The standing of the heading after a batch (reader thread).
+    void UpdateStanding() {
+        HeadingStanding standing = HeadingStanding::Trusted;
+        if (m_sawQuaternion || m_fused) {
+            standing = HeadingStanding::Trusted;  // the device's own orientation
+        } else if (!m_sawMag && m_firstRawSeconds >= 0 &&
+                   m_lastRawSeconds - m_firstRawSeconds >= kNoMagSeconds) {
+            standing = HeadingStanding::NoMagnetometer;
+        } else if (!m_calibration.magCalibrated) {
+            standing = HeadingStanding::MagNotCalibrated;
+        } else if (m_filter.HasAttitude() && m_filter.MagneticDisturbance()) {
+            standing = HeadingStanding::MagDisturbed;
+        }
+        m_standing = static_cast<int>(standing);
+    }
+
     // Takes one record into the attitude; true when there is an attitude to deliver.
     bool Take(const SensorRecord& r) {
         if (r.restart) {
@@ -163,6 +541,7 @@ private:
             return false;
         }
         if (r.hasQuaternion) {
+            m_sawQuaternion = true;
             m_attitude = AttitudeOfQuaternion(r.quaternion);
             m_haveExtra = false;
             m_haveAttitude = true;
@@ -170,6 +549,11 @@ private:
         }
         const attfilter::RawSample raw = m_calibration.Apply(RawSampleOf(r));
         m_filter.Update(raw);
+        if (m_firstRawSeconds < 0) {
+            m_firstRawSeconds = r.seconds;
+        }
+        m_lastRawSeconds = r.seconds;
+        m_sawMag = m_sawMag || raw.hasMag;
         if (raw.hasAccel) {
             m_extra[0] = static_cast<float>(raw.accel.x);
             m_extra[1] = static_cast<float>(raw.accel.y);
@@ -235,6 +619,7 @@ private:
     SensorConfig m_config;
     std::string m_id;
     bool m_open = false;
+    bool m_fused = false;
     bool m_running = false;
     // The reader's own (m_readMutex):
     attfilter::CAttitudeFilter m_filter;
@@ -251,6 +636,21 @@ private:
     bool m_haveTick = false;
     double m_nextTick = 0;
     double m_period = 0.01;
+    bool m_sawMag = false;
+    bool m_sawQuaternion = false;
+    double m_firstRawSeconds = -1;
+    double m_lastRawSeconds = -1;
+    std::atomic<int> m_standing{static_cast<int>(HeadingStanding::Trusted)};
+    // Calibration while running: the step (collected by the reader, computed by its own
+    // thread) and the calibration in force, handed to the reader through m_calibrationChanged.
+    std::mutex m_controlMutex;  // begin and cancel, one at a time; the step's thread
+    mutable std::mutex m_calMutex;
+    std::condition_variable m_calWake;
+    Step m_step;
+    attfilter::SensorCalibration m_live;
+    std::atomic<bool> m_collecting{false};
+    std::atomic<bool> m_calibrationChanged{false};
+    std::thread m_worker;
 };
 
 // East-north-up and the filter's level frame (north-west-up) are a quarter turn apart about up.

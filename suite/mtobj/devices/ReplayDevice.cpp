@@ -95,6 +95,15 @@ public:
         return m_startPc + (recordSeconds - m_first);
     }
     bool Recordable() const override { return false; }
+    bool Fused() const override {
+        std::lock_guard lock(m_mutex);
+        for (const auto& r : m_capture.records) {
+            if (!r.restart) {
+                return r.hasQuaternion;
+            }
+        }
+        return false;
+    }
 
 private:
     mutable std::mutex m_mutex;

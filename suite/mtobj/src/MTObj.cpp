@@ -90,7 +90,8 @@ private:
 
 class CMotionTrackerObject final : public CDispatchBase<IMotionTracker>,
                                    public IConnectionPointContainer,
-                                   public IMotionTrackerSimulation {
+                                   public IMotionTrackerSimulation,
+                                   public IMotionTrackerCalibration {
     TAVIMO_COM_REFCOUNT()
 public:
     CMotionTrackerObject() : m_point(static_cast<IMotionTracker&>(*this)) {
@@ -130,6 +131,9 @@ public:
         }
         if (iid == IID_IMotionTrackerSimulation) {
             return ComHandOut<IMotionTrackerSimulation>(this, object);
+        }
+        if (iid == IID_IMotionTrackerCalibration) {
+            return ComHandOut<IMotionTrackerCalibration>(this, object);
         }
         // The sensor is driven through its slots only: IDispatch has no names or Invoke.
         return Query(iid, IID_IMotionTracker, object);
@@ -479,6 +483,43 @@ public:
         if (events != nullptr) {
             *events = m_events.load();
         }
+        return S_OK;
+    }
+
+    // ---- IMotionTrackerCalibration
+    HRESULT CalibrationAvailable(bool* available) override {
+        if (available == nullptr) {
+            return E_POINTER;
+        }
+        std::lock_guard lock(m_mutex);
+        *available = m_open && m_device->Calibratable();
+        return m_open ? S_OK : S_FALSE;
+    }
+    HRESULT BeginCalibrationStep(CalibrationStep step, double seconds) override {
+        return m_device->BeginCalibrationStep(step, seconds);
+    }
+    HRESULT FinishCalibrationStep() override { return m_device->FinishCalibrationStep(); }
+    HRESULT CancelCalibrationStep() override { return m_device->CancelCalibrationStep(); }
+    HRESULT GetCalibrationProgress(CalibrationProgress* progress) override {
+        if (progress == nullptr) {
+            return E_POINTER;
+        }
+        *progress = m_device->CalibrationStatus();
+        return S_OK;
+    }
+    HRESULT SetHeadingOffset(double degrees) override {
+        return m_device->SetHeadingOffset(degrees);
+    }
+    HRESULT UndoCalibration() override { return m_device->UndoLastCalibration(); }
+    HRESULT ResetCalibration() override { return m_device->ForgetCalibration(); }
+    HRESULT DescribeCalibration(std::string* current, std::string* previous) override {
+        return m_device->CalibrationText(current, previous);
+    }
+    HRESULT GetHeadingStanding(HeadingStanding* standing) override {
+        if (standing == nullptr) {
+            return E_POINTER;
+        }
+        *standing = m_device->Standing();
         return S_OK;
     }
 

@@ -18,6 +18,7 @@
 #include "app/TelegramOutput.h"
 #include "interfaces/ErrorLog.h"
 #include "interfaces/MotionTracker.h"
+#include "mtobj/MTObj.h"
 #include "platform/Sync.h"
 
 class CXsensModule : public CSensorDataHandler {
@@ -84,6 +85,23 @@ public:
     // The latest rotation matrix m0..m8 (the 3-D view draws it).
     std::array<float, 9> GetRotationMatrix() const;
 
+    // Calibration of the sensor while it runs (the Advanced dialog's). None is possible
+    // without a sensor object, with its port closed, or with a sensor that needs none: then
+    // CanCalibrate is false (with the reason in *why) and the calls fail with E_NOTIMPL.
+    bool CanCalibrate(std::string* why = nullptr) const;
+    HRESULT BeginCalibrationStep(mtobj::CalibrationStep step, double seconds = 0);
+    HRESULT FinishCalibrationStep();
+    HRESULT CancelCalibrationStep();
+    mtobj::CalibrationProgress GetCalibrationProgress() const;
+    HRESULT SetHeadingOffset(double degrees);
+    HRESULT UndoCalibration();
+    HRESULT ResetCalibration();
+    // The stored calibration and the previous one, as text ("" for none); false when the
+    // sensor cannot say.
+    bool DescribeCalibration(std::string& current, std::string& previous) const;
+    // How far the heading can be trusted (trusted for a sensor that needs no calibration).
+    mtobj::HeadingStanding GetHeadingStanding() const;
+
     // The rules that turn a stored orientation into pitch, roll and heading (degrees).
     static void AnglesFromMatrix(const float m[9], float& pitch, float& roll, float& heading);
     static void AnglesFromQuaternion(const Quaternion& q, float& pitch, float& roll,
@@ -92,6 +110,8 @@ public:
     static Quaternion QuaternionFromAngles(float pitch, float roll, float heading);
 
 private:
+    // The sensor object's calibration interface; null when there is none.
+    CComPtr<IMotionTrackerCalibration> Calibration() const;
     void RecomputeRate();  // sample period and buffer capacity, under the data lock
     // The call on the sensor object's connection point for the sink (E_POINTER without one).
     HRESULT OnSinkConnectionPoint(const char* context,

@@ -390,6 +390,84 @@ void CXsensModule::ApplyAndStore(const std::function<HRESULT(IMotionTracker*)>& 
     }
 }
 
+// ---- Calibration ----------------------------------------------------------------------------
+
+CComPtr<IMotionTrackerCalibration> CXsensModule::Calibration() const {
+    CComPtr<IMotionTrackerCalibration> calibration;
+    void* found = nullptr;
+    if (m_pTracker &&
+        SUCCEEDED(m_pTracker->QueryInterface(IID_IMotionTrackerCalibration, &found)) &&
+        found != nullptr) {
+        calibration.Attach(static_cast<IMotionTrackerCalibration*>(found));
+    }
+    return calibration;
+}
+
+bool CXsensModule::CanCalibrate(std::string* why) const {
+    const auto calibration = Calibration();
+    bool available = false;
+    const HRESULT hr = calibration ? calibration->CalibrationAvailable(&available) : E_NOINTERFACE;
+    if (why != nullptr) {
+        *why = available       ? ""
+               : FAILED(hr)    ? "This sensor cannot be calibrated from here."
+               : hr == S_FALSE ? "The sensor is not connected: connect it to calibrate it."
+                               : "This sensor needs no calibration: it is simulated, reads "
+                                 "another instrument's telegrams or delivers its own orientation.";
+    }
+    return SUCCEEDED(hr) && available;
+}
+
+HRESULT CXsensModule::BeginCalibrationStep(mtobj::CalibrationStep step, double seconds) {
+    const auto calibration = Calibration();
+    return calibration ? calibration->BeginCalibrationStep(step, seconds) : E_NOTIMPL;
+}
+
+HRESULT CXsensModule::FinishCalibrationStep() {
+    const auto calibration = Calibration();
+    return calibration ? calibration->FinishCalibrationStep() : E_NOTIMPL;
+}
+
+HRESULT CXsensModule::CancelCalibrationStep() {
+    const auto calibration = Calibration();
+    return calibration ? calibration->CancelCalibrationStep() : E_NOTIMPL;
+}
+
+mtobj::CalibrationProgress CXsensModule::GetCalibrationProgress() const {
+    mtobj::CalibrationProgress progress;
+    if (const auto calibration = Calibration()) {
+        calibration->GetCalibrationProgress(&progress);
+    }
+    return progress;
+}
+
+HRESULT CXsensModule::SetHeadingOffset(double degrees) {
+    const auto calibration = Calibration();
+    return calibration ? calibration->SetHeadingOffset(degrees) : E_NOTIMPL;
+}
+
+HRESULT CXsensModule::UndoCalibration() {
+    const auto calibration = Calibration();
+    return calibration ? calibration->UndoCalibration() : E_NOTIMPL;
+}
+
+HRESULT CXsensModule::ResetCalibration() {
+    const auto calibration = Calibration();
+    return calibration ? calibration->ResetCalibration() : E_NOTIMPL;
+}
+
+bool CXsensModule::DescribeCalibration(std::string& current, std::string& previous) const {
+    const auto calibration = Calibration();
+    return calibration && SUCCEEDED(calibration->DescribeCalibration(&current, &previous));
+}
+
+mtobj::HeadingStanding CXsensModule::GetHeadingStanding() const {
+    mtobj::HeadingStanding standing = mtobj::HeadingStanding::Trusted;
+    if (const auto calibration = Calibration()) {
+        calibration->GetHeadingStanding(&standing);
+    }
+    return standing;
+}
+
 // ---- Data path ------------------------------------------------------------------------------
 
 void CXsensModule::OnDataAvailable() {

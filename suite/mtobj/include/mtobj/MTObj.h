@@ -3,9 +3,11 @@
 // registers the class; tests may revoke and restore the registration.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "interfaces/MotionTracker.h"
+#include "mtobj/CalibrationSteps.h"
 
 namespace mtobj {
 
@@ -47,3 +49,30 @@ public:
 };
 
 inline const IID IID_IMotionTrackerSimulation = MakeGuid("{6D0C2F47-1B35-4E0A-9C6B-2E74A1D3F5B8}");
+
+// The calibration of the sensor's device while it runs (see ISensorDevice): what the Advanced
+// dialog does through the sensor link. A device that needs none answers *available false and
+// refuses the rest with E_NOTIMPL.
+class IMotionTrackerCalibration : public IUnknown {
+public:
+    // Whether the open device can be calibrated: S_OK with false for one that needs none,
+    // S_FALSE with false while the port is not open.
+    virtual HRESULT CalibrationAvailable(bool* available) = 0;
+    // Starts a step over the next `seconds` of samples (<= 0: the step's default) while the
+    // sensor runs; E_FAIL when it is not running, E_INVALIDARG for a step or time out of range.
+    virtual HRESULT BeginCalibrationStep(mtobj::CalibrationStep step, double seconds) = 0;
+    // Ends the collection now and computes with what was collected.
+    virtual HRESULT FinishCalibrationStep() = 0;
+    virtual HRESULT CancelCalibrationStep() = 0;
+    virtual HRESULT GetCalibrationProgress(mtobj::CalibrationProgress* progress) = 0;
+    // Stores a heading offset (degrees, -360 < offset < 360) and applies it at once.
+    virtual HRESULT SetHeadingOffset(double degrees) = 0;
+    // Back to the calibration before the last change (E_FAIL when there is none); forget it.
+    virtual HRESULT UndoCalibration() = 0;
+    virtual HRESULT ResetCalibration() = 0;
+    // The stored calibration and the previous one, as text ("" for none).
+    virtual HRESULT DescribeCalibration(std::string* current, std::string* previous) = 0;
+    virtual HRESULT GetHeadingStanding(mtobj::HeadingStanding* standing) = 0;
+};
+
+inline const IID IID_IMotionTrackerCalibration = MakeGuid("{3B8E51A2-7C4D-4F19-A0E6-5D92C7B1E3F4}");

@@ -1,7 +1,9 @@
 // A sensor device over a source of sensor records (a kernel IIO device, a capture file): raw
 // records go through the device's calibration and Tavimo's attitude filter, fused records are
 // used as they stand, and the attitudes are delivered at the configured sample rate in the
-// arrays of every output mode.
+// arrays of every output mode. A raw device takes calibration steps while it runs (see
+// ISensorDevice): it collects the step's raw samples from what it reads, computes them on a
+// thread of the step's own, and stores and applies the result at once.
 #pragma once
 
 #include <memory>
@@ -36,6 +38,8 @@ public:
     virtual double PcSeconds(double recordSeconds) const { return recordSeconds; }
     // True when what it reads may be recorded to a capture file (TAVIMO_CAPTURE).
     virtual bool Recordable() const { return true; }
+    // True when the opened device delivers its own orientation (nothing to calibrate).
+    virtual bool Fused() const { return false; }
 };
 
 // The device over a source, answering on the sensor port `port` ("COM1").

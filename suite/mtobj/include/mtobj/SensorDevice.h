@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mtobj/CalibrationSteps.h"
 #include "mtobj/VesselMotion.h"
 #include "platform/Com.h"
 
@@ -53,6 +54,31 @@ public:
     // device time was taken, for measuring a sample's age downstream; negative when the
     // device cannot say.
     virtual double DueSteadySeconds(double /*deviceSeconds*/) const { return -1.0; }
+
+    // Calibration while the device runs. A device that needs none (the simulator, telegrams
+    // from another instrument, a sensor that fuses its own orientation) keeps these defaults:
+    // not calibratable, every call refused with E_NOTIMPL, its heading trusted.
+    virtual bool Calibratable() const { return false; }
+    // Starts a step over the samples of the next `seconds` (its default when <= 0), the
+    // telegrams going on meanwhile; a step in progress is cancelled. Fails when not running.
+    virtual HRESULT BeginCalibrationStep(CalibrationStep /*step*/, double /*seconds*/) {
+        return E_NOTIMPL;
+    }
+    // Ends the collection now and computes with what was collected (the circle turned before
+    // its time is up).
+    virtual HRESULT FinishCalibrationStep() { return E_NOTIMPL; }
+    virtual HRESULT CancelCalibrationStep() { return E_NOTIMPL; }
+    virtual CalibrationProgress CalibrationStatus() const { return {}; }
+    // Stores the heading offset (degrees, added to the heading) and applies it at once.
+    virtual HRESULT SetHeadingOffset(double /*degrees*/) { return E_NOTIMPL; }
+    // Back to the calibration before the last change; forgetting it (undo brings it back).
+    virtual HRESULT UndoLastCalibration() { return E_NOTIMPL; }
+    virtual HRESULT ForgetCalibration() { return E_NOTIMPL; }
+    // The stored calibration and the previous one, described for a person ("" for none).
+    virtual HRESULT CalibrationText(std::string* /*current*/, std::string* /*previous*/) const {
+        return E_NOTIMPL;
+    }
+    virtual HeadingStanding Standing() const { return HeadingStanding::Trusted; }
 };
 
 // Appends what a device delivers for one attitude in the configured output mode (quaternion,
