@@ -103,9 +103,11 @@ constexpr std::array<double, 5> kRealignAt{3.0, 4.5, 6.0, 7.5, 9.0};
 constexpr std::size_t kMaxFirstSamples = 16384;
 constexpr std::size_t kMaxSamplesBeforeStart = 8;
 // A run through again that ends further than this from the attitude it is to replace (rad)
-// has gone astray.
+// has gone astray; the first run (without a lever arm) may itself be off by several
+// degrees, so the first time the bounds are three times as wide.
 constexpr double kRealignTilt = 5 * kDeg;
 constexpr double kRealignHeading = 15 * kDeg;
+constexpr double kFirstRealignWidening = 3.0;
 // The swing of the vertical (RMS over the first run, rad) from which a sea is run through
 // again: a calm sea shows a few tenths of a degree, a heavy one degrees.
 constexpr double kRealignSwing = 0.8 * kDeg;
@@ -273,7 +275,18 @@ void CAttitudeFilter::Update(const RawSample& sample) {
         return;
     }
     if (gyroOk) {
+        m_lastGyro = sample.gyro;
+        m_lastGyroSeconds = sample.seconds;
+        m_haveGyro = true;
         Propagate(sample.gyro, sample.seconds);
+    } else if ((accelOk || magOk) && m_haveGyro && sample.seconds > m_gyroSeconds &&
+               sample.seconds - m_lastGyroSeconds <= kMaxStep) {
+        // From devices of their own, the accelerometer's or magnetometer's reading of a
+        // moment may come before the gyroscope's: the attitude is carried to its time on the
+        // last rate first, so that it is compared with the attitude of its own moment (in a
+        // sea the vessel turns a tenth of a degree in a hundredth of a second). Not on a
+        // rate older than a gap the gyroscope is integrated across.
+        Propagate(m_lastGyro, sample.seconds);
     }
     if (accelOk) {
         const double dt = sample.seconds - m_accelSeconds;
@@ -347,9 +360,11 @@ void CAttitudeFilter::Realign() {
     const EulerAngles before = live.Attitude();
     const bool atBound = std::max({std::abs(m_bias.x), std::abs(m_bias.y), std::abs(m_bias.z)}) >=
                          kMaxBias * (1 - 1e-9);
-    if (!m_started || atBound || std::abs(now.roll - before.roll) > kRealignTilt / kDeg ||
-        std::abs(now.pitch - before.pitch) > kRealignTilt / kDeg ||
-        std::abs(Wrap((now.heading - before.heading) * kDeg)) > kRealignHeading) {
+    const double widen = m_passes == 1 ? kFirstRealignWidening : 1.0;
+    const double tilt = widen * kRealignTilt / kDeg;
+    if (!m_started || atBound || std::abs(now.roll - before.roll) > tilt ||
+        std::abs(now.pitch - before.pitch) > tilt ||
+        std::abs(Wrap((now.heading - before.heading) * kDeg)) > widen * kRealignHeading) {
         *this = live;
         m_passes = static_cast<int>(kRealignAt.size());
         return;
@@ -404,6 +419,9 @@ void CAttitudeFilter::Start(double seconds) {
 void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
     const double dt = seconds - m_gyroSeconds;
     m_gyroSeconds = seconds;
+    if (dt == 0) {
+        m_rate = Sub(gyro, m_bias);  // the gyroscope of a moment the attitude was carried to
+    }
     if (dt <= 0 || dt > kMaxStep) {
         return;
     }
@@ -558,7 +576,7 @@ void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     // arm toward zero), a smoothed one would lag it.
     const std::size_t size = m_history.size();
     LeverSample& newest = m_history[m_historyCount % size];
-    newest = {m_lastSeconds, m_rate, m_reference, m_q, m_appliedTurn, measured};
+    newest = {m_lastSeconds, m_rate, m_reference, m_q, m_appliedTurn, measured, m_haveGyro};
     ++m_historyCount;
     const std::size_t available = std::min(m_historyCount, size);
     std::size_t back = 1;
@@ -573,8 +591,13 @@ void CAttitudeFilter::CorrectWithAccel(const Vec3& measured, double dt) {
     if (back < 2 || !(span > 0)) {
         return;
     }
-    const Mat3 m = LeverMatrix(then.rate, Scale(Sub(newest.rate, oldest.rate), 1.0 / span));
-    if (age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate &&
+    // Before the first gyroscope reading the rate is not known: no angular acceleration
+    // can be taken across such a moment (an arm known from the start would turn the
+    // rate's coming into an acceleration of metres a second squared).
+    const Mat3 m = oldest.rated
+                       ? LeverMatrix(then.rate, Scale(Sub(newest.rate, oldest.rate), 1.0 / span))
+                       : Mat3{};
+    if (oldest.rated && age > kLeverAfterSeconds && m_yawRate < kLeverTurnRate &&
         std::abs(Norm(then.accel) - m_gravity) < kLeverForceDeparture) {
         LearnLeverArm(m, then.reference, then.accel, dt);
     }

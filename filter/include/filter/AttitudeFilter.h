@@ -141,7 +141,10 @@ private:
     Vec3 m_lastMag;
     bool m_haveAccel = false;
     bool m_haveMag = false;
-    Vec3 m_rate;         // the newest rate, bias removed (rad/s)
+    Vec3 m_rate;      // the newest rate, bias removed (rad/s)
+    Vec3 m_lastGyro;  // the newest gyroscope reading (rad/s) and its time
+    double m_lastGyroSeconds = -1;
+    bool m_haveGyro = false;
     Vec3 m_appliedTurn;  // every correction so far, summed (level axes, rad)
     // The lever arm's least-squares sums (normal matrix, right-hand side; unknowns: the arm
     // and the level frame's horizontal offset a tilt error leaves) and its estimate.
@@ -158,6 +161,7 @@ private:
         Quat attitude{1, 0, 0, 0};
         Vec3 applied;
         Vec3 accel;
+        bool rated = false;  // a gyroscope reading had come
     };
     std::array<LeverSample, 128> m_history{};
     std::size_t m_historyCount = 0;
