@@ -275,10 +275,23 @@ void CAttitudeFilter::Update(const RawSample& sample) {
         return;
     }
     if (gyroOk) {
+        // The rate moves between readings (in a sea by tens of degrees a second squared):
+        // the attitude turns by its mean over the interval, taken as changing evenly from
+        // the last reading to this one. Holding the newest rate over the whole interval
+        // would put the attitude half a sample ahead of its time, by 0.3° of roll at 25
+        // samples a second in a heavy sea.
+        Vec3 turning = sample.gyro;
+        const double span = sample.seconds - m_lastGyroSeconds;
+        if (m_haveGyro && span > 0 && span <= kMaxStep) {
+            const double middle =
+                0.5 * (std::max(m_gyroSeconds, m_lastGyroSeconds) + sample.seconds);
+            turning = Add(m_lastGyro,
+                          Scale(Sub(sample.gyro, m_lastGyro), (middle - m_lastGyroSeconds) / span));
+        }
         m_lastGyro = sample.gyro;
         m_lastGyroSeconds = sample.seconds;
         m_haveGyro = true;
-        Propagate(sample.gyro, sample.seconds);
+        Propagate(turning, sample.gyro, sample.seconds);
     } else if ((accelOk || magOk) && m_haveGyro && sample.seconds > m_gyroSeconds &&
                sample.seconds - m_lastGyroSeconds <= kMaxStep) {
         // From devices of their own, the accelerometer's or magnetometer's reading of a
@@ -286,7 +299,7 @@ void CAttitudeFilter::Update(const RawSample& sample) {
         // last rate first, so that it is compared with the attitude of its own moment (in a
         // sea the vessel turns a tenth of a degree in a hundredth of a second). Not on a
         // rate older than a gap the gyroscope is integrated across.
-        Propagate(m_lastGyro, sample.seconds);
+        Propagate(m_lastGyro, m_lastGyro, sample.seconds);
     }
     if (accelOk) {
         const double dt = sample.seconds - m_accelSeconds;
@@ -416,16 +429,16 @@ void CAttitudeFilter::Start(double seconds) {
     }
 }
 
-void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
+void CAttitudeFilter::Propagate(const Vec3& turning, const Vec3& newest, double seconds) {
     const double dt = seconds - m_gyroSeconds;
     m_gyroSeconds = seconds;
     if (dt == 0) {
-        m_rate = Sub(gyro, m_bias);  // the gyroscope of a moment the attitude was carried to
+        m_rate = Sub(newest, m_bias);  // the gyroscope of a moment the attitude was carried to
     }
     if (dt <= 0 || dt > kMaxStep) {
         return;
     }
-    const Vec3 rate = Sub(gyro, m_bias);
+    const Vec3 rate = Sub(turning, m_bias);
     const Mat3 before = RotationOf(m_q);
     m_q = Normalised(Multiply(m_q, RotationQuat(Scale(rate, dt))));
     const Mat3 r = RotationOf(m_q);
@@ -438,7 +451,7 @@ void CAttitudeFilter::Propagate(const Vec3& gyro, double seconds) {
     const double pull = 2 * sign * std::min(1.0, dt / kReferenceAttitudeSeconds);
     m_reference = Normalised(
         Multiply(RotationQuat({gap[1] * pull, gap[2] * pull, gap[3] * pull}), m_reference));
-    m_rate = rate;
+    m_rate = Sub(newest, m_bias);
     // The rate of turn: how fast the gyroscope moves the heading (the corrections left out),
     // smoothed over a second; its size rises at once and falls away slowly, so a turn
     // silences the accelerometer's roll from its first moment to a while after it ended.

@@ -110,7 +110,9 @@ public:
 private:
     void Start(double seconds);
     void Realign();
-    void Propagate(const Vec3& gyro, double seconds);
+    // Turns the attitude on to `seconds` at the mean rate `turning` over the interval;
+    // `newest` is the gyroscope's reading of that moment.
+    void Propagate(const Vec3& turning, const Vec3& newest, double seconds);
     void CorrectWithAccel(const Vec3& accel, double dt);
     void LearnLeverArm(const std::array<double, 9>& toBody, const Quat& reference,
                        const Vec3& accel, double dt);
