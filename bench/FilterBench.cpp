@@ -170,12 +170,14 @@ BENCHMARK(BM_FilterAccuracy)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kMi
 
 // Start-up over many sensors: the time after which every error stays within 1°, over the
 // draws (seeds) 1 to 40 of the sensor's noise and fixed gyroscope bias, each on its own
-// heading, in 120 s runs at 100 Hz; arg: 0 the sea above, 1 calm water (no waves, 10 knots),
-// 2 calm water turning at 3 °/s for the first minute, 3 the sea with that turn from 5 s on.
+// heading, in 120 s runs; first arg: 0 the sea above, 1 calm water (no waves, 10 knots),
+// 2 calm water turning at 3 °/s for the first minute, 3 the sea with that turn from 5 s on;
+// second arg: the sample rate (Hz), the sea at every rate of the Advanced list.
 void BM_FilterStartUp(benchmark::State& state) {
     static const char* const kNames[] = {"sea", "calm water", "turn in calm water",
                                          "turn in the sea"};
     const auto kind = static_cast<int>(state.range(0));
+    const auto rate = static_cast<double>(state.range(1));
     for (auto _ : state) {
         for (bool calibrated : {false, true}) {
             std::vector<double> settled;
@@ -195,13 +197,13 @@ void BM_FilterStartUp(benchmark::State& state) {
                 attfilter::SensorCalibration calibration;
                 attfilter::CAttitudeFilter filter;
                 if (calibrated) {
-                    mtobj::CRawMotion rest(mtobj::AtRest(s), kRate);
+                    mtobj::CRawMotion rest(mtobj::AtRest(s), rate);
                     calibration.gyroBias = attfilter::EstimateGyroBias(rest.Record(10));
                     filter.SetGyroCalibrated(true);
                 }
-                mtobj::CRawMotion motion(s, kRate);
+                mtobj::CRawMotion motion(s, rate);
                 Errors e;
-                for (int i = 0; i < 120 * static_cast<int>(kRate); ++i) {
+                for (int i = 0; i < 120 * static_cast<int>(rate); ++i) {
                     mtobj::RawTruth t;
                     filter.Update(calibration.Apply(motion.Next(&t)));
                     if (filter.HasAttitude()) {
@@ -216,9 +218,9 @@ void BM_FilterStartUp(benchmark::State& state) {
             std::sort(settled.begin(), settled.end());
             const double median = (settled[19] + settled[20]) / 2;
             std::printf(
-                "%-18s gyroscope %-12s converged: median %.1f s, 90 %% by %.1f s, worst %.1f s; "
-                "largest error from %.0f s on %.2f deg\n",
-                kNames[kind], calibrated ? "calibrated" : "uncalibrated", median, settled[35],
+                "%-18s %3.0f Hz gyroscope %-12s converged: median %.1f s, 90 %% by %.1f s, "
+                "worst %.1f s; largest error from %.0f s on %.2f deg\n",
+                kNames[kind], rate, calibrated ? "calibrated" : "uncalibrated", median, settled[35],
                 settled.back(), kFrom, worstError);
             const std::string p = calibrated ? "calibrated" : "uncalibrated";
             state.counters[p + "_median_s"] = median;
@@ -226,7 +228,11 @@ void BM_FilterStartUp(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(BM_FilterStartUp)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilterStartUp)
+    ->ArgsProduct({{0}, {25, 50, 100, 200, 256, 320, 400, 512}})
+    ->ArgsProduct({{1, 2, 3}, {100}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The cost of one update over the run's samples (the filter keeps running across them).
 void BM_TavimoUpdate(benchmark::State& state) {
