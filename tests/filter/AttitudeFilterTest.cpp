@@ -237,6 +237,29 @@ TEST(AttitudeFilterStartUp, RunsTheFirstSecondsThroughAgainAsTheyCame) {
     EXPECT_NEAR(a.pitch, b.pitch, 1e-9);
 }
 
+// Between two readings the gyroscope's rate is taken as changing evenly: a roll rate
+// rising steadily from 0 to 10 °/s over a second turns the sensor by 5° at any rate (held
+// at each newest reading it would be 5.2° at 25 samples a second, 5.1° at 50).
+TEST(AttitudeFilterInput, TurnsByTheMeanRateBetweenReadings) {
+    for (double rate : {25.0, 50.0, 512.0}) {
+        CAttitudeFilter filter;
+        filter.Update(Still(0, {0, 0, kG}, {0.2, 0, -0.45}));
+        ASSERT_TRUE(filter.HasAttitude());
+        const auto steps = static_cast<int>(rate);
+        for (int i = 0; i <= steps; ++i) {
+            RawSample s;  // the gyroscope alone: nothing corrects the turn
+            s.seconds = i / rate;
+            s.hasGyro = true;
+            s.gyro = {10 * kDeg * s.seconds, 0, 0};
+            filter.Update(s);
+        }
+        const EulerAngles a = filter.Attitude();
+        EXPECT_NEAR(a.roll, 5.0, 0.01) << rate;
+        EXPECT_NEAR(a.pitch, 0.0, 0.01) << rate;
+        EXPECT_NEAR(AngleDifference(a.heading, 0), 0.0, 0.01) << rate;
+    }
+}
+
 TEST(AttitudeFilterInput, IgnoresOlderAndBrokenSamples) {
     CAttitudeFilter filter;
     const Vec3 up{0, 0, kG};
