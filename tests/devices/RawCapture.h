@@ -137,17 +137,6 @@ inline mtobj::RawScenario Sea() {
     return s;
 }
 
-// A moderate sea (6 degrees of roll, 2 of pitch, 1 m of heave) with the sensor 2 m above the
-// roll centre, on the same heading.
-inline mtobj::RawScenario ModerateSea() {
-    mtobj::RawScenario s = Sea();
-    s.rollAmplitude = 6;
-    s.pitchAmplitude = 2;
-    s.heaveAmplitude = 1;
-    s.leverArm = {0, 0, 2};
-    return s;
-}
-
 constexpr double kRate = 100;
 
 // The raw samples of a scenario at kRate Hz, each writer with a motion of its own (the same

@@ -15,6 +15,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -117,8 +118,8 @@ struct IioUnit {
     std::vector<std::uint8_t> pending;  // bytes of a scan not yet whole
     std::deque<SensorRecord> queue;     // decoded, stamped, not yet merged
     double rate = 0;                    // samples a second, when the device says
-    bool timeBase = false;              // a mapping of its clock onto the PC clock exists
-    double clockOffset = 0;             // PC seconds minus device seconds
+    std::string clock;                  // its `current_timestamp_clock` ("" when it has none)
+    bool timeBase = false;              // a time stamp of it was taken
     std::int64_t lastTimestamp = 0;
     double newest = -1;  // newest sample time (PC seconds)
     std::size_t garbled = 0;
@@ -468,6 +469,9 @@ private:
         }
         unit.pending.clear();
         unit.queue.clear();
+        unit.clock = ReadAttribute(unit.dir / "current_timestamp_clock").value_or("");
+        m_clocks.erase(unit.clock);
+        m_released = -INFINITY;
         unit.timeBase = false;
         unit.lastTimestamp = 0;
         unit.newest = -1;
@@ -531,17 +535,22 @@ private:
             }
             batch.push_back(v);
         }
+        // The kernel stamps every device from the clock its `current_timestamp_clock` names:
+        // devices on one clock (the parts of one chip) share one mapping onto the PC clock,
+        // so readings of one moment keep one time whichever device's scan came first.
+        ClockMapping& mapping = m_clocks[unit.clock];
         if (!batch.empty() && batch.back().hasTimestamp) {
             // The device clock maps onto the PC clock by the smallest delay seen, taken from
             // the newest scan of a read (a burst of scans arrives at once, each with its own
             // time); a larger delay is followed slowly, so a drift between the clocks is too.
             const double offset = arrival - static_cast<double>(batch.back().timestampNs) * 1e-9;
-            if (!unit.timeBase || offset < unit.clockOffset ||
-                std::fabs(offset - unit.clockOffset) > 5.0) {
-                unit.clockOffset = offset;
+            if (!mapping.known || offset < mapping.offset ||
+                std::fabs(offset - mapping.offset) > 5.0) {
+                mapping.offset = offset;
             } else {
-                unit.clockOffset += (offset - unit.clockOffset) * 1e-3;
+                mapping.offset += (offset - mapping.offset) * 1e-3;
             }
+            mapping.known = true;
             unit.timeBase = true;
             unit.lastTimestamp = batch.back().timestampNs;
         }
@@ -549,7 +558,7 @@ private:
             const ScanValues& v = batch[i];
             SensorRecord r;
             if (v.hasTimestamp) {
-                r.seconds = static_cast<double>(v.timestampNs) * 1e-9 + unit.clockOffset;
+                r.seconds = static_cast<double>(v.timestampNs) * 1e-9 + mapping.offset;
             } else {
                 // As bytes read from a serial line: the last scan came now, each earlier one
                 // a sample period before it.
@@ -601,6 +610,8 @@ private:
     // at most kMergeHold.
     bool Merge(std::vector<SensorRecord>& records) {
         constexpr double kMergeHold = 0.25;
+        // Readings this close are of one moment (far below a sample period at 512 Hz).
+        constexpr double kSameMoment = 100e-6;
         double horizon = INFINITY;
         double newest = -INFINITY;
         for (const auto& unit : m_units) {
@@ -616,23 +627,44 @@ private:
         for (;;) {
             IioUnit* next = nullptr;
             for (auto& unit : m_units) {
-                if (!unit.queue.empty() && unit.queue.front().seconds <= horizon &&
-                    (next == nullptr || unit.queue.front().seconds < next->queue.front().seconds)) {
+                if (unit.queue.empty() || unit.queue.front().seconds > horizon + kSameMoment) {
+                    continue;
+                }
+                // Of readings of one moment the gyroscope's goes first: the attitude is
+                // turned to that moment before the accelerometer and magnetometer are
+                // compared with it. (Their mapped times may differ by the few microseconds
+                // the clock mapping moved between two reads.)
+                const SensorRecord& r = unit.queue.front();
+                const double other = next == nullptr ? INFINITY : next->queue.front().seconds;
+                const bool sameMoment = std::fabs(r.seconds - other) <= kSameMoment;
+                if (sameMoment ? r.hasGyro && !next->queue.front().hasGyro : r.seconds < other) {
                     next = &unit;
                 }
             }
             if (next == nullptr) {
                 break;
             }
-            records.push_back(next->queue.front());
+            SensorRecord& r = records.emplace_back(next->queue.front());
+            // Times never go back: a reading put after the gyroscope's of its moment takes
+            // that time if its own was a trace earlier.
+            r.seconds = std::max(r.seconds, m_released);
+            m_released = r.seconds;
             next->queue.pop_front();
         }
         return records.size() > before;
     }
 
+    // A clock's mapping onto the PC clock: PC seconds minus device seconds.
+    struct ClockMapping {
+        bool known = false;
+        double offset = 0;
+    };
+
     mutable std::mutex m_mutex;
     std::vector<IioUnit> m_units;
-    std::vector<ScanValues> m_batch;  // the scans of one read, reused
+    std::map<std::string, ClockMapping> m_clocks;  // by `current_timestamp_clock`
+    double m_released = -INFINITY;                 // the time of the newest record merged
+    std::vector<ScanValues> m_batch;               // the scans of one read, reused
     int m_wake = -1;
     bool m_vanished = false;
     std::string m_vanishReason;
