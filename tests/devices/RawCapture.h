@@ -84,16 +84,10 @@ inline ReplayResult ReplayAgainstTruth(const std::string& path, const mtobj::Raw
 // A vessel in a slight sea turning at 3 degrees a second through `degrees` from 5 s on, its
 // sensor with hard and soft iron and a gyroscope bias: what a magnetometer fit works from.
 inline mtobj::RawScenario TurningWithIron(double degrees) {
-    mtobj::RawScenario s;
-    s.rollAmplitude = 3;
-    s.pitchAmplitude = 1;
-    s.heaveAmplitude = 0.5;
-    s.yawAmplitude = 0.5;
+    mtobj::RawScenario s = mtobj::IronHull();
     s.turnStart = 5;
     s.turnRate = 3;
     s.turnDuration = degrees / 3;
-    s.hardIron = {0.12, -0.09, 0.05};
-    s.softIron = {1.1, 0.06, 0.0, 0.06, 0.9, 0.0, 0.02, -0.03, 1.0};
     return s;
 }
 // The same sensor with the vessel lying still (its gyroscope bias is the turning one's).

@@ -15,16 +15,10 @@ using attfilter::Vec3;
 
 constexpr double kDeg = std::numbers::pi / 180.0;
 
-// A sensor in a steel hull: hard iron of a third of the field and a 20 % soft-iron squeeze.
+// A sensor in a steel hull, its gyroscope without a fixed bias.
 mtobj::RawScenario IronHull() {
-    mtobj::RawScenario s;
-    s.rollAmplitude = 3;
-    s.pitchAmplitude = 1;
-    s.yawAmplitude = 0.5;
-    s.heaveAmplitude = 0.5;
+    mtobj::RawScenario s = mtobj::IronHull();
     s.gyroBiasLimit = 0;
-    s.hardIron = {0.12, -0.09, 0.05};
-    s.softIron = {1.1, 0.06, 0, 0.06, 0.9, 0, 0.02, -0.03, 1.0};
     return s;
 }
 

@@ -79,6 +79,17 @@ RawScenario AtRest(RawScenario scenario) {
     return scenario;
 }
 
+RawScenario IronHull() {
+    RawScenario s;
+    s.rollAmplitude = 3;
+    s.pitchAmplitude = 1;
+    s.yawAmplitude = 0.5;
+    s.heaveAmplitude = 0.5;
+    s.hardIron = {0.12, -0.09, 0.05};
+    s.softIron = {1.1, 0.06, 0, 0.06, 0.9, 0, 0.02, -0.03, 1.0};
+    return s;
+}
+
 CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSeconds)
     : m_s(scenario), m_rate(rate), m_start(startSeconds), m_state(scenario.seed) {
     auto uniform = [this](double low, double high) { return low + (high - low) * Unit(); };

@@ -51,6 +51,11 @@ struct RawScenario {
 // The same vessel and sensor lying still: no sea, no way, no turn (for rest calibrations).
 RawScenario AtRest(RawScenario scenario);
 
+// A sensor in a steel hull in a slight sea (3 degrees of roll, 1 of pitch, 0.5 m of heave):
+// hard iron of a third of the field and a 20 % soft-iron squeeze, what a magnetometer
+// calibration must remove.
+RawScenario IronHull();
+
 // The truth at one time: the attitude and the orientation (body to level).
 struct RawTruth {
     double seconds = 0;
