@@ -76,7 +76,74 @@ RawScenario AtRest(RawScenario scenario) {
     scenario.rollAmplitude = scenario.pitchAmplitude = scenario.yawAmplitude = 0;
     scenario.heaveAmplitude = scenario.speedKnots = 0;
     scenario.turnStart = -1;
+    scenario.turns.clear();
+    scenario.irregular = false;
     return scenario;
+}
+
+const char* SeaKindName(SeaKind kind) {
+    switch (kind) {
+        case SeaKind::Heavy:
+            return "heavy sea";
+        case SeaKind::HeavyWithTurns:
+            return "heavy sea with turns";
+        case SeaKind::Moderate:
+            return "moderate sea";
+        case SeaKind::Calm:
+            return "calm";
+    }
+    return "";
+}
+
+RawScenario DrawScenario(SeaKind kind, std::uint32_t seed) {
+    // Its own draws, apart from the sensor's (which the scenario's seed makes).
+    std::uint64_t state = 0x5EA5EA5EAULL * (seed + 1ULL) + static_cast<std::uint64_t>(kind);
+    auto uniform = [&state](double low, double high) {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        return low + (high - low) * (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+    };
+    RawScenario s;
+    s.seed = seed;
+    s.irregular = true;
+    s.heading = uniform(0, 360);
+    s.inclination = uniform(55, 72);
+    s.list = uniform(-2, 2);
+    s.trim = uniform(-1, 1);
+    s.leverArm = {uniform(-6, 6), uniform(-1, 1), uniform(2, 8)};
+    s.speedKnots = uniform(5, 12);
+    s.turnHeel = uniform(0, 0.5);
+    IrregularSea& sea = s.sea;
+    // The sizes of the heavy sea; a moderate one has about half, calm water a low swell.
+    const double size = kind == SeaKind::Moderate ? 0.5 : kind == SeaKind::Calm ? 0.08 : 1.0;
+    sea.rollSignificant = size * uniform(12, 18);
+    sea.rollPeriod = uniform(7, 12);
+    sea.pitchSignificant = size * uniform(4, 8);
+    sea.pitchPeriod = uniform(5, 9);
+    sea.yawSignificant = size * uniform(2, 4);
+    sea.yawPeriod = uniform(8, 14);
+    sea.heaveSignificant = size * uniform(1.5, 3);
+    sea.heavePeriod = uniform(6, 11);
+    sea.surgeSignificant = size * uniform(0.2, 0.8);
+    sea.surgePeriod = uniform(6, 11);
+    sea.swaySignificant = size * uniform(0.5, 1.5);
+    sea.swayPeriod = sea.rollPeriod * uniform(0.8, 1.2);
+    sea.peakEnhancement = uniform(1, 5);
+    if (kind == SeaKind::HeavyWithTurns) {
+        // Two or three turns, of 45 to 270°, at 0.5 to 5 °/s either way (at most two
+        // minutes each), 20 to 60 s apart from 30 to 60 s on.
+        double start = uniform(30, 60);
+        const int count = uniform(0, 1) < 0.5 ? 2 : 3;
+        for (int i = 0; i < count; ++i) {
+            const double rate = uniform(0.5, 5) * (uniform(0, 1) < 0.5 ? -1 : 1);
+            const double duration = std::min(uniform(45, 270) / std::abs(rate), 120.0);
+            s.turns.push_back({start, duration, rate});
+            start += duration + uniform(20, 60);
+        }
+    }
+    return s;
 }
 
 RawScenario IronHull() {
@@ -97,6 +164,10 @@ CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSec
     m_pitchPhase = uniform(0, 2 * kPi);
     m_yawPhase = uniform(0, 2 * kPi);
     m_heavePhase = uniform(0, 2 * kPi);
+    if (scenario.turnStart >= 0 && scenario.turnDuration > 0) {
+        m_turns.push_back({scenario.turnStart, scenario.turnDuration, scenario.turnRate});
+    }
+    m_turns.insert(m_turns.end(), scenario.turns.begin(), scenario.turns.end());
     const double limit = scenario.gyroBiasLimit;
     m_fixedBias =
         Scale(Add(Vec3{uniform(-limit, limit), uniform(-limit, limit), uniform(-limit, limit)},
@@ -104,6 +175,17 @@ CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSec
               kRad);
     if (scenario.noise) {
         m_wander = Scale(Vec3{Gaussian(), Gaussian(), Gaussian()}, kWanderSigma * kRad);
+    }
+    // The sea's spectra after the sensor's draws, so the same sensor lies still (AtRest) with
+    // the same bias as it has at sea.
+    if (scenario.irregular) {
+        const IrregularSea& sea = scenario.sea;
+        m_roll = Draw(sea.rollSignificant, sea.rollPeriod, sea);
+        m_pitch = Draw(sea.pitchSignificant, sea.pitchPeriod, sea);
+        m_yaw = Draw(sea.yawSignificant, sea.yawPeriod, sea);
+        m_heave = Draw(sea.heaveSignificant / 2, sea.heavePeriod, sea);
+        m_surge = Draw(sea.surgeSignificant, sea.surgePeriod, sea);
+        m_sway = Draw(sea.swaySignificant, sea.swayPeriod, sea);
     }
 }
 
@@ -124,29 +206,89 @@ double CRawMotion::Gaussian() {
 }
 
 double CRawMotion::TurnRateAt(double t) const {
-    if (m_s.turnStart < 0 || m_s.turnDuration <= 0) {
-        return 0;
+    double rate = 0;
+    for (const RawTurn& turn : m_turns) {
+        const double u = t - turn.start;
+        rate += turn.rate * kRad * (Eased(u) - Eased(u - turn.duration));
     }
-    const double u = t - m_s.turnStart;
-    return m_s.turnRate * kRad * (Eased(u) - Eased(u - m_s.turnDuration));
+    return rate;
 }
 
 double CRawMotion::CourseAt(double t) const {
     double course = m_s.heading * kRad;
-    if (m_s.turnStart >= 0 && m_s.turnDuration > 0) {
-        const double u = t - m_s.turnStart;
-        course += m_s.turnRate * kRad * (EasedIntegral(u) - EasedIntegral(u - m_s.turnDuration));
+    for (const RawTurn& turn : m_turns) {
+        const double u = t - turn.start;
+        course += turn.rate * kRad * (EasedIntegral(u) - EasedIntegral(u - turn.duration));
     }
     return course;
+}
+
+double CRawMotion::HeelAt(double t) const {
+    // Outward: a turn to starboard heels the vessel to port (port side down).
+    const double speed = m_s.speedKnots * kKnot;
+    return -std::atan(m_s.turnHeel * speed * TurnRateAt(t) / kGravity);
+}
+
+double CRawMotion::Spectrum::At(double t) const {
+    double sum = 0;
+    for (std::size_t i = 0; i < amplitude.size(); ++i) {
+        sum += amplitude[i] * std::sin(omega[i] * t + phase[i]);
+    }
+    return sum;
+}
+
+double CRawMotion::Spectrum::RateAt(double t) const {
+    double sum = 0;
+    for (std::size_t i = 0; i < amplitude.size(); ++i) {
+        sum += amplitude[i] * omega[i] * std::cos(omega[i] * t + phase[i]);
+    }
+    return sum;
+}
+
+CRawMotion::Spectrum CRawMotion::Draw(double significant, double period, const IrregularSea& sea) {
+    // JONSWAP about the peak frequency, in equal bins from half to three times it, each
+    // component at a random frequency within its bin (so the sum never repeats) with a
+    // random phase; then scaled to the standard deviation asked for.
+    Spectrum spectrum;
+    const int n = std::max(1, sea.components);
+    if (period <= 0 || significant == 0) {
+        return spectrum;
+    }
+    const double peak = 2 * kPi / period;
+    const double low = 0.5 * peak;
+    const double bin = 2.5 * peak / n;
+    double variance = 0;
+    for (int i = 0; i < n; ++i) {
+        const double w = low + bin * (i + Unit());
+        const double width = w <= peak ? 0.07 : 0.09;
+        const double shape = std::exp(-(w - peak) * (w - peak) / (2 * width * width * peak * peak));
+        const double density = std::pow(w, -5.0) * std::exp(-1.25 * std::pow(peak / w, 4.0)) *
+                               std::pow(std::max(sea.peakEnhancement, 1.0), shape);
+        const double a = std::sqrt(2 * density * bin);
+        spectrum.amplitude.push_back(a);
+        spectrum.omega.push_back(w);
+        spectrum.phase.push_back(2 * kPi * Unit());
+        variance += a * a / 2;
+    }
+    const double scale = significant / 2 / std::sqrt(variance);
+    for (double& a : spectrum.amplitude) {
+        a *= scale;
+    }
+    return spectrum;
 }
 
 CRawMotion::Angles CRawMotion::AnglesAt(double t) const {
     auto wave = [t](double amplitude, double period, double phase) {
         return period > 0 ? amplitude * kRad * std::sin(2 * kPi * t / period + phase) : 0.0;
     };
+    const double heel = m_s.turnHeel != 0 ? HeelAt(t) : 0.0;
+    if (m_s.irregular) {
+        return {CourseAt(t) + kRad * m_yaw.At(t), m_s.trim * kRad + kRad * m_pitch.At(t),
+                m_s.list * kRad + heel + kRad * m_roll.At(t)};
+    }
     return {CourseAt(t) + wave(m_s.yawAmplitude, m_s.yawPeriod, m_yawPhase),
             m_s.trim * kRad + wave(m_s.pitchAmplitude, m_s.pitchPeriod, m_pitchPhase),
-            m_s.list * kRad + wave(m_s.rollAmplitude, m_s.rollPeriod, m_rollPhase)};
+            m_s.list * kRad + heel + wave(m_s.rollAmplitude, m_s.rollPeriod, m_rollPhase)};
 }
 
 CRawMotion::Angles CRawMotion::RatesAt(double t) const {
@@ -155,9 +297,40 @@ CRawMotion::Angles CRawMotion::RatesAt(double t) const {
                    ? amplitude * kRad * 2 * kPi / period * std::cos(2 * kPi * t / period + phase)
                    : 0.0;
     };
+    double heelRate = 0;
+    if (m_s.turnHeel != 0) {
+        constexpr double h = 1e-4;
+        heelRate = (HeelAt(t + h) - HeelAt(t - h)) / (2 * h);
+    }
+    if (m_s.irregular) {
+        return {TurnRateAt(t) + kRad * m_yaw.RateAt(t), kRad * m_pitch.RateAt(t),
+                heelRate + kRad * m_roll.RateAt(t)};
+    }
     return {TurnRateAt(t) + rate(m_s.yawAmplitude, m_s.yawPeriod, m_yawPhase),
             rate(m_s.pitchAmplitude, m_s.pitchPeriod, m_pitchPhase),
-            rate(m_s.rollAmplitude, m_s.rollPeriod, m_rollPhase)};
+            heelRate + rate(m_s.rollAmplitude, m_s.rollPeriod, m_rollPhase)};
+}
+
+Vec3 CRawMotion::CentreAt(double t) const {
+    if (m_s.irregular) {
+        return {m_surge.At(t), m_sway.At(t), m_heave.At(t)};
+    }
+    const double w = m_s.heavePeriod > 0 ? 2 * kPi / m_s.heavePeriod : 0;
+    return {0, 0, m_s.heaveAmplitude * std::sin(w * t + m_heavePhase)};
+}
+
+Vec3 CRawMotion::PositionAt(double t, const Vec3& fromSensor) const {
+    // The centre's sea motion along and across the course, and the point swung about it.
+    const Vec3 c = CentreAt(t);
+    const double course = CourseAt(t);
+    const Vec3 centre{c.x * std::cos(course) + c.y * std::sin(course),
+                      -c.x * std::sin(course) + c.y * std::cos(course), c.z};
+    return Add(centre, Turn(OrientationAt(t), Add(m_s.leverArm, fromSensor)));
+}
+
+double CRawMotion::HeaveAt(double t, const Vec3& fromSensor) const {
+    const Quat flat = Mul(About(1, -m_s.trim * kRad), About(0, m_s.list * kRad));
+    return PositionAt(t, fromSensor).z - Turn(flat, Add(m_s.leverArm, fromSensor)).z;
 }
 
 Quat CRawMotion::OrientationAt(double t) const {
@@ -185,16 +358,15 @@ Vec3 CRawMotion::BodyRateAt(double t) const {
 }
 
 Vec3 CRawMotion::SpecificForceAt(double t) const {
-    // The sensor's acceleration in the level frame: heave, the course's centripetal part and
-    // the lever arm swung by roll, pitch and yaw (tangential and centripetal together).
-    const double w = m_s.heavePeriod > 0 ? 2 * kPi / m_s.heavePeriod : 0;
-    Vec3 a{0, 0, -m_s.heaveAmplitude * w * w * std::sin(w * t + m_heavePhase)};
+    // The sensor's acceleration in the level frame: the course's centripetal part, and the
+    // second derivative of where the sea puts the sensor (the centre's surge, sway and heave,
+    // the lever arm swung by roll, pitch and yaw).
     const double v = m_s.speedKnots * kKnot;
     const double course = CourseAt(t);
-    a = Add(a, Scale(Vec3{-std::sin(course), -std::cos(course), 0}, v * TurnRateAt(t)));
-    const Vec3 before = Turn(OrientationAt(t - kStep), m_s.leverArm);
-    const Vec3 now = Turn(OrientationAt(t), m_s.leverArm);
-    const Vec3 after = Turn(OrientationAt(t + kStep), m_s.leverArm);
+    Vec3 a = Scale(Vec3{-std::sin(course), -std::cos(course), 0}, v * TurnRateAt(t));
+    const Vec3 before = PositionAt(t - kStep);
+    const Vec3 now = PositionAt(t);
+    const Vec3 after = PositionAt(t + kStep);
     a = Add(a, Scale(Add(Add(before, after), Scale(now, -2)), 1.0 / (kStep * kStep)));
     // Specific force: acceleration minus gravity (gravity points down).
     return TurnBack(OrientationAt(t), Add(a, Vec3{0, 0, kGravity}));
