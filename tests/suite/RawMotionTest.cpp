@@ -223,3 +223,77 @@ TEST(RawMotionNoise, TheSameSeedRepeatsAndAnotherDiffers) {
     }
     EXPECT_TRUE(differs);
 }
+
+// The irregular sea as the sensor measures it: the gyroscope integrates to the true attitude
+// through a turn with its heel, and the accelerometer, turned into the level frame with
+// gravity taken off, integrates to how fast the sensor's place moves.
+TEST(RawMotionIrregularSea, TheSensorsMeasureTheMotionItDescribes) {
+    RawScenario s = mtobj::DrawScenario(mtobj::SeaKind::Heavy, 5);
+    s.noise = false;
+    s.gyroBiasLimit = 0;
+    s.turns = {{2, 6, 4}};
+    s.turnHeel = 0.4;
+    const double rate = 1000;
+    CRawMotion motion(s, rate);
+    Quat q = motion.OrientationAt(0);
+    for (int i = 0; i < 10000; ++i) {
+        const Vec3 w = motion.BodyRateAt((i + 0.5) / rate);
+        const double angle = std::sqrt(w.x * w.x + w.y * w.y + w.z * w.z) / rate;
+        const double s2 = std::sin(angle / 2) / (angle > 0 ? angle * rate : 1);
+        q = Multiply(q, {std::cos(angle / 2), w.x * s2, w.y * s2, w.z * s2});
+    }
+    const mtobj::RawTruth truth = motion.TruthAt(10);
+    const attfilter::EulerAngles a = attfilter::AnglesOf(q);
+    EXPECT_NEAR(std::remainder(a.heading - truth.attitude.heading, 360), 0, 0.001);
+    EXPECT_NEAR(a.pitch, truth.attitude.pitch, 0.001);
+    EXPECT_NEAR(a.roll, truth.attitude.roll, 0.001);
+
+    // Without the turn the way is steady: the integrated specific force is the change of the
+    // velocity of the sensor's place (surge, sway, heave and the lever arm swung).
+    s.turns.clear();
+    const CRawMotion straight(s, rate);
+    const auto velocity = [&straight](double t) {
+        const Vec3 a = straight.PositionAt(t - 1e-3), b = straight.PositionAt(t + 1e-3);
+        return Vec3{(b.x - a.x) / 2e-3, (b.y - a.y) / 2e-3, (b.z - a.z) / 2e-3};
+    };
+    Vec3 v = velocity(0);
+    for (int i = 0; i < 20000; ++i) {
+        const double t = (i + 0.5) / rate;
+        Quat o = straight.OrientationAt(t);
+        const Vec3 f = straight.SpecificForceAt(t);
+        const Quat p = Multiply(Multiply(o, {0, f.x, f.y, f.z}), {o[0], -o[1], -o[2], -o[3]});
+        v = {v.x + p[1] / rate, v.y + p[2] / rate, v.z + (p[3] - kG) / rate};
+    }
+    const Vec3 end = velocity(20);
+    EXPECT_NEAR(v.x, end.x, 0.01);
+    EXPECT_NEAR(v.y, end.y, 0.01);
+    EXPECT_NEAR(v.z, end.z, 0.01);
+}
+
+// Each motion has the size asked for (significant: twice the standard deviation; heave's
+// four times), and heave at a point 10 m to port of the sensor rolling about it is 10 sin roll.
+TEST(RawMotionIrregularSea, MotionsHaveTheirSignificantSizesAndHeaveFollowsThePoint) {
+    RawScenario s = mtobj::DrawScenario(mtobj::SeaKind::Heavy, 7);
+    s.leverArm = {0, 0, 0};
+    const CRawMotion motion(s, 100);
+    std::vector<double> roll, pitch, heave;
+    for (double t = 0; t < 3600; t += 0.5) {
+        const mtobj::RawTruth truth = motion.TruthAt(t);
+        roll.push_back(truth.attitude.roll);
+        pitch.push_back(truth.attitude.pitch);
+        heave.push_back(motion.HeaveAt(t));
+    }
+    EXPECT_NEAR(2 * Std(roll), s.sea.rollSignificant, 0.15 * s.sea.rollSignificant);
+    EXPECT_NEAR(2 * Std(pitch), s.sea.pitchSignificant, 0.15 * s.sea.pitchSignificant);
+    EXPECT_NEAR(4 * Std(heave), s.sea.heaveSignificant, 0.15 * s.sea.heaveSignificant);
+
+    RawScenario rolling = Flat();
+    rolling.rollAmplitude = 15;
+    rolling.leverArm = {0, 0, 0};
+    const CRawMotion roller(rolling, 100);
+    for (double t : {1.0, 2.5, 4.0, 7.0}) {
+        const double r = roller.TruthAt(t).attitude.roll * kDeg;
+        EXPECT_NEAR(roller.HeaveAt(t, {0, 10, 0}), 10 * std::sin(r), 1e-9) << t;
+        EXPECT_NEAR(roller.HeaveAt(t), 0, 1e-9) << t;
+    }
+}
