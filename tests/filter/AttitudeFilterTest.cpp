@@ -155,8 +155,10 @@ TEST(AttitudeFilterStartUp, ConvergesWithinTenSecondsOnEveryDrawInASeaAndInCalmW
 
 // The same heavy sea at the slow rates of the Advanced list: 25 samples a second are 40 ms
 // apart, over which the rolling vessel's rate changes by up to 2 °/s. Every draw of a fixed
-// set converges within 10 s, and holds roll and pitch within 0.5° after.
-TEST(AttitudeFilterStartUp, ConvergesWithinTenSecondsInASeaAtTheSlowRates) {
+// set holds roll and pitch within 0.5° from 10 s on, and every error within 1° from 10 s on
+// with the gyroscope calibrated, from 12 s on without (its bias about the vertical shows only
+// through the magnetometer, whose bearing the tilt about north still moves).
+TEST(AttitudeFilterStartUp, ConvergesInASeaAtTheSlowRates) {
     for (double rate : {25.0, 50.0}) {
         for (bool calibrated : {false, true}) {
             for (std::uint32_t seed = 1; seed <= 20; ++seed) {
@@ -171,7 +173,7 @@ TEST(AttitudeFilterStartUp, ConvergesWithinTenSecondsInASeaAtTheSlowRates) {
                 const std::string what = std::to_string(rate) + " Hz, seed " +
                                          std::to_string(seed) +
                                          (calibrated ? " calibrated" : " uncalibrated");
-                EXPECT_LT(e.settled, 10) << what;
+                EXPECT_LT(e.settled, calibrated ? 10 : 12) << what;
                 EXPECT_LT(e.maxRoll, 0.5) << what;
                 EXPECT_LT(e.maxPitch, 0.5) << what;
             }
@@ -179,11 +181,11 @@ TEST(AttitudeFilterStartUp, ConvergesWithinTenSecondsInASeaAtTheSlowRates) {
     }
 }
 
-// The start-up runs the first seconds through again: it must take them as they came, the
-// three sensors apart from three devices as well as together (in either order within a
-// moment: merged by their times, the accelerometer's reading may come before the
-// gyroscope's), and broken readings among them (left out the first time) left out again.
-TEST(AttitudeFilterStartUp, RunsTheFirstSecondsThroughAgainAsTheyCame) {
+// The start-up takes the readings as they come: the three sensors apart from three devices
+// as well as together (in either order within a moment: merged by their times, the
+// accelerometer's reading may come before the gyroscope's), and broken readings among them
+// left out.
+TEST(AttitudeFilterStartUp, TakesTheSensorsTogetherOrApartAndLeavesBrokenReadingsOut) {
     mtobj::RawScenario s;
     s.seed = 9;
     s.heading = 130;
@@ -579,4 +581,58 @@ TEST(AttitudeFilterInput, SurvivesHostileSamplesAndRecovers) {
     EXPECT_GT(t, 0);
     EXPECT_NEAR(AngleDifference(filter.Attitude().heading, truth.attitude.heading), 0, 1.0);
     EXPECT_NEAR(filter.Attitude().roll, truth.attitude.roll, 0.5);
+}
+
+// Irregular seas drawn from wave spectra, the sensor metres from the centre of motion, sway
+// and surge, a yaw wobble of over 1 °/s and an uncalibrated gyroscope, at the shipped gain and
+// at the library's own: roll and pitch within 2° from 60 s on, heading within 4° from 120 s
+// on, with and without turns.
+TEST(AttitudeFilterIrregularSea, HoldsTheVerticalAndTheHeadingUncalibrated) {
+    for (mtobj::SeaKind kind : {mtobj::SeaKind::Heavy, mtobj::SeaKind::HeavyWithTurns}) {
+        for (std::uint32_t seed : {1U, 2U}) {
+            for (double gain : {0.2, 1.0}) {
+                FilterRun run;
+                run.scenario = mtobj::DrawScenario(kind, seed);
+                run.tuning.gain = gain;
+                run.rate = 50;
+                run.seconds = 130;
+                run.from = 60;
+                double yawRate = 0;
+                double heading = 0;
+                const mtobj::CRawMotion motion(run.scenario, run.rate);
+                run.each = [&](const CAttitudeFilter& f, const mtobj::RawTruth& t) {
+                    yawRate = std::max(yawRate, std::abs(motion.BodyRateAt(t.seconds).z));
+                    if (t.seconds >= 120) {
+                        heading = std::max(heading, std::abs(AngleDifference(f.Attitude().heading,
+                                                                             t.attitude.heading)));
+                    }
+                };
+                const FilterErrors e = run.Run();
+                const std::string what = std::string(mtobj::SeaKindName(kind)) + ", draw " +
+                                         std::to_string(seed) + ", gain " + std::to_string(gain);
+                EXPECT_GT(yawRate / kDeg, 1.0) << what;
+                EXPECT_LT(e.maxRoll, 2.0) << what;
+                EXPECT_LT(e.maxPitch, 2.0) << what;
+                EXPECT_LT(heading, 4.0) << what;
+            }
+        }
+    }
+}
+
+// Every filter gain and magnetometer weight the Advanced dialog offers keeps roll and pitch
+// within 5° in the heavy sea with turns, gyroscope uncalibrated.
+TEST(AttitudeFilterIrregularSea, NoTuningTheDialogOffersLosesTheVertical) {
+    for (double gain : {0.1, 1.0, 10.0, 100.0}) {
+        for (double weight : {0.1, 100.0}) {
+            FilterRun run;
+            run.scenario = mtobj::DrawScenario(mtobj::SeaKind::HeavyWithTurns, 3);
+            run.tuning = {gain, weight};
+            run.rate = 50;
+            run.seconds = 120;
+            run.from = 60;
+            const FilterErrors e = run.Run();
+            EXPECT_LT(std::max(e.maxRoll, e.maxPitch), 5.0)
+                << "gain " << gain << ", magnetometer weight " << weight;
+        }
+    }
 }

@@ -12,7 +12,7 @@
 #pragma once
 
 #include <array>
-#include <vector>
+#include <cmath>
 
 namespace attfilter {
 
@@ -62,11 +62,21 @@ struct FilterTuning {
     double magWeight = 1.0;  // the magnetometer's share of that correction
 };
 
-// A Kalman filter over the attitude's error and the gyroscope's bias, built for a vessel:
-// the accelerometer corrects roll and pitch only, credited with the noise it shows (a sea
-// swings the vertical by degrees), with the accelerations of the sensor's lever arm (learnt)
-// taken out and no say about roll in a turn; the magnetometer corrects heading only, and not
-// while disturbed. Not thread-safe: one thread feeds and reads it.
+// A Kalman filter built for a vessel, over the attitude's error, the gyroscope's bias, the
+// sensor's horizontal velocity, the vessel's mean velocity and the sensor's lever arm.
+//
+// A sea swings the measured vertical by degrees with the waves (sway, surge, and the
+// accelerations of a sensor mounted metres from the point the vessel rolls about), so the
+// accelerometer is not taken as the vertical. It is integrated instead, in the level frame,
+// into the sensor's velocity, and that velocity must stay with the vessel's: the mean
+// velocity along and across the heading (the speed through the water and any leeway, which
+// turns with the vessel, so a turn's centripetal acceleration is explained by it), plus a
+// fixed part (current, and where the velocity was taken up from), plus what the lever arm
+// swings. The waves leave a zero-mean velocity of a metre a second or so; a tilt error leaves a
+// velocity that grows without bound (g times the error each second), and so it is found
+// whatever the sea, with no gate on any estimate of the filter's own. The magnetometer
+// corrects heading only, and not while disturbed. Not thread-safe: one thread feeds and reads
+// it.
 class CAttitudeFilter {
 public:
     explicit CAttitudeFilter(const FilterTuning& tuning = {});
@@ -103,25 +113,39 @@ public:
     // gyroscope alone.
     bool MagneticDisturbance() const;
     // Where the sensor sits from the point the vessel rolls and pitches about (body axes, m),
-    // as learnt from how the accelerations follow the rotation: the filter takes the
-    // tangential and centripetal accelerations of that lever arm out of the specific force.
-    Vec3 LeverArm() const { return m_lever; }
+    // as learnt from how the sensor's velocity follows the rotation.
+    Vec3 LeverArm() const;
+    // The vessel's mean speed along its heading (m/s, through the water as the turns show it;
+    // 0 until a turn has shown it).
+    double Speed() const;
+    // The filter's own one-sigma uncertainty of roll and pitch (degrees, the larger).
+    double TiltUncertainty() const;
+    // The velocity the waves give the vessel beside its way (m/s, RMS), as learnt.
+    double WaveVelocity() const { return std::sqrt(m_waveSpread); }
+
+    // The error states: attitude (rotation in the level frame), gyroscope bias (body axes),
+    // the sensor's horizontal velocity and the vessel's mean velocity (level axes), its speed
+    // along the heading, the lever arm (body axes).
+    static constexpr int kStates = 14;
 
 private:
+    using Vector = std::array<double, kStates>;
+
     void Start(double seconds);
-    void Realign();
     // Turns the attitude on to `seconds` at the mean rate `turning` over the interval;
     // `newest` is the gyroscope's reading of that moment.
     void Propagate(const Vec3& turning, const Vec3& newest, double seconds);
-    void CorrectWithAccel(const Vec3& accel, double dt);
-    void LearnLeverArm(const std::array<double, 9>& toBody, const Quat& reference,
-                       const Vec3& accel, double dt);
+    void CorrectWithVelocity(const Vec3& accel, double dt);
+    // Takes the sensor's velocity up anew where the vessel is (`swing`: the lever arm's
+    // velocity); `astray` also gives the attitude room to be found again.
+    void TakeUpVelocity(const Vec3& swing, bool astray);
     void CorrectWithMag(const Vec3& mag, double dt);
     // One scalar measurement y = h·error with noise variance r; `share` (0..1) scales how
-    // much of the optimal correction each error state takes (roll/pitch, heading, bias), and
-    // the bias correction keeps out of the unit direction `notBias` (body axes; 0: none).
-    void Measure(const std::array<double, 6>& h, double y, double r,
-                 const std::array<double, 6>& share, const Vec3& notBias);
+    // much of the optimal correction each error state takes, and the bias correction keeps to
+    // the unit direction `biasAlong`, or out of `notBias` (body axes), where one is given.
+    // Returns hᵀ P h, the variance the states' uncertainty gave y (before the correction).
+    double Measure(const Vector& h, double y, double r, const Vector& share,
+                   const Vec3* biasAlong = nullptr, const Vec3* notBias = nullptr);
 
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;
@@ -132,12 +156,12 @@ private:
     bool m_useMag = true;
     bool m_gyroCalibrated = false;
 
-    // Covariance of the error (rotation in the level frame, then gyroscope bias), row-major.
-    std::array<double, 36> m_p{};
+    // Covariance of the error states, row-major.
+    std::array<double, kStates * kStates> m_p{};
     int m_older = 0;  // older samples in a row
     double m_startSeconds = 0;
     double m_gyroSeconds = -1;   // time of the last gyroscope sample integrated
-    double m_accelSeconds = -1;  // time of the last accelerometer correction
+    double m_accelSeconds = -1;  // time of the last accelerometer sample integrated
     double m_magSeconds = -1;    // time of the last magnetometer correction
     Vec3 m_lastAccel;            // newest readings, for the first attitude
     Vec3 m_lastMag;
@@ -147,32 +171,18 @@ private:
     Vec3 m_lastGyro;  // the newest gyroscope reading (rad/s) and its time
     double m_lastGyroSeconds = -1;
     bool m_haveGyro = false;
-    Vec3 m_appliedTurn;  // every correction so far, summed (level axes, rad)
-    // The lever arm's least-squares sums (normal matrix, right-hand side; unknowns: the arm
-    // and the level frame's horizontal offset a tilt error leaves) and its estimate.
-    std::array<double, 25> m_leverNormal{};
-    std::array<double, 5> m_leverRight{};
+    Vec3 m_force;  // the newest specific force in the level frame (m/s²)
+    // The velocity states: the sensor's horizontal velocity and the vessel's mean velocity
+    // (level x, y, taken up from zero), the speed along the heading, the lever arm.
+    double m_vx = 0, m_vy = 0;
+    double m_meanX = 0, m_meanY = 0;
+    double m_speed = 0;
+    double m_turning = 0;  // the rate about the vertical over seconds (rad/s)
     Vec3 m_lever;
-    Quat m_reference{1, 0, 0, 0};  // the slow attitude the lever arm is learnt in
-    // The last moments (rate, reference attitude, attitude, corrections, specific force)
-    // the accelerometer is used from, a little late; 0.2 s at 512 samples a second.
-    struct LeverSample {
-        double seconds = 0;
-        Vec3 rate;
-        Quat reference{1, 0, 0, 0};
-        Quat attitude{1, 0, 0, 0};
-        Vec3 applied;
-        Vec3 accel;
-        bool rated = false;  // a gyroscope reading had come
-    };
-    std::array<LeverSample, 128> m_history{};
-    std::size_t m_historyCount = 0;
-    unsigned m_leverCount = 0;
-    double m_gravity = 0;        // mean specific-force magnitude, m/s²
-    double m_turnRate = 0;       // rate of turn, smoothed (rad/s)
-    double m_yawRate = 0;        // its size, falling away slowly after a turn (rad/s)
-    Vec3 m_tiltMean;             // the tilt innovation averaged over seconds (level axes, rad)
-    double m_tiltSpread = 0;     // mean square of the accelerometer's tilt innovation (rad²)
+    // What the waves leave of the velocity (its mean square, m²/s²).
+    bool m_velocityLost = false;  // readings were missing: the velocity is taken up anew
+    double m_waveSpread = 0;
+    double m_learnSeconds = 0;   // how long it was learnt
     double m_headingSpread = 0;  // mean square of the magnetometer's heading innovation
     double m_fieldNorm = 0;      // reference field strength and dip (rad)
     double m_fieldDip = 0;
@@ -181,17 +191,8 @@ private:
     double m_headingInnovation = 0;  // low-passed magnetometer heading minus filter's (rad)
     double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
     double m_disagreeValue = 0;      // and by how much it did then (rad)
+    double m_disagreeFirst = 0;      // since when it disagrees without a break
     Vec3 m_trustedBias;              // the bias while the field last agreed
-    // Start-up: the first seconds' samples, run through again from the first as the lever
-    // arm and the bias become known; how often they were, and what the next run takes over.
-    std::vector<RawSample> m_firstSamples;
-    int m_passes = 0;
-    bool m_replaying = false;
-    bool m_leverSolved = false;  // a lever arm was solved while running them through
-    Vec3 m_solvedLever;
-    Vec3 m_startBias;
-    double m_startTiltSpread = 0;
-    double m_firstSquareLean = 0;  // the tilt innovation's square, summed over time (rad² s)
 };
 
 }  // namespace attfilter
