@@ -171,6 +171,22 @@ TEST(IioModuleTest, ARawNineAxisDeviceGivesTheTrueAttitudeAfterConvergence) {
     EXPECT_LT(replayed.worst, 0.5) << replayed.worstLine;
 }
 
+// An irregular heavy sea (spectra with random phases, sway and surge, the sensor metres from
+// the centre of motion, a yaw wobble of over 3 °/s), the gyroscope uncalibrated, the filter at
+// the gain of 1.0 the module is given: the telegrams carry the true attitude within 1.5° from
+// 25 s on.
+TEST(IioModuleTest, AnIrregularSeaWithAWobblingHeadingKeepsTheVertical) {
+    const mtobj::RawScenario sea = mtobj::DrawScenario(mtobj::SeaKind::Heavy, 2);
+    FakeIioTree tree;
+    tree.AddDevice("iio:device0", "lsm9ds1", kNine);
+    FifoWriter writer(tree.Dev() / "iio:device0", tree.Folder("iio:device0"), kNine, RawFeed(sea));
+    Module module("iio:lsm9ds1");
+    const auto run = Check(
+        module, 40, 25, [&] { return writer.NewestSeconds(); }, sea);
+    EXPECT_GT(run.checked, 100);
+    EXPECT_LT(run.worst, 1.5) << run.worstLine;
+}
+
 TEST(IioModuleTest, ThreeDevicesOfOneChipAreMergedInTimeOrder) {
     FakeIioTree tree;
     tree.AddDevice("iio:device0", "acc", kAccel);
