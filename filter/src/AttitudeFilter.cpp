@@ -62,12 +62,14 @@ constexpr double kWaveCorrelation = 1.0;
 // lost its thread; the attitude then gets at least this much room again (rad).
 constexpr double kLostSigmas = 6.0;
 constexpr double kAstrayTilt = 5.0 * kDeg;
+// The tuning gain's effect ends here (the dialog offers up to 100).
+constexpr double kMaxGain = 10.0;
 constexpr double kReferenceStep = 0.01;
 // The magnetometer's noise is learnt from its innovations, correlated over seconds, and
 // referred to 100 samples a second. Below the floor it is never trusted.
 constexpr double kHeadingCorrelation = 2.0;
 constexpr double kHeadingFloor = 0.5 * kDeg;
-constexpr double kMaxMagWeight = 100.0;
+constexpr double kMaxMagWeight = 10.0;
 constexpr double kFirstHeadingSpread = 1 * kDeg;
 constexpr double kSpreadSeconds = 5.0;
 // Magnetometer disturbance: field strength or dip departing from their references, or the
@@ -518,9 +520,11 @@ void CAttitudeFilter::CorrectWithVelocity(const Vec3& accel, double dt) {
     // rate, R (ω × r) = R [ω]× r.
     const Mat3 w{0, -m_rate.z, m_rate.y, m_rate.z, 0, -m_rate.x, -m_rate.y, m_rate.x, 0};
     const Mat3 rw = Product(r, w);
-    // Credited as if each swing held a while; the tuning gain divides it (its square root:
-    // the dialog's thousandfold range moves the filter's time constant about thirtyfold).
-    const double noise = m_waveSpread * kWaveCorrelation / dt / std::sqrt(m_tuning.gain);
+    // Credited as if each swing held a while; the tuning gain divides it (its square root, and
+    // no gain beyond kMaxGain: trusted more, the velocity would pass the waves on to the
+    // attitude).
+    const double noise =
+        m_waveSpread * kWaveCorrelation / dt / std::sqrt(std::min(m_tuning.gain, kMaxGain));
     // The heading is the magnetometer's: the velocity corrects everything else, but for the
     // bias about the vertical (which only turns the vessel's way, and would learn a wrong
     // speed's turn).
@@ -609,21 +613,25 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     // A disagreement that holds steady for kDisagreementSeconds is believed (the heading, not
     // the field, is off); one that keeps changing (a steel mass moving about) is not, but for
     // no longer than kLongestDisagreement while the field's strength and dip stay as they
-    // were: a heading that runs away on a wrong bias also keeps changing.
+    // were all along: a heading that runs away on a wrong bias also keeps changing, where iron
+    // that bends the field as the vessel turns changes its strength too.
     bool disagrees = false;
     if (age >= kReferenceSeconds && std::abs(m_headingInnovation) > kHeadingDeparture + 3 * sigma) {
         const double change = std::abs(Wrap(m_headingInnovation - m_disagreeValue));
         if (m_disagreeSince < 0) {
             m_disagreeFirst = m_lastSeconds;
+            m_fieldSteady = true;
         }
+        m_fieldSteady = m_fieldSteady && !fieldChanged;
         if (m_disagreeSince < 0 ||
             change > std::max(kSteadyDisagreement, kSteadyShare * std::abs(m_disagreeValue))) {
             m_disagreeSince = m_lastSeconds;
             m_disagreeValue = m_headingInnovation;
         }
-        disagrees = m_lastSeconds - m_disagreeSince < kDisagreementSeconds &&
-                    (fieldChanged || m_lastSeconds - m_disagreeFirst < kLongestDisagreement);
-        if (!fieldChanged && m_lastSeconds - m_disagreeFirst >= kLongestDisagreement) {
+        const bool runaway =
+            m_fieldSteady && m_lastSeconds - m_disagreeFirst >= kLongestDisagreement;
+        disagrees = m_lastSeconds - m_disagreeSince < kDisagreementSeconds && !runaway;
+        if (runaway) {
             // So long a disagreement with a field of unchanged strength and dip is the
             // heading's: it, and the bias about the vertical that took it there, get the room
             // to follow the field again (the readings would otherwise stay beyond the gate).
@@ -661,7 +669,7 @@ void CAttitudeFilter::CorrectWithMag(const Vec3& mag, double dt) {
     // The field's bearing moves against the heading error, and with the tilt error about
     // north as much as the dip's tangent; only heading and bias are corrected from it.
     // Gain and magnetometer weight together divide the noise the magnetometer is credited
-    // with (at most a hundredfold).
+    // with (at most tenfold: trusted more, the field would pass its noise on to the heading).
     const double weight = std::min(m_tuning.gain * m_tuning.magWeight, kMaxMagWeight);
     // A reading is worth no more than its own noise, however fast they come.
     const double r =

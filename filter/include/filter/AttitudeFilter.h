@@ -68,15 +68,13 @@ struct FilterTuning {
 // A sea swings the measured vertical by degrees with the waves (sway, surge, and the
 // accelerations of a sensor mounted metres from the point the vessel rolls about), so the
 // accelerometer is not taken as the vertical. It is integrated instead, in the level frame,
-// into the sensor's velocity, and that velocity must stay with the vessel's: the mean
-// velocity along and across the heading (the speed through the water and any leeway, which
-// turns with the vessel, so a turn's centripetal acceleration is explained by it), plus a
-// fixed part (current, and where the velocity was taken up from), plus what the lever arm
-// swings. The waves leave a zero-mean velocity of a metre a second or so; a tilt error leaves a
-// velocity that grows without bound (g times the error each second), and so it is found
-// whatever the sea, with no gate on any estimate of the filter's own. The magnetometer
-// corrects heading only, and not while disturbed. Not thread-safe: one thread feeds and reads
-// it.
+// into the sensor's velocity, and that velocity must stay with the vessel's mean velocity
+// (which turns as the vessel turns, by its speed through the water: so a turn's centripetal
+// acceleration is explained), plus what the lever arm swings. The waves leave a zero-mean
+// velocity of a metre a second or so; a tilt error leaves a velocity that grows without bound
+// (g times the error each second), and so it is found whatever the sea, with no gate on any
+// estimate of the filter's own. The magnetometer corrects heading only, and not while
+// disturbed. Not thread-safe: one thread feeds and reads it.
 class CAttitudeFilter {
 public:
     explicit CAttitudeFilter(const FilterTuning& tuning = {});
@@ -179,12 +177,10 @@ private:
     double m_speed = 0;
     double m_turning = 0;  // the rate about the vertical over seconds (rad/s)
     Vec3 m_lever;
-    // What the waves leave of the velocity (its mean square, m²/s²).
     bool m_velocityLost = false;  // readings were missing: the velocity is taken up anew
-    double m_waveSpread = 0;
-    double m_learnSeconds = 0;   // how long it was learnt
-    double m_headingSpread = 0;  // mean square of the magnetometer's heading innovation
-    double m_fieldNorm = 0;      // reference field strength and dip (rad)
+    double m_waveSpread = 0;      // what the waves leave of the velocity (mean square, m²/s²)
+    double m_headingSpread = 0;   // mean square of the magnetometer's heading innovation
+    double m_fieldNorm = 0;       // reference field strength and dip (rad)
     double m_fieldDip = 0;
     double m_normRatio = 1;          // low-passed field strength over its reference
     double m_dipDeparture = 0;       // low-passed dip minus its reference (rad)
@@ -192,6 +188,7 @@ private:
     double m_disagreeSince = -1;     // since when the magnetometer disagrees in heading alone
     double m_disagreeValue = 0;      // and by how much it did then (rad)
     double m_disagreeFirst = 0;      // since when it disagrees without a break
+    bool m_fieldSteady = true;       // and whether the field kept its strength and dip since
     Vec3 m_trustedBias;              // the bias while the field last agreed
 };
 
