@@ -64,6 +64,14 @@ double EasedIntegral(double u) {
     }
     return kTurnEase / 2 + (u - kTurnEase);
 }
+// splitmix64, so every platform draws the same numbers; strictly inside (0, 1).
+double SplitMix(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    z ^= z >> 31;
+    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+}
 double Eased(double u) {
     if (u <= 0) {
         return 0;
@@ -99,11 +107,7 @@ RawScenario DrawScenario(SeaKind kind, std::uint32_t seed) {
     // Its own draws, apart from the sensor's (which the scenario's seed makes).
     std::uint64_t state = 0x5EA5EA5EAULL * (seed + 1ULL) + static_cast<std::uint64_t>(kind);
     auto uniform = [&state](double low, double high) {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        z ^= z >> 31;
-        return low + (high - low) * (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+        return low + (high - low) * SplitMix(state);
     };
     RawScenario s;
     s.seed = seed;
@@ -190,12 +194,7 @@ CRawMotion::CRawMotion(const RawScenario& scenario, double rate, double startSec
 }
 
 double CRawMotion::Unit() {
-    // splitmix64, so every platform draws the same numbers; strictly inside (0, 1).
-    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    z ^= z >> 31;
-    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+    return SplitMix(m_state);
 }
 
 double CRawMotion::Gaussian() {
