@@ -67,6 +67,14 @@ CAdvancedDlg::CAdvancedDlg(CTavimoDlg* mainDlg)
     }
     m_ui->loggingButton->setChecked(settings.m_bLogging);
     m_ui->smoothingCheck->setChecked(settings.m_bApplySmoothing);
+    m_ui->pointXEdit->setText(QString::number(settings.m_heave.x));
+    m_ui->pointYEdit->setText(QString::number(settings.m_heave.y));
+    m_ui->pointZEdit->setText(QString::number(settings.m_heave.z));
+    m_ui->heavePeriodEdit->setText(QString::number(settings.m_heave.period));
+    m_heaveTimer.setInterval(1000);
+    connect(&m_heaveTimer, &QTimer::timeout, this, &CAdvancedDlg::ShowHeave);
+    m_heaveTimer.start();
+    ShowHeave();
 
     connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, &CAdvancedDlg::OnOK);
     connect(m_ui->rateApplyButton, &QPushButton::clicked, this, &CAdvancedDlg::OnApplySampleRate);
@@ -161,10 +169,18 @@ void CAdvancedDlg::OnOK() {
     double gain = 0.0;
     double weight = 0.0;
     double window = 0.0;
+    mtobj::HeaveSettings heave;
+    const double arm = mtobj::HeaveSettings::kLongestArm;
     if (!Validate(m_ui->gainEdit->text(), 0.1, 100.0, EField::Real, m_ui->gainEdit, gain) ||
         !Validate(m_ui->weightEdit->text(), 0.1, 100.0, EField::Real, m_ui->weightEdit, weight) ||
         !Validate(m_ui->windowEdit->text(), 0.0, 10000.0, EField::Unsigned, m_ui->windowEdit,
-                  window)) {
+                  window) ||
+        !Validate(m_ui->pointXEdit->text(), -arm, arm, EField::Real, m_ui->pointXEdit, heave.x) ||
+        !Validate(m_ui->pointYEdit->text(), -arm, arm, EField::Real, m_ui->pointYEdit, heave.y) ||
+        !Validate(m_ui->pointZEdit->text(), -arm, arm, EField::Real, m_ui->pointZEdit, heave.z) ||
+        !Validate(m_ui->heavePeriodEdit->text(), attfilter::CHeaveFilter::kMinPeriod,
+                  attfilter::CHeaveFilter::kMaxPeriod, EField::Real, m_ui->heavePeriodEdit,
+                  heave.period)) {
         return;
     }
     m_fFilterGain = static_cast<float>(gain);
@@ -174,6 +190,10 @@ void CAdvancedDlg::OnOK() {
     settings.m_nTimeWindow = static_cast<int>(m_nTimeWindow);
     settings.m_fFilterGain = m_fFilterGain;
     settings.m_fMagnetometerWeight = m_fMagnetometerWeight;
+    settings.m_heave = heave;
+    if (CXsensModule* link = m_pMainDlg->SensorLink()) {
+        link->SetHeaveSettings(heave);
+    }
     m_pMainDlg->SetDeviceId(m_strDeviceId);
     m_pMainDlg->SetSampleRate(m_nSampleRate);
     accept();
@@ -305,6 +325,20 @@ void CAdvancedDlg::OnCalibrationStep(mtobj::CalibrationStep step) {
     m_calibrationTimer.start();
     EnableCalibrationButtons(true);
     OnCalibrationTimer();
+}
+
+void CAdvancedDlg::ShowHeave() {
+    CXsensModule* link = m_pMainDlg->SensorLink();
+    const std::optional<mtobj::Motion> motion =
+        link != nullptr ? link->GetMotion() : std::optional<mtobj::Motion>();
+    if (!motion) {
+        m_ui->heaveStatusLabel->setText(QStringLiteral("No heave from this sensor."));
+        return;
+    }
+    const bool settled = motion->status == 'U';
+    m_ui->heaveStatusLabel->setText(
+        QString::asprintf("Heave %+.2f m, %s", motion->heave,
+                          settled ? "settled (U)" : "settling or not to be trusted yet (u)"));
 }
 
 void CAdvancedDlg::OnCalibrationTimer() {

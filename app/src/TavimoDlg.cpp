@@ -234,6 +234,7 @@ BOOL CTavimoDlg::OnInitDialog() {
     // The sensor link has published itself for the sink (it withdraws when deleted).
     m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
     m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
+    m_pXsensModule->SetHeaveSettings(m_settings.m_heave);
     // Logging switched on in the file writes the Euler log from the first sample, as the
     // Advanced dialog's "Logging" button shows.
     if (m_settings.m_bLogging) {

@@ -254,3 +254,41 @@ TEST_F(SettingsTest, TheFileComesFromTheCommandLineElseTavimoXml) {
     EXPECT_EQ(CTavimoSettingsStore(CTavimoSettingsStore::FileNameFromCommandLine(bare)).FileName(),
               "Tavimo.xml");
 }
+
+TEST_F(SettingsTest, TheHeaveNodesAreReadCheckedAndAddedOnlyOnceSet) {
+    // An older file without them keeps its text byte for byte, and the defaults apply.
+    Write("<TimeWindow>0</TimeWindow>");
+    const std::string older = ReadFile(m_file);
+    CTavimoSettingsStore store(m_file.string());
+    CTavimoSettings settings;
+    ASSERT_TRUE(store.LoadSettings(settings));
+    EXPECT_EQ(settings.m_heave.period, 18.0);
+    ASSERT_TRUE(store.SaveSettings(settings));
+    EXPECT_EQ(ReadFile(m_file), older);
+
+    // Set in the window: the nodes go in and read back.
+    settings.m_heave = {.x = 8, .y = 0, .z = -6.5, .period = 12};
+    ASSERT_TRUE(store.SaveSettings(settings));
+    EXPECT_EQ(Node(m_file, "Heave/MonitoringPoint/Z"), "-6.5");
+    CTavimoSettings again;
+    ASSERT_TRUE(store.LoadSettings(again));
+    EXPECT_EQ(again.m_heave.x, 8.0);
+    EXPECT_EQ(again.m_heave.z, -6.5);
+    EXPECT_EQ(again.m_heave.period, 12.0);
+
+    // A value not understood, or out of range, is named and the default kept; the others count.
+    Write(
+        "<Heave><FilterPeriod>40</FilterPeriod><MonitoringPoint><X>8 m</X><Y>-2</Y>"
+        "</MonitoringPoint></Heave>");
+    testing::internal::CaptureStderr();
+    CTavimoSettings mistaken;
+    ASSERT_TRUE(store.LoadSettings(mistaken));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(mistaken.m_heave.period, 18.0);
+    EXPECT_EQ(mistaken.m_heave.x, 0.0);
+    EXPECT_EQ(mistaken.m_heave.y, -2.0);
+    EXPECT_NE(said.find("Heave/FilterPeriod \"40\" is not a period of 5 to 30 seconds; using 18"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Heave/MonitoringPoint/X \"8 m\""), std::string::npos) << said;
+}

@@ -117,6 +117,38 @@ TEST(TelegramsTest, MotionFieldsStayInShapeForValuesThatAreNoAngle) {
     EXPECT_EQ(TSS2(-1.0e30f, 0.0f, 0.0f), ":-99999  0000U 0000  0000F\r\n");
 }
 
+TEST(TelegramsTest, MotionTelegramsCarryHeaveAccelerationsAndAnHonestStatus) {
+    char out[telegrams::kMaxTelegramLength];
+    const auto tss1 = [&out](const mtobj::Motion& m) {
+        return std::string(out, telegrams::FormatTSS1(out, 2.25f, -1.5f, &m));
+    };
+    // Heave positive up in centimetres, rounded; horizontal acceleration 1 m/s² is 26 counts
+    // of 3.83 cm/s² (1A); vertical -1 m/s² is -1600 counts of 0.0625 cm/s² (F9C0).
+    EXPECT_EQ(tss1({.heave = 1.236,
+                    .verticalAcceleration = -1.0,
+                    .horizontalAcceleration = 1.0,
+                    .status = 'U'}),
+              ":1AF9C0  0124U 0225 -0150\r\n");
+    EXPECT_EQ(tss1({.heave = -0.124, .verticalAcceleration = 0.5, .status = 'u'}),
+              ":000320 -0012u 0225 -0150\r\n");
+    // A heave that rounds to nothing has no sign; the widest values are held at the fields'
+    // ends, and a status that is no letter says settling.
+    EXPECT_EQ(tss1({.heave = -0.004, .status = 'U'}), ":000000  0000U 0225 -0150\r\n");
+    EXPECT_EQ(tss1({.heave = 250,
+                    .verticalAcceleration = 30,
+                    .horizontalAcceleration = 20,
+                    .status = 'U'}),
+              ":FF7FFF  9999U 0225 -0150\r\n");
+    EXPECT_EQ(tss1({.heave = -250,
+                    .verticalAcceleration = -30,
+                    .horizontalAcceleration = -1,
+                    .status = '\0'}),
+              ":008000 -9999u 0225 -0150\r\n");
+    const mtobj::Motion motion{.heave = 0.5, .status = 'u'};
+    EXPECT_EQ(std::string(out, telegrams::FormatTSS2(out, 5.25f, 2.25f, -1.5f, &motion)),
+              ":00525  0050u 0225 -0150F\r\n");
+}
+
 TEST(TelegramsTest, TheListNamesTheTypesByCode) {
     EXPECT_STREQ(g_szOutputTelegramNames[TELEGRAM_NONE], "None");
     EXPECT_STREQ(g_szOutputTelegramNames[TELEGRAM_TSS2], "TSS2");

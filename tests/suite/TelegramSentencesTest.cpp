@@ -178,6 +178,19 @@ TEST(TelegramSentencesTest, OurOwnTelegramsReadBackToTheValuesSent) {
     }
 }
 
+TEST(TelegramSentencesTest, ATss1LineReadGoesOutAgainAsItCame) {
+    // Heave, accelerations and the sender's status letter pass through unchanged.
+    for (const std::string line :
+         {":1AF9C0  0124U 0225 -0150", ":FF8000 -9999H-0125  0050", ":00007F  0000F 0000  0000"}) {
+        const Reading r = Read(line);
+        ASSERT_TRUE(r.motion) << line;
+        char out[::telegrams::kMaxTelegramLength];
+        const std::size_t n = ::telegrams::FormatTSS1(out, static_cast<float>(*r.roll),
+                                                      static_cast<float>(*r.pitch), &*r.motion);
+        EXPECT_EQ(std::string(out, n), line + "\r\n");
+    }
+}
+
 TEST(TelegramSentencesTest, ChecksumsInEitherCaseAndWrongOnesDropped) {
     EXPECT_TRUE(ParseLine("$HCHDT,005.250,T*2b").reading);
     EXPECT_TRUE(ParseLine("$HCHDT,005.250,T*2B").reading);

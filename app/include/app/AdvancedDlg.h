@@ -45,6 +45,8 @@ public:
     void OnUndoCalibration();
     void OnResetCalibration();
     void OnCalibrationTimer();
+    // Shows the heave at the monitoring point and whether it has settled (once a second).
+    void ShowHeave();
     bool IsCalibrating() const { return m_calibrationTimer.isActive(); }
     void done(int result) override;
     // The folder browser: the chosen folder, or empty when cancelled (tests replace it).
@@ -76,6 +78,7 @@ private:
     unsigned m_nTimeWindow;
     std::string m_strDeviceId;
     QTimer m_calibrationTimer;
+    QTimer m_heaveTimer;
     QString m_lastCalibrationResult;
     bool m_bStartedSensorForStep = false;
 };

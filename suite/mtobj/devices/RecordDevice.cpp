@@ -14,6 +14,7 @@
 
 #include "filter/AttitudeFilter.h"
 #include "filter/Calibration.h"
+#include "filter/HeaveFilter.h"
 #include "interfaces/ErrorLog.h"
 #include "mtobj/CalibrationStore.h"
 #include "mtobj/IioScan.h"
@@ -31,6 +32,9 @@ constexpr double kMaxStepSeconds = 600.0;
 constexpr int kSectors = 36;
 // Without a magnetometer sample in this much of the samples' time, the sensor has none.
 constexpr double kNoMagSeconds = 2.0;
+// Roll and pitch count as settled once the filter's own uncertainty of them is this small
+// (degrees): a few tenths of a degree in any sea once it has converged, degrees before.
+constexpr double kSettledTilt = 0.5;
 
 // A gyroscope bias taken at rest is never exactly zero.
 bool GyroBiasTaken(const attfilter::SensorCalibration& c) {
@@ -147,6 +151,7 @@ public:
         }
         m_sawMag = false;
         m_sawQuaternion = false;
+        m_sawRawAccel = false;
         m_firstRawSeconds = -1;
         m_standing = static_cast<int>(m_fused || m_calibration.magCalibrated
                                           ? HeadingStanding::Trusted
@@ -160,6 +165,10 @@ public:
         m_pending.clear();
         m_pending.push_back(SensorRecord{.restart = true});
         m_running = true;
+        {
+            std::lock_guard motion(m_motionMutex);
+            m_motion.reset();
+        }
         return S_OK;
     }
     void Stop() override {
@@ -364,6 +373,16 @@ public:
         return static_cast<HeadingStanding>(m_standing.load());
     }
 
+    void SetHeaveSettings(const HeaveSettings& settings) override {
+        std::lock_guard lock(m_motionMutex);
+        m_heaveSettings = settings;
+        m_heaveSettingsChanged = true;
+    }
+    std::optional<Motion> CurrentMotion() const override {
+        std::lock_guard lock(m_motionMutex);
+        return m_motion;
+    }
+
 private:
     // A step of calibration taken while running (m_calMutex).
     struct Step {
@@ -538,9 +557,13 @@ private:
             m_filter.Reset();
             m_haveAttitude = false;
             m_haveTick = false;
+            m_pointMotion.Reset();
+            PublishMotion(m_sawRawAccel ? std::optional<Motion>(Motion{}) : std::nullopt);
             return false;
         }
         if (r.hasQuaternion) {
+            // A device's own orientation comes without heave.
+            PublishMotion(std::nullopt);
             m_sawQuaternion = true;
             m_attitude = AttitudeOfQuaternion(r.quaternion);
             m_haveExtra = false;
@@ -549,6 +572,9 @@ private:
         }
         const attfilter::RawSample raw = m_calibration.Apply(RawSampleOf(r));
         m_filter.Update(raw);
+        if (raw.hasAccel) {
+            UpdateMotion(raw);
+        }
         if (m_firstRawSeconds < 0) {
             m_firstRawSeconds = r.seconds;
         }
@@ -590,6 +616,37 @@ private:
         m_attitude.roll = e.roll;
         m_haveAttitude = true;
         return true;
+    }
+
+    // The heave and accelerations at the monitoring point after one raw sample with an
+    // acceleration (reader thread): settling ('u') until the filter has an attitude whose
+    // roll and pitch have settled and the heave filter has settled too.
+    void UpdateMotion(const attfilter::RawSample& raw) {
+        m_sawRawAccel = true;
+        {
+            std::lock_guard lock(m_motionMutex);
+            if (m_heaveSettingsChanged) {
+                m_heaveSettingsChanged = false;
+                m_pointMotion.SetPoint({m_heaveSettings.x, m_heaveSettings.y, m_heaveSettings.z});
+                m_pointMotion.SetPeriod(m_heaveSettings.period);
+            }
+        }
+        Motion motion;
+        if (!m_filter.HasAttitude()) {
+            m_pointMotion.Reset();
+        } else {
+            m_pointMotion.Update(raw.seconds, raw.accel, m_filter.Quaternion());
+            const attfilter::PointMotion point = m_pointMotion.Motion();
+            motion.heave = point.heave;
+            motion.verticalAcceleration = point.verticalAcceleration;
+            motion.horizontalAcceleration = point.horizontalAcceleration;
+            motion.status = point.settled && m_filter.TiltUncertainty() <= kSettledTilt ? 'U' : 'u';
+        }
+        PublishMotion(motion);
+    }
+    void PublishMotion(const std::optional<Motion>& motion) {
+        std::lock_guard lock(m_motionMutex);
+        m_motion = motion;
     }
 
     void OpenCapture() {
@@ -641,6 +698,13 @@ private:
     double m_firstRawSeconds = -1;
     double m_lastRawSeconds = -1;
     std::atomic<int> m_standing{static_cast<int>(HeadingStanding::Trusted)};
+    attfilter::CPointMotion m_pointMotion;
+    bool m_sawRawAccel = false;
+    // The heave settings handed in and the motion handed out (m_motionMutex).
+    mutable std::mutex m_motionMutex;
+    HeaveSettings m_heaveSettings;
+    bool m_heaveSettingsChanged = false;
+    std::optional<Motion> m_motion;
     // Calibration while running: the step (collected by the reader, computed by its own
     // thread) and the calibration in force, handed to the reader through m_calibrationChanged.
     std::mutex m_controlMutex;  // begin and cancel, one at a time; the step's thread

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -65,6 +67,10 @@ struct Counters {
         return reasons.empty() ? text : text + " (" + reasons + ")";
     }
 };
+
+// A motion telegram's heave is passed on while the sender keeps sending them; this long
+// without one, there is none.
+constexpr std::chrono::seconds kMotionFreshFor{2};
 
 // A line as it may be traced: printable, and not too long.
 std::string Printable(std::string_view line) {
@@ -126,6 +132,14 @@ public:
         CloseLocked();
     }
 
+    std::optional<Motion> CurrentMotion() const override {
+        std::lock_guard lock(m_motionMutex);
+        if (!m_motion || std::chrono::steady_clock::now() - m_motionAt > kMotionFreshFor) {
+            return std::nullopt;
+        }
+        return m_motion;
+    }
+
     std::string DeviceId() const override {
         std::lock_guard lock(m_idMutex);
         if (m_sources.empty()) {
@@ -173,6 +187,10 @@ public:
         m_serial.DiscardInput();
         m_reader.Reset();
         m_combiner.Reset();
+        {
+            std::lock_guard motion(m_motionMutex);
+            m_motion.reset();
+        }
         m_lastRate = FixedSampleRate();
         m_rateSamples = 0;
         m_interrupted = false;
@@ -302,6 +320,11 @@ private:
             return std::nullopt;
         }
         ++m_counters.used;
+        if (parsed.reading->motion) {
+            std::lock_guard motion(m_motionMutex);
+            m_motion = parsed.reading->motion;
+            m_motionAt = std::chrono::steady_clock::now();
+        }
         NoteSource(parsed.reading->source, outcome.sample && outcome.sample->headingOnly);
         if (!outcome.sample) {
             return std::nullopt;
@@ -416,6 +439,11 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_interrupted{false};
     CEvent m_wake;
+
+    // The newest motion a motion telegram brought, and when (m_motionMutex).
+    mutable std::mutex m_motionMutex;
+    std::optional<Motion> m_motion;
+    std::chrono::steady_clock::time_point m_motionAt;
 
     mutable std::mutex m_idMutex;  // what the sender was heard to send
     std::vector<std::string> m_sources;

@@ -91,7 +91,8 @@ private:
 class CMotionTrackerObject final : public CDispatchBase<IMotionTracker>,
                                    public IConnectionPointContainer,
                                    public IMotionTrackerSimulation,
-                                   public IMotionTrackerCalibration {
+                                   public IMotionTrackerCalibration,
+                                   public IMotionTrackerHeave {
     TAVIMO_COM_REFCOUNT()
 public:
     CMotionTrackerObject() : m_point(static_cast<IMotionTracker&>(*this)) {
@@ -134,6 +135,9 @@ public:
         }
         if (iid == IID_IMotionTrackerCalibration) {
             return ComHandOut<IMotionTrackerCalibration>(this, object);
+        }
+        if (iid == IID_IMotionTrackerHeave) {
+            return ComHandOut<IMotionTrackerHeave>(this, object);
         }
         // The sensor is driven through its slots only: IDispatch has no names or Invoke.
         return Query(iid, IID_IMotionTracker, object);
@@ -523,6 +527,36 @@ public:
         return S_OK;
     }
 
+    // ---- IMotionTrackerHeave
+    HRESULT SetHeaveSettings(const HeaveSettings& settings) override {
+        if (!settings.Problem().empty()) {
+            return E_INVALIDARG;
+        }
+        std::lock_guard lock(m_mutex);
+        m_heave = settings;
+        m_device->SetHeaveSettings(settings);
+        return S_OK;
+    }
+    HRESULT GetHeaveSettings(HeaveSettings* settings) override {
+        if (settings == nullptr) {
+            return E_POINTER;
+        }
+        std::lock_guard lock(m_mutex);
+        *settings = m_heave;
+        return S_OK;
+    }
+    HRESULT GetMotion(Motion* motion) override {
+        if (motion == nullptr) {
+            return E_POINTER;
+        }
+        const std::optional<Motion> now = m_device->CurrentMotion();
+        if (!now) {
+            return S_FALSE;
+        }
+        *motion = *now;
+        return S_OK;
+    }
+
 private:
     // Hands new settings to the device and keeps them only when it takes them (m_mutex held).
     HRESULT Apply(const SensorConfig& next) {
@@ -615,6 +649,7 @@ private:
     const DWORD m_token = g_nextToken.fetch_add(1);
     std::mutex m_mutex;  // settings and queue
     SensorConfig m_config;
+    HeaveSettings m_heave;
     LONG m_baud = 115200;
     bool m_open = false;
     std::deque<VARIANT> m_queue;

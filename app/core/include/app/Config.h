@@ -31,6 +31,10 @@ public:
     // False when no node answers, and for text that XML cannot carry (invalid UTF-8,
     // control characters), which would otherwise make the saved file unreadable.
     bool SetValue(const BSTR& key, const BSTR& value);
+    // SetValue, making the node first when the key is a plain path of element names
+    // ("Heave/MonitoringPoint/X") that the document lacks: each missing element goes in at
+    // the end of its parent. For nodes newer than the files users may already have.
+    bool SetOrAddValue(const BSTR& key, const BSTR& value);
     // Writes the document to the given file, or to the stored name when empty, in the
     // encoding its declaration names. The text goes to a temporary file beside the target
     // that is flushed to the disc, read back and renamed over it (platform::SaveFile), so

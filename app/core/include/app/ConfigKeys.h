@@ -21,3 +21,8 @@ inline constexpr const char* XML_TELEGRAM_OUTPUT_FREQUENCY = "TelegramOutputFreq
 inline constexpr const char* XML_MSIO_PORT = "MSIOPort/Path";
 inline constexpr const char* XML_MSIO_BAUD = "MSIOPort/Baud_Rate";
 inline constexpr const char* XML_HEADING_OFFSET = "HeadingOffsetDegs";
+// Newer nodes, added to a file only when their value is set to other than the default.
+inline constexpr const char* XML_HEAVE_PERIOD = "Heave/FilterPeriod";
+inline constexpr const char* XML_MONITORING_POINT_X = "Heave/MonitoringPoint/X";
+inline constexpr const char* XML_MONITORING_POINT_Y = "Heave/MonitoringPoint/Y";
+inline constexpr const char* XML_MONITORING_POINT_Z = "Heave/MonitoringPoint/Z";

@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include "mtobj/Motion.h"
+
 class CCommandLineInfoEx;
+class CConfig;
 
 struct CTavimoSettings {
     float m_fFilterGain = 0.2f;
@@ -34,6 +37,9 @@ struct CTavimoSettings {
     std::string m_strFrequency = "Max Output";
     short m_nMSIOPort = 100;  // COM port number of the binary sensor-side port
     int m_nMSIOBaud = 115200;
+    // The monitoring point and the heave filter's period (Heave/...: absent from older
+    // files, which then keep the defaults).
+    mtobj::HeaveSettings m_heave;
 
     CTavimoSettings();
 };
@@ -73,5 +79,8 @@ public:
     static const char* DefaultConfiguration();
 
 private:
+    // The heave nodes, each checked; one not understood is said and the default kept.
+    void ReadHeave(CConfig& config, mtobj::HeaveSettings& heave) const;
+
     std::string m_fileName;
 };

@@ -6,6 +6,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include "mtobj/Motion.h"
 
 class ITelegramOutput {
 public:
@@ -16,6 +19,9 @@ public:
     virtual void Stop() = 0;
     virtual void SetAttitude(double time, float roll, float pitch, float magneticHeading,
                              float magneticVariation) = 0;
+    // The motion at the monitoring point that the next attitude goes out with (nullopt while
+    // the sensor gives no heave); outputs that carry no heave ignore it.
+    virtual void SetMotion(const std::optional<mtobj::Motion>& /*motion*/) {}
     virtual void SetPort(short comNumber, unsigned baud) = 0;
     virtual void SetTelegramType(int type) = 0;
     // Whether the last opening of its port failed (the output is silent meanwhile).

@@ -6,11 +6,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "interfaces/ErrorLog.h"
 #include "interfaces/PortManager.h"
 #include "interfaces/Telegrax.h"
+#include "mtobj/Motion.h"
 #include "platform/BaseThread.h"
 #include "platform/Sync.h"
 
@@ -46,6 +48,9 @@ public:
     // (below 0 adds 360, above 360 subtracts 360; exactly 360 stays).
     void SetAttitude(double time, float roll, float pitch, float magneticHeading,
                      float magneticVariation);
+    // Stores the motion at the monitoring point that the next attitude goes out with
+    // (nullopt while the sensor gives no heave); sends nothing by itself.
+    void SetMotion(const std::optional<mtobj::Motion>& motion);
 
     // Whether a port is held now (for the owner's display and for tests).
     bool HasPort() const;
@@ -62,6 +67,7 @@ protected:
         float pitch = 0.0f;
         float magneticHeading = 0.0f;
         float trueHeading = 0.0f;
+        std::optional<mtobj::Motion> motion;
     };
     Attitude GetAttitude() const;
     // Takes the pending commands and carries them out: a reopening first, then a send.

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "mtobj/Motion.h"
+
 // Telegram type of an output: the position in the dialog's telegram list is the code.
 enum EOutputTelegram : int {
     TELEGRAM_NONE = 0,
@@ -40,16 +42,29 @@ std::size_t FormatHDM(char* out, float magneticHeading);
 //   each "%8.3f" (rounded, space-padded to 8 characters): pitch, roll, true heading
 std::size_t FormatPRDID(char* out, float pitch, float roll, float trueHeading);
 
+// The units of TSS1's acceleration fields (cm/s² per count).
+constexpr double kHorizontalAccelerationUnit = 3.83;
+constexpr double kVerticalAccelerationUnit = 0.0625;
+
 // TSS1 motion telegram, no checksum:
-//   :000000  0000USRRRR SPPPP<CR><LF>
-//   S sign (space when >= 0, else "-"), RRRR/PPPP |roll|/|pitch| in hundredths of a
-//   degree, truncated, at least four digits ("%04d"; 100 degrees or more gives five)
-std::size_t FormatTSS1(char* out, float roll, float pitch);
+//   :XXAAAA SHHHHQSRRRR SPPPP<CR><LF>
+//   XX   horizontal acceleration, 3.83 cm/s² a count, two upper-case hex digits (00..FF)
+//   AAAA vertical acceleration, positive up, 0.0625 cm/s² a count, four hex digits of its
+//        16-bit two's complement (±20.48 m/s²)
+//   S    sign (space when >= 0, else "-"); HHHH |heave| in centimetres, positive up, rounded,
+//        held at 9999
+//   Q    status: U settled, u settling (or the letter a sending instrument gave)
+//   RRRR/PPPP |roll|/|pitch| in hundredths of a degree, truncated, at least four digits
+//        ("%04d"; 100 degrees or more gives five), each after its sign
+// Without motion (a sensor that gives no heave) the first fields stay ":000000  0000U".
+std::size_t FormatTSS1(char* out, float roll, float pitch, const mtobj::Motion* motion = nullptr);
 
 // TSS2 motion telegram, no checksum:
-//   :HHHHH  0000USRRRR SPPPPF<CR><LF>
-//   HHHHH true heading in hundredths of a degree, truncated ("%05d"); the rest as TSS1
-std::size_t FormatTSS2(char* out, float trueHeading, float roll, float pitch);
+//   :HHHHH SHHHHQSRRRR SPPPPF<CR><LF>
+//   HHHHH true heading in hundredths of a degree, truncated ("%05d"); the heave, status,
+//   roll and pitch as TSS1 (":HHHHH  0000U..." without motion)
+std::size_t FormatTSS2(char* out, float trueHeading, float roll, float pitch,
+                       const mtobj::Motion* motion = nullptr);
 
 // Appends the NMEA checksum and the line end to a text that begins with "$" and ends
 // with "*": the XOR of every character between them, as "%2.2x\r\n". The buffer form

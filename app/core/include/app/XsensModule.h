@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/MotionTrackerHealthCheck.h"
@@ -102,6 +103,13 @@ public:
     // How far the heading can be trusted (trusted for a sensor that needs no calibration).
     mtobj::HeadingStanding GetHeadingStanding() const;
 
+    // The monitoring point and the heave filter's period, handed to the sensor object now and
+    // kept for it; false, settings unchanged, for settings it cannot use.
+    bool SetHeaveSettings(const mtobj::HeaveSettings& settings);
+    mtobj::HeaveSettings GetHeaveSettings() const;
+    // The newest motion at the monitoring point; nullopt while the sensor gives no heave.
+    std::optional<mtobj::Motion> GetMotion() const;
+
     // The rules that turn a stored orientation into pitch, roll and heading (degrees).
     static void AnglesFromMatrix(const float m[9], float& pitch, float& roll, float& heading);
     static void AnglesFromQuaternion(const Quaternion& q, float& pitch, float& roll,
@@ -134,6 +142,10 @@ private:
     std::map<int, std::unique_ptr<ITelegramOutput>> m_telegramWorkers;
     std::unique_ptr<ITelegramOutput> m_sensorPortWorker;
     CComPtr<IMotionTracker> m_pTracker;
+    // The sensor object's heave interface, found once it is made (null when it has none).
+    CComPtr<IMotionTrackerHeave> m_pHeave;
+    mutable CCriticalSection m_heaveLock;
+    mtobj::HeaveSettings m_heaveSettings;  // under m_heaveLock
 
     // Written by the data path, read by the window's display: guarded by m_dataLock.
     mutable CCriticalSection m_dataLock;

@@ -5,6 +5,8 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -194,6 +196,44 @@ bool CConfig::SetValue(const BSTR& key, const BSTR& value) {
         xmlNodeSetContent(node, raw);
     }
     return true;
+}
+
+bool CConfig::SetOrAddValue(const BSTR& key, const BSTR& value) {
+    xmlNodePtr node = m_doc ? xmlDocGetRootElement(m_doc.get()) : nullptr;
+    const std::string path = key.str();
+    if (node == nullptr || path.empty() || !IsXmlText(value.str())) {
+        return false;
+    }
+    if (SelectSingleNode(m_doc.get(), path) != nullptr) {
+        return SetValue(key, value);
+    }
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        const std::string name = path.substr(start, slash - start);
+        const bool plainName = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+        });
+        if (!plainName) {
+            m_log.Trace("SetOrAddValue", "%s is not a path of element names", path.c_str());
+            return false;
+        }
+        xmlNodePtr child = node->children;
+        while (child != nullptr && (child->type != XML_ELEMENT_NODE ||
+                                    name != reinterpret_cast<const char*>(child->name))) {
+            child = child->next;
+        }
+        if (child == nullptr) {
+            child =
+                xmlNewChild(node, nullptr, reinterpret_cast<const xmlChar*>(name.c_str()), nullptr);
+            if (child == nullptr) {
+                return false;
+            }
+        }
+        node = child;
+        start = slash + 1;
+    }
+    return SetValue(key, value);
 }
 
 bool CConfig::Save(const BSTR& fileName) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "app/Config.h"
 #include "app/ConfigKeys.h"
@@ -91,6 +92,21 @@ CErrorLog& Log() {
 }
 
 // Reads one key into a setting; a missing key leaves the setting as it was.
+// A number the whole text is (spaces around it allowed); nullopt for anything else.
+std::optional<double> ReadNumber(const std::string& text) {
+    CCLocaleScope locale;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    while (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r') {
+        ++end;
+    }
+    return *end == '\0' ? std::optional<double>(value) : std::nullopt;
+}
+
 bool Read(CConfig& config, const char* key, std::string& value) {
     BSTR text;
     if (!config.GetValue(key, text)) {
@@ -225,6 +241,7 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason)
     if (Read(config, XML_MSIO_BAUD, text)) {
         s.m_nMSIOBaud = static_cast<int>(ReadInteger(text, INT_MIN, INT_MAX));
     }
+    ReadHeave(config, s.m_heave);
     return loaded;
 }
 
@@ -258,12 +275,54 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
     config.SetValue(XML_TELEGRAM_OUTPUT_FREQUENCY, s.m_strFrequency);
     config.SetValue(XML_MSIO_PORT, Format("%d", s.m_nMSIOPort));
     config.SetValue(XML_MSIO_BAUD, Format("%d", s.m_nMSIOBaud));
+    // The heave nodes go into a file that lacks them only once they differ from the default,
+    // so an older file is written back as it was.
+    const mtobj::HeaveSettings defaults;
+    const auto write = [&config](const char* key, double value, double fallback) {
+        std::string existing;
+        if (value != fallback || Read(config, key, existing)) {
+            config.SetOrAddValue(key, Format("%g", value));
+        }
+    };
+    write(XML_HEAVE_PERIOD, s.m_heave.period, defaults.period);
+    write(XML_MONITORING_POINT_X, s.m_heave.x, defaults.x);
+    write(XML_MONITORING_POINT_Y, s.m_heave.y, defaults.y);
+    write(XML_MONITORING_POINT_Z, s.m_heave.z, defaults.z);
     if (!config.Save("")) {
         Log().Trace("SaveSettings", "settings not saved to %s; they stay in use in memory",
                     FileName().c_str());
         return false;
     }
     return true;
+}
+
+void CTavimoSettingsStore::ReadHeave(CConfig& config, mtobj::HeaveSettings& heave) const {
+    // Each node on its own: a value not understood is named, with what is used instead,
+    // and the rest still count.
+    const auto take = [&](const char* key, double mtobj::HeaveSettings::*field, const char* what) {
+        std::string text;
+        if (!Read(config, key, text)) {
+            return;
+        }
+        mtobj::HeaveSettings trial = heave;
+        const std::optional<double> number = ReadNumber(text);
+        if (number) {
+            trial.*field = *number;
+            if (trial.Problem().empty()) {
+                heave = trial;
+                return;
+            }
+        }
+        const std::string note = Format("%s: %s \"%s\" is not %s; using %g", m_fileName.c_str(),
+                                        key, text.substr(0, 40).c_str(), what, heave.*field);
+        Log().Trace("LoadSettings", "%s", note.c_str());
+        std::fprintf(stderr, "Tavimo: %s\n", note.c_str());
+    };
+    take(XML_HEAVE_PERIOD, &mtobj::HeaveSettings::period, "a period of 5 to 30 seconds");
+    const char* const distance = "a distance in metres within 500 m";
+    take(XML_MONITORING_POINT_X, &mtobj::HeaveSettings::x, distance);
+    take(XML_MONITORING_POINT_Y, &mtobj::HeaveSettings::y, distance);
+    take(XML_MONITORING_POINT_Z, &mtobj::HeaveSettings::z, distance);
 }
 
 bool CTavimoSettingsStore::GetHeadingOffset(float& degrees) const {

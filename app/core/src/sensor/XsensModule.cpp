@@ -90,6 +90,7 @@ CXsensModule::~CXsensModule() {
             m_pTracker->StopProcess();
         } catch (...) {
         }
+        m_pHeave.Release();
         m_pTracker.Release();
         CoUninitialize();
     }
@@ -129,6 +130,13 @@ bool CXsensModule::Initialise() {
                        "Failed to create IID_IMotionTracker");
         CoUninitialize();
         return false;
+    }
+    void* heave = nullptr;
+    if (SUCCEEDED(m_pTracker->QueryInterface(IID_IMotionTrackerHeave, &heave)) &&
+        heave != nullptr) {
+        m_pHeave.Attach(static_cast<IMotionTrackerHeave*>(heave));
+        CSingleLock lock(m_heaveLock);
+        m_pHeave->SetHeaveSettings(m_heaveSettings);
     }
     try {
         m_pTracker->GetToken(&m_dwSensorToken);
@@ -388,6 +396,33 @@ void CXsensModule::ApplyAndStore(const std::function<HRESULT(IMotionTracker*)>& 
         }
     } catch (...) {
     }
+}
+
+// ---- Heave ----------------------------------------------------------------------------------
+
+bool CXsensModule::SetHeaveSettings(const mtobj::HeaveSettings& settings) {
+    if (!settings.Problem().empty()) {
+        return false;
+    }
+    CSingleLock lock(m_heaveLock);
+    if (m_pHeave && FAILED(m_pHeave->SetHeaveSettings(settings))) {
+        return false;
+    }
+    m_heaveSettings = settings;
+    return true;
+}
+
+mtobj::HeaveSettings CXsensModule::GetHeaveSettings() const {
+    CSingleLock lock(m_heaveLock);
+    return m_heaveSettings;
+}
+
+std::optional<mtobj::Motion> CXsensModule::GetMotion() const {
+    mtobj::Motion motion;
+    if (m_pHeave && m_pHeave->GetMotion(&motion) == S_OK) {
+        return motion;
+    }
+    return std::nullopt;
 }
 
 // ---- Calibration ----------------------------------------------------------------------------
@@ -658,9 +693,11 @@ void CXsensModule::OutputStep() {
         return;
     }
     const float variation = m_fMagneticVariation.load();
+    const std::optional<mtobj::Motion> motion = GetMotion();
     CSingleLock lock(m_workerLock);
     for (auto& [id, worker] : m_telegramWorkers) {
         if (worker) {
+            worker->SetMotion(motion);
             worker->SetAttitude(time, roll, pitch, heading, variation);
         }
     }

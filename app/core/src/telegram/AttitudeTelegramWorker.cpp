@@ -66,6 +66,7 @@ void CAttitudeTelegramWorker::Send(EKind kind, const Attitude& a) {
     }
     char text[telegrams::kMaxTelegramLength];
     std::size_t length = 0;
+    const mtobj::Motion* motion = a.motion ? &*a.motion : nullptr;
     switch (kind) {
         case EKind::HDT:
             length = telegrams::FormatHDT(text, a.trueHeading);
@@ -74,10 +75,10 @@ void CAttitudeTelegramWorker::Send(EKind kind, const Attitude& a) {
             length = telegrams::FormatHDM(text, a.magneticHeading);
             break;
         case EKind::TSS1:
-            length = telegrams::FormatTSS1(text, a.roll, a.pitch);
+            length = telegrams::FormatTSS1(text, a.roll, a.pitch, motion);
             break;
         case EKind::TSS2:
-            length = telegrams::FormatTSS2(text, a.trueHeading, a.roll, a.pitch);
+            length = telegrams::FormatTSS2(text, a.trueHeading, a.roll, a.pitch, motion);
             break;
         case EKind::PRDID:
             length = telegrams::FormatPRDID(text, a.pitch, a.roll, a.trueHeading);

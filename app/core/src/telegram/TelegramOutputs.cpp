@@ -20,6 +20,9 @@ public:
                      float variation) override {
         m_worker->SetAttitude(time, roll, pitch, heading, variation);
     }
+    void SetMotion(const std::optional<mtobj::Motion>& motion) override {
+        m_worker->SetMotion(motion);
+    }
     void SetPort(short comNumber, unsigned baud) override { m_worker->SetPort(comNumber, baud); }
     bool IsPortFailed() const override { return m_worker->IsPortFailed(); }
     void SetTelegramType(int type) override {

@@ -184,6 +184,11 @@ void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch, fl
     m_hCommandEvent.Set();
 }
 
+void CTelegramWorkerThread::SetMotion(const std::optional<mtobj::Motion>& motion) {
+    CSingleLock lock(m_lock);
+    m_attitude.motion = motion;
+}
+
 CTelegramWorkerThread::Attitude CTelegramWorkerThread::GetAttitude() const {
     CSingleLock lock(m_lock);
     return m_attitude;

@@ -1,8 +1,11 @@
 #include "app/Telegrams.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const char* const g_szOutputTelegramNames[kOutputTelegramCount] = {
@@ -108,6 +111,50 @@ std::size_t Append(char* out, std::size_t at, const char* text) {
     return at + n;
 }
 
+// A value rounded to the nearest whole unit and held within [low, high]; not a number gives 0.
+int RoundedWithin(double value, int low, int high) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    return static_cast<int>(
+        std::lround(std::clamp(value, static_cast<double>(low), static_cast<double>(high))));
+}
+
+std::size_t UpperHex(char* out, unsigned value, int digits) {
+    static const char hex[] = "0123456789ABCDEF";
+    for (int i = digits - 1; i >= 0; --i) {
+        out[i] = hex[value & 0xFU];
+        value >>= 4U;
+    }
+    return static_cast<std::size_t>(digits);
+}
+
+// TSS1's acceleration fields: "XXAAAA" (zeros without motion).
+std::size_t AccelerationFields(char* out, const mtobj::Motion* motion) {
+    if (motion == nullptr) {
+        return Append(out, 0, "000000");
+    }
+    const int horizontal = RoundedWithin(
+        motion->horizontalAcceleration * 100.0 / kHorizontalAccelerationUnit, 0, 0xFF);
+    const int vertical = RoundedWithin(
+        motion->verticalAcceleration * 100.0 / kVerticalAccelerationUnit, -0x8000, 0x7FFF);
+    std::size_t n = UpperHex(out, static_cast<unsigned>(horizontal), 2);
+    return n + UpperHex(out + n, static_cast<unsigned>(vertical) & 0xFFFFU, 4);
+}
+
+// The heave and status fields: "SHHHHQ" (" 0000U" without motion).
+std::size_t HeaveFields(char* out, const mtobj::Motion* motion) {
+    if (motion == nullptr) {
+        return Append(out, 0, " 0000U");
+    }
+    const int centimetres = RoundedWithin(motion->heave * 100.0, -9999, 9999);
+    out[0] = centimetres < 0 ? '-' : ' ';
+    std::size_t n = 1 + PaddedInt(out + 1, std::abs(centimetres), 4);
+    const char status = motion->status;
+    out[n++] = std::isalpha(static_cast<unsigned char>(status)) != 0 ? status : 'u';
+    return n;
+}
+
 std::size_t HeadingSentence(char* out, const char* head, float heading, const char* tail) {
     std::size_t n = Append(out, 0, head);
     n += Fixed3(out + n, heading, 7, true);
@@ -136,8 +183,11 @@ std::size_t FormatPRDID(char* out, float pitch, float roll, float trueHeading) {
     return AppendChecksum(out, n);
 }
 
-std::size_t FormatTSS1(char* out, float roll, float pitch) {
-    std::size_t n = Append(out, 0, ":000000  0000U");
+std::size_t FormatTSS1(char* out, float roll, float pitch, const mtobj::Motion* motion) {
+    std::size_t n = Append(out, 0, ":");
+    n += AccelerationFields(out + n, motion);
+    out[n++] = ' ';
+    n += HeaveFields(out + n, motion);
     n += SignedHundredths(out + n, roll);
     out[n++] = ' ';
     n += SignedHundredths(out + n, pitch);
@@ -146,10 +196,12 @@ std::size_t FormatTSS1(char* out, float roll, float pitch) {
     return n;
 }
 
-std::size_t FormatTSS2(char* out, float trueHeading, float roll, float pitch) {
+std::size_t FormatTSS2(char* out, float trueHeading, float roll, float pitch,
+                       const mtobj::Motion* motion) {
     std::size_t n = Append(out, 0, ":");
     n += PaddedInt(out + n, Hundredths(static_cast<double>(trueHeading)), 5);
-    n = Append(out, n, "  0000U");
+    out[n++] = ' ';
+    n += HeaveFields(out + n, motion);
     n += SignedHundredths(out + n, roll);
     out[n++] = ' ';
     n += SignedHundredths(out + n, pitch);

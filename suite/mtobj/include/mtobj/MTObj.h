@@ -8,6 +8,7 @@
 
 #include "interfaces/MotionTracker.h"
 #include "mtobj/CalibrationSteps.h"
+#include "mtobj/Motion.h"
 
 namespace mtobj {
 
@@ -76,3 +77,18 @@ public:
 };
 
 inline const IID IID_IMotionTrackerCalibration = MakeGuid("{3B8E51A2-7C4D-4F19-A0E6-5D92C7B1E3F4}");
+
+// The vessel's motion at the monitoring point (see mtobj/Motion.h), for the motion telegrams.
+class IMotionTrackerHeave : public IUnknown {
+public:
+    // The monitoring point and the heave filter's period, kept across reopening; a change
+    // starts the heave's settling anew. E_INVALIDARG, settings unchanged, for settings that
+    // cannot be used (HeaveSettings::Problem).
+    virtual HRESULT SetHeaveSettings(const mtobj::HeaveSettings& settings) = 0;
+    virtual HRESULT GetHeaveSettings(mtobj::HeaveSettings* settings) = 0;
+    // The newest motion: S_OK with it, S_FALSE (motion untouched) while the device gives no
+    // heave (the simulator, a fused sensor, a heading-only sender, a closed port).
+    virtual HRESULT GetMotion(mtobj::Motion* motion) = 0;
+};
+
+inline const IID IID_IMotionTrackerHeave = MakeGuid("{8F2A6C41-D5B3-4E97-B1C8-3A6E9D04F7B2}");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mtobj/CalibrationSteps.h"
+#include "mtobj/Motion.h"
 #include "mtobj/VesselMotion.h"
 #include "platform/Com.h"
 
@@ -79,6 +80,14 @@ public:
         return E_NOTIMPL;
     }
     virtual HeadingStanding Standing() const { return HeadingStanding::Trusted; }
+
+    // The vessel's motion at the monitoring point. A raw sensor makes it through its heave
+    // filter with these settings (checked by the caller, taken from the next sample on); a
+    // reader of motion telegrams passes on what the sender gives. Devices without heave keep
+    // these defaults: the settings are taken and ignored, and there is no motion.
+    virtual void SetHeaveSettings(const HeaveSettings& /*settings*/) {}
+    // The newest motion; nullopt while there is none.
+    virtual std::optional<Motion> CurrentMotion() const { return std::nullopt; }
 };
 
 // Appends what a device delivers for one attitude in the configured output mode (quaternion,

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "mtobj/Motion.h"
+
 namespace mtobj::telegrams {
 
 // Why a line was not used. Every line read ends in exactly one of: used, or one of these.
@@ -102,6 +104,9 @@ struct Reading {
     std::optional<double> roll;
     std::optional<double> pitch;
     std::optional<double> heave;  // metres, TSS1 only
+    // A motion telegram's heave, accelerations and status letter, as the sender gave them
+    // (TSS1), to be passed on.
+    std::optional<Motion> motion;
 };
 
 // Reads one line; the reason when it cannot be used.

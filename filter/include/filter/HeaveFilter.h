@@ -1,0 +1,137 @@
+// Heave: how far a point of the vessel stands above its mean level, from the accelerometer.
+//
+// The vertical acceleration in the level frame (gravity taken out) integrated twice is the
+// heave, but any error at all (a bias of a thousandth of g, the sensor's noise, a tilt) grows
+// without bound through the two integrations. The heave filter is the double integration
+// inside a sixth-order high-pass: waves are kept, the slow drift is taken out. Its one setting
+// is the period of the longest waves it keeps (5 to 30 s, 18 by default): waves of that period
+// are kept at full height with a lead of a fraction of their period, shorter ones within a few
+// percent; longer swell is taken for drift and lost.
+//
+// From a cold start the filter does not know where in the wave the vessel is, nor the
+// accelerometer's bias; left alone, what it guessed would take minutes to die out. It fits
+// the start and the bias to the first minute and a quarter instead (a wave's heave averages
+// out, a wrong start does not) and takes them out; its heave counts as settled 150 s after the
+// start. A point of the vessel away from the sensor is given by how high it stands over the
+// sensor in the level frame at each sample, and the filter adds that through the same
+// high-pass, so the point's heave is what roll and pitch add at that distance as well.
+//
+// Plain C++, no operating-system dependency; not thread-safe: one thread feeds and reads it.
+#pragma once
+
+#include <array>
+
+#include "filter/AttitudeFilter.h"
+
+namespace attfilter {
+
+class CHeaveFilter {
+public:
+    static constexpr double kMinPeriod = 5.0;
+    static constexpr double kMaxPeriod = 30.0;
+    static constexpr double kDefaultPeriod = 18.0;
+    // How long the heave takes to settle from a cold start, a reset or a new period.
+    static constexpr double kSettlingSeconds = 150.0;
+
+    // A period outside 5..30 s is clamped into it; one that is not a number gives the default.
+    explicit CHeaveFilter(double period = kDefaultPeriod);
+    static double ClampPeriod(double seconds);
+
+    // A new period starts the settling anew.
+    void SetPeriod(double seconds);
+    double Period() const { return m_period; }
+    // Forgets the heave; the next sample starts the filter cold.
+    void Reset();
+
+    // Feeds one sample at `seconds` (samples in time order; an older one or a gap of more than
+    // a second resets): the vertical acceleration (m/s², up, gravity taken out) at the sensor,
+    // and the height (m) of the point whose heave is wanted over the sensor, in the level
+    // frame, as the orientation puts it now.
+    void Update(double seconds, double verticalAcceleration, double pointHeight = 0.0);
+
+    // The heave of the point (m, positive up); 0 before the first sample.
+    double Heave() const { return m_heave; }
+    bool Started() const { return m_started; }
+    // True once the settling time has passed since the start.
+    bool Settled() const { return m_started && SettlingLeft() <= 0.0; }
+    // Seconds of settling still to go (the whole settling time before the first sample).
+    double SettlingLeft() const;
+
+private:
+    using State = std::array<double, 6>;
+    // The parts of the start that are fitted: the six states and a constant acceleration.
+    static constexpr int kFitted = 7;
+    using Fit = std::array<double, kFitted>;
+    // The state's rate of change under the acceleration `u`.
+    State Derivative(const State& x, double u) const;
+    // One step of dt with the acceleration going linearly from u0 to u1.
+    void Step(State& x, double dt, double u0, double u1) const;
+    // Solves the start's fit from what is gathered; false while it cannot be told yet.
+    bool SolveFit(Fit& fit) const;
+
+    double m_period;
+    std::array<double, 6> m_denominator{};  // the polynomial's coefficients at the corner
+    bool m_started = false;
+    double m_startSeconds = 0;
+    double m_lastSeconds = 0;
+    double m_lastAccel = 0;
+    double m_lastHeight = 0;
+    double m_lastHeightRate = 0;
+    bool m_haveHeightRate = false;
+    State m_x{};
+    double m_heave = 0;
+    // The start's fit: the filter's response to each fitted part, run beside it, and the
+    // normal equations of the least-squares fit of those responses to its heave.
+    bool m_fitting = false;
+    double m_nextSolve = 0;
+    std::array<State, kFitted> m_responses{};
+    std::array<Fit, kFitted> m_normal{};
+    Fit m_normalRight{};
+    Fit m_fit{};
+    double m_bias = 0;  // the fitted accelerometer bias (m/s²), taken out of the input
+};
+
+// The vessel's motion at one point, as a motion telegram carries it.
+struct PointMotion {
+    double heave = 0;                   // m, positive up
+    double verticalAcceleration = 0;    // m/s², positive up, gravity taken out
+    double horizontalAcceleration = 0;  // m/s², its size in the level plane
+    bool settled = false;               // the heave filter has settled
+};
+
+// The motion of a point given by its place from the sensor (body axes: x toward the bow, y
+// toward port, z up; metres), from the accelerometer and the orientation the attitude filter
+// gives at the same time: its heave through the heave filter, and its accelerations, smoothed
+// over a few tenths of a second so the gyroscope's noise in the turn of the lever does not
+// show.
+class CPointMotion {
+public:
+    explicit CPointMotion(const Vec3& point = {}, double period = CHeaveFilter::kDefaultPeriod);
+
+    // A new point or period starts the settling anew.
+    void SetPoint(const Vec3& point);
+    Vec3 Point() const { return m_point; }
+    void SetPeriod(double seconds);
+    double Period() const { return m_heave.Period(); }
+    void Reset();
+
+    // One accelerometer reading (m/s², specific force, body axes) and the orientation (body
+    // to level) at its time.
+    void Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel);
+
+    PointMotion Motion() const;
+    bool Started() const { return m_heave.Started(); }
+    double SettlingLeft() const { return m_heave.SettlingLeft(); }
+
+private:
+    CHeaveFilter m_heave;
+    Vec3 m_point;
+    bool m_started = false;
+    double m_lastSeconds = 0;
+    Vec3 m_lastArm;      // the point from the sensor in the level frame
+    Vec3 m_lastArmRate;  // and its rate
+    bool m_haveArmRate = false;
+    Vec3 m_smooth1, m_smooth2;  // the point's acceleration through two smoothing stages
+};
+
+}  // namespace attfilter

@@ -1,0 +1,291 @@
+#include "filter/HeaveFilter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "Math.h"
+
+namespace attfilter {
+namespace {
+
+// The filter, from acceleration to heave: H(s) = (s⁴ + b1 s³ + b2 s²) / D(s), D a sixth-order
+// Butterworth polynomial about the corner. Its numerator makes the heave's response to waves
+// G(s) = s²·H(s) = 1 - E(s) with an error E that is small above the corner; and the s² in it
+// takes a constant acceleration (a bias) out of the heave for good. Numerator coefficients at
+// the denominator's own (b = a) would make E fall fastest, but lift the filter's gain near
+// the corner more than fivefold, and with it the accelerometer's noise at periods where no
+// wave is; taking them a little lower (0.8 and 0.85 of it) trades a little of that fall for
+// half the noise. The corner's period is 48/18 of the setting: over drawn seas of 5 to 15 s
+// peak periods, 0.5 to 4 m significant heave and a sensor noise of 100 µg/√Hz, that balance of
+// noise and lost wave is where the error is least.
+constexpr std::array<double, 6> kButterworth{3.8637033051562732, 7.4641016151377546,
+                                             9.1416201726856413, 7.4641016151377546,
+                                             3.8637033051562732, 1.0};
+constexpr double kNumerator1 = 0.80;
+constexpr double kNumerator2 = 0.85;
+constexpr double kCornerPerPeriod = 48.0 / 18.0;
+// The cold start. The filter starts from rest while the vessel is mid-wave and the
+// accelerometer has a bias: both leave a transient that the filter's own poles take minutes to
+// damp. Over the first kFitSeconds the filter's response to each part of its start (its six
+// states, and a constant acceleration from the start on) is run beside it, and the start that
+// leaves the least heave (a sea's heave averages out, a transient does not) is fitted by least
+// squares and taken out; the fitted bias is taken out of the input from then on.
+constexpr double kFitSeconds = 75.0;
+constexpr double kRefitSeconds = 1.0;  // how often the fit is solved while it gathers
+// A gap in the samples this long (or time going back) starts the filter cold.
+constexpr double kLongestGap = 1.0;
+constexpr double kStandardGravity = 9.80665;
+// Each stage of the accelerations' smoothing (s): waves of 3 s and more pass with a few
+// degrees of lag.
+constexpr double kSmoothing = 0.1;
+
+}  // namespace
+
+CHeaveFilter::CHeaveFilter(double period) : m_period(ClampPeriod(period)) {
+    SetPeriod(m_period);
+    Reset();
+}
+
+double CHeaveFilter::ClampPeriod(double seconds) {
+    if (!std::isfinite(seconds)) {
+        return kDefaultPeriod;
+    }
+    return std::clamp(seconds, kMinPeriod, kMaxPeriod);
+}
+
+void CHeaveFilter::SetPeriod(double seconds) {
+    const double period = ClampPeriod(seconds);
+    if (period == m_period && m_denominator[0] > 0.0) {
+        return;
+    }
+    m_period = period;
+    const double corner = 2.0 * std::numbers::pi / (kCornerPerPeriod * m_period);
+    double power = 1.0;
+    for (std::size_t i = 0; i < m_denominator.size(); ++i) {
+        power *= corner;
+        m_denominator[i] = kButterworth[i] * power;
+    }
+    Reset();
+}
+
+void CHeaveFilter::Reset() {
+    m_started = false;
+    m_x = {};
+    m_heave = 0;
+    m_fitting = false;
+    m_bias = 0;
+}
+
+double CHeaveFilter::SettlingLeft() const {
+    if (!m_started) {
+        return kSettlingSeconds;
+    }
+    return std::max(0.0, kSettlingSeconds - (m_lastSeconds - m_startSeconds));
+}
+
+CHeaveFilter::State CHeaveFilter::Derivative(const State& x, double u) const {
+    // Observer form: x1 is the heave; every state feeds the one above it and takes its share
+    // of the heave back (the denominator) and of the acceleration in (the numerator).
+    const std::array<double, 6>& a = m_denominator;
+    const std::array<double, 6> in{0.0, 1.0, kNumerator1 * a[0], kNumerator2 * a[1], 0.0, 0.0};
+    State d{};
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        const double next = i + 1 < d.size() ? x[i + 1] : 0.0;
+        d[i] = -a[i] * x[0] + next + in[i] * u;
+    }
+    return d;
+}
+
+void CHeaveFilter::Step(State& x, double dt, double u0, double u1) const {
+    // Heun's step with the acceleration taken as linear over the interval (the trapezoid rule
+    // for the double integration: no half-sample lag).
+    const State k1 = Derivative(x, u0);
+    State trial = x;
+    for (std::size_t i = 0; i < trial.size(); ++i) {
+        trial[i] += dt * k1[i];
+    }
+    const State k2 = Derivative(trial, u1);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        x[i] += 0.5 * dt * (k1[i] + k2[i]);
+    }
+}
+
+bool CHeaveFilter::SolveFit(Fit& fit) const {
+    // The responses differ in size by powers of the corner: scale the equations to a unit
+    // diagonal, and hold the fit a little toward nothing where the data cannot tell the parts
+    // apart yet.
+    Fit scale{};
+    for (int i = 0; i < kFitted; ++i) {
+        if (!(m_normal[i][i] > 0.0)) {
+            return false;
+        }
+        scale[i] = 1.0 / std::sqrt(m_normal[i][i]);
+    }
+    std::array<Fit, kFitted> a{};
+    Fit b{};
+    for (int i = 0; i < kFitted; ++i) {
+        for (int j = 0; j < kFitted; ++j) {
+            a[i][j] = m_normal[i][j] * scale[i] * scale[j];
+        }
+        a[i][i] += 1e-9;
+        b[i] = m_normalRight[i] * scale[i];
+    }
+    if (!Solve<kFitted>(a, b, fit)) {
+        return false;
+    }
+    for (int i = 0; i < kFitted; ++i) {
+        fit[i] *= scale[i];
+    }
+    return true;
+}
+
+void CHeaveFilter::Update(double seconds, double verticalAcceleration, double pointHeight) {
+    if (!std::isfinite(seconds) || !std::isfinite(verticalAcceleration) ||
+        !std::isfinite(pointHeight)) {
+        return;
+    }
+    const double dt = seconds - m_lastSeconds;
+    if (m_started && (dt < 0.0 || dt > kLongestGap)) {
+        Reset();
+    }
+    if (!m_started) {
+        m_started = true;
+        m_startSeconds = m_lastSeconds = m_nextSolve = seconds;
+        m_lastAccel = verticalAcceleration;
+        m_lastHeight = pointHeight;
+        m_lastHeightRate = 0;
+        m_haveHeightRate = false;
+        m_fitting = true;
+        m_responses = {};
+        for (std::size_t i = 0; i < m_x.size(); ++i) {
+            m_responses[i][i] = 1.0;
+        }
+        m_normal = {};
+        m_normalRight = {};
+        m_fit = {};
+        return;
+    }
+    if (dt <= 0.0) {
+        return;
+    }
+    // The point's acceleration over the sensor's, from its height's second difference: the
+    // two integrations of the filter undo the differences, so the orientation's small noise
+    // reaches the heave at no more than its own size.
+    const double heightRate = (pointHeight - m_lastHeight) / dt;
+    const double pointAccel = m_haveHeightRate ? (heightRate - m_lastHeightRate) / dt : 0.0;
+    m_lastHeightRate = heightRate;
+    m_haveHeightRate = true;
+    m_lastHeight = pointHeight;
+    const double accel = verticalAcceleration + pointAccel;
+    Step(m_x, dt, m_lastAccel - m_bias, accel - m_bias);
+    m_lastAccel = accel;
+    m_lastSeconds = seconds;
+    m_heave = m_x[0];
+    if (!m_fitting) {
+        return;
+    }
+    // The start's fit: each part's response and its share of the heave so far.
+    Fit response{};
+    for (int i = 0; i < kFitted; ++i) {
+        const bool bias = i == kFitted - 1;
+        Step(m_responses[i], dt, bias ? 1.0 : 0.0, bias ? 1.0 : 0.0);
+        response[i] = m_responses[i][0];
+    }
+    for (int i = 0; i < kFitted; ++i) {
+        for (int j = 0; j < kFitted; ++j) {
+            m_normal[i][j] += response[i] * response[j];
+        }
+        m_normalRight[i] += response[i] * m_heave;
+    }
+    const bool last = seconds - m_startSeconds >= kFitSeconds;
+    if (last || seconds >= m_nextSolve) {
+        m_nextSolve = seconds + kRefitSeconds;
+        Fit fit{};
+        if (SolveFit(fit)) {
+            m_fit = fit;
+        }
+    }
+    if (last) {
+        // From now on the filter runs as if it had started where the fit says, without the
+        // bias.
+        for (int i = 0; i < kFitted; ++i) {
+            for (std::size_t k = 0; k < m_x.size(); ++k) {
+                m_x[k] -= m_fit[i] * m_responses[i][k];
+            }
+        }
+        m_bias = m_fit[kFitted - 1];
+        m_fitting = false;
+        m_heave = m_x[0];
+        return;
+    }
+    for (int i = 0; i < kFitted; ++i) {
+        m_heave -= m_fit[i] * response[i];
+    }
+}
+
+CPointMotion::CPointMotion(const Vec3& point, double period) : m_heave(period), m_point(point) {}
+
+void CPointMotion::SetPoint(const Vec3& point) {
+    if (point.x != m_point.x || point.y != m_point.y || point.z != m_point.z) {
+        m_point = point;
+        Reset();
+    }
+}
+
+void CPointMotion::SetPeriod(double seconds) {
+    m_heave.SetPeriod(seconds);
+}
+
+void CPointMotion::Reset() {
+    m_heave.Reset();
+    m_started = false;
+    m_haveArmRate = false;
+    m_smooth1 = m_smooth2 = {};
+}
+
+void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel) {
+    if (!std::isfinite(seconds) || !Finite(specificForce)) {
+        return;
+    }
+    const Vec3 arm = Rotate(bodyToLevel, m_point);
+    Vec3 accel = Rotate(bodyToLevel, specificForce);
+    accel.z -= kStandardGravity;
+    m_heave.Update(seconds, accel.z, arm.z);
+    if (!m_heave.Started()) {
+        return;
+    }
+    const double dt = seconds - m_lastSeconds;
+    if (!m_started || dt <= 0.0 || dt > kLongestGap) {
+        m_started = true;
+        m_lastSeconds = seconds;
+        m_lastArm = arm;
+        m_haveArmRate = false;
+        m_smooth1 = m_smooth2 = accel;
+        return;
+    }
+    // The point's acceleration: the sensor's, and the second difference of where the lever
+    // puts the point.
+    const Vec3 armRate = Scale(Sub(arm, m_lastArm), 1.0 / dt);
+    if (m_haveArmRate) {
+        accel = Add(accel, Scale(Sub(armRate, m_lastArmRate), 1.0 / dt));
+    }
+    m_lastArmRate = armRate;
+    m_haveArmRate = true;
+    m_lastArm = arm;
+    m_lastSeconds = seconds;
+    const double share = 1.0 - std::exp(-dt / kSmoothing);
+    m_smooth1 = Add(m_smooth1, Scale(Sub(accel, m_smooth1), share));
+    m_smooth2 = Add(m_smooth2, Scale(Sub(m_smooth1, m_smooth2), share));
+}
+
+PointMotion CPointMotion::Motion() const {
+    PointMotion motion;
+    motion.heave = m_heave.Heave();
+    motion.verticalAcceleration = m_smooth2.z;
+    motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
+    motion.settled = m_heave.Settled();
+    return motion;
+}
+
+}  // namespace attfilter

@@ -1,0 +1,34 @@
+// The vessel's motion at the monitoring point, as motion telegrams carry it beside roll and
+// pitch: heave and the accelerations there, and whether they can be trusted yet. Made by a
+// raw sensor's heave filter, or read from another instrument's motion telegrams.
+#pragma once
+
+#include <string>
+
+#include "filter/HeaveFilter.h"
+
+namespace mtobj {
+
+struct Motion {
+    double heave = 0;                   // m, positive up
+    double verticalAcceleration = 0;    // m/s², positive up, gravity taken out
+    double horizontalAcceleration = 0;  // m/s², its size in the level plane
+    // 'U' when roll, pitch and heave have settled, 'u' while any is settling or not to be
+    // trusted; a letter another instrument sent is passed on as it came.
+    char status = 'u';
+};
+
+// Where the heave is wanted and how it is filtered: the monitoring point (the echo sounder's
+// transducer, say) from the sensor in vessel axes (x toward the bow, y toward port, z up;
+// metres) and the heave filter's period (the longest waves kept, seconds).
+struct HeaveSettings {
+    double x = 0, y = 0, z = 0;
+    double period = attfilter::CHeaveFilter::kDefaultPeriod;  // 5 to 30 s
+    // A lever arm longer than any vessel's is taken for a mistake.
+    static constexpr double kLongestArm = 500;
+
+    // Empty when the settings can be used, else why not.
+    std::string Problem() const;
+};
+
+}  // namespace mtobj

@@ -1,0 +1,60 @@
+// Runs the attitude filter and the heave filter over a simulated raw sensor and measures the
+// heave against the simulator's truth, at the sensor and at a monitoring point, beside a
+// textbook heave filter fed the same accelerations: what the heave tests and the heave
+// benchmark are built on.
+#pragma once
+
+#include <cstdint>
+
+#include "filter/HeaveFilter.h"
+#include "mtobj/RawMotion.h"
+
+// A drawn irregular sea with the given peak period (s) and significant heave (m): the rest of
+// the heavy sea's draw (sensor place, gyroscope bias, speed, heading; turns with
+// `withTurns`), roll, pitch and the sway growing with the heave as they do in a real seaway
+// (roll 1 + 4° a metre of significant heave, at most 18°), and an accelerometer bias of up to
+// 0.05 m/s² on each axis.
+mtobj::RawScenario HeaveSea(double peakPeriod, double significantHeave, bool withTurns,
+                            std::uint32_t seed);
+
+struct HeaveErrors {
+    // RMS of the heave error from `from` on (m), about its mean: heave is measured from the
+    // mean level, and the truth's own mean (a point above the roll axis sinks a little on
+    // average as the vessel rolls) is no wave.
+    double rms = 0;
+    double baselineRms = 0;  // the textbook filter's
+    // The time after which the error over every 30 s stayed within `limit` RMS, about its
+    // mean over those 30 s (s).
+    double settled = 0;
+    // The share of samples from `from` on whose status said settled ('U').
+    double settledShare = 0;
+};
+
+struct HeaveRun {
+    mtobj::RawScenario scenario;
+    double seconds = 300;
+    double rate = 100;
+    double period = attfilter::CHeaveFilter::kDefaultPeriod;
+    attfilter::Vec3 point;  // the monitoring point from the sensor (body axes, m)
+    double from = 180;
+    double limit = 0.05;  // m, for `settled`
+
+    HeaveErrors Run() const;
+};
+
+// The textbook heave filter: the vertical acceleration integrated twice, each integral
+// through a second-order Butterworth high-pass at the period (a band-pass s / (s² + √2 ωs +
+// ω²) a stage, by the bilinear transform).
+class CTextbookHeave {
+public:
+    CTextbookHeave(double period, double rate);
+    double Update(double verticalAcceleration);  // the heave (m)
+
+private:
+    struct Stage {
+        double b0 = 0, b2 = 0, a1 = 0, a2 = 0;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        double Step(double x);
+    };
+    Stage m_velocity, m_position;
+};
