@@ -76,7 +76,8 @@ HeaveErrors HeaveRun::Run() const {
             e.settled = truth.seconds;
             continue;
         }
-        const attfilter::Quat q = filter.Quaternion();
+        const attfilter::Quat q =
+            trueAttitude ? attfilter::OrientationOf(truth.attitude) : filter.Quaternion();
         heave.Update(raw.seconds, raw.accel, q);
         // The textbook filter: the same vertical acceleration at the point.
         const double w = q[0], x = q[1], y = q[2], z = q[3];

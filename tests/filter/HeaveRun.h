@@ -38,6 +38,9 @@ struct HeaveRun {
     attfilter::Vec3 point;  // the monitoring point from the sensor (body axes, m)
     double from = 180;
     double limit = 0.05;  // m, for `settled`
+    // The simulator's true attitude in place of the attitude filter's: what the heave
+    // filter does with a perfect attitude.
+    bool trueAttitude = false;
 
     HeaveErrors Run() const;
 };
