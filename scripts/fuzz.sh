@@ -28,7 +28,7 @@ for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${seconds}s =="
   # The scratch corpus first: libFuzzer writes new inputs there, never into the repository.
   if ! "$dir/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
-       -max_len=4096 -print_final_stats=1 -artifact_prefix="$dir/crashes/$t-" \
+       -max_len=16384 -print_final_stats=1 -artifact_prefix="$dir/crashes/$t-" \
        "$dir/corpus/$t" "fuzz/corpus/$t" 2>"$dir/fuzz_$t.log"; then
     tail -60 "$dir/fuzz_$t.log"
     failed+=("$t")

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,31 +83,50 @@ bool ReadLive(const std::string& device, double seconds, std::vector<mtobj::Sens
 // The raw samples to calibrate from: a capture, or the live device.
 bool Samples(const std::string& device, int argc, char** argv, int at, double defaultSeconds,
              std::vector<RawSample>& samples) {
-    std::vector<mtobj::SensorRecord> records;
     if (argc == at + 2 && std::string(argv[at]) == "--from") {
+        // Read as it goes, an hour of the capture at most, as a live read takes at most.
+        constexpr double kMostSeconds = 3600;
+        mtobj::CCaptureReader reader;
         std::string reason;
-        const auto capture = mtobj::ReadCapture(argv[at + 1], &reason);
-        if (!capture) {
+        if (!reader.Open(argv[at + 1], &reason)) {
             std::fprintf(stderr, "tavimo-calibrate: %s\n", reason.c_str());
             return false;
         }
-        records = capture->records;
-    } else {
-        double seconds = defaultSeconds;
-        if (argc == at + 2 && std::string(argv[at]) == "--seconds") {
-            if (!ParseSeconds(argv[at + 1], seconds)) {
-                std::fprintf(stderr,
-                             "tavimo-calibrate: '%s' is not a number of seconds (up to 3600)\n",
-                             argv[at + 1]);
-                return false;
+        mtobj::SensorRecord r;
+        std::optional<double> first;
+        while (reader.Next(r, &reason)) {
+            if (r.restart || r.hasQuaternion) {
+                continue;
             }
-        } else if (argc != at) {
-            Usage();
+            if (!first) {
+                first = r.seconds;
+            } else if (r.seconds - *first > kMostSeconds) {
+                std::fprintf(stderr, "tavimo-calibrate: only the first %.0f s of %s are used\n",
+                             kMostSeconds, argv[at + 1]);
+                break;
+            }
+            samples.push_back(mtobj::RawSampleOf(r));
+        }
+        if (!reason.empty()) {
+            std::fprintf(stderr, "tavimo-calibrate: %s: %s\n", argv[at + 1], reason.c_str());
             return false;
         }
-        if (!ReadLive(device, seconds, records)) {
+        return true;
+    }
+    double seconds = defaultSeconds;
+    if (argc == at + 2 && std::string(argv[at]) == "--seconds") {
+        if (!ParseSeconds(argv[at + 1], seconds)) {
+            std::fprintf(stderr, "tavimo-calibrate: '%s' is not a number of seconds (up to 3600)\n",
+                         argv[at + 1]);
             return false;
         }
+    } else if (argc != at) {
+        Usage();
+        return false;
+    }
+    std::vector<mtobj::SensorRecord> records;
+    if (!ReadLive(device, seconds, records)) {
+        return false;
     }
     for (const auto& r : records) {
         if (r.restart || r.hasQuaternion) {

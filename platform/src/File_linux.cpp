@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -47,6 +48,33 @@ void SyncFolder(const std::filesystem::path& folder) {
         ::fsync(dir);
         ::close(dir);
     }
+}
+
+// Removes what an earlier save of the same file left behind when it was killed before its
+// rename: ".<name>.XXXXXX" beside it, a regular file of ours (never a link) untouched for a
+// minute, so a save another process is making now keeps its temporary file.
+void RemoveStaleTemporaries(const std::filesystem::path& folder, const std::string& name) {
+    constexpr time_t kStaleSeconds = 60;
+    const std::string prefix = "." + name + ".";
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (dir < 0) {
+        return;
+    }
+    std::error_code ec;
+    const time_t now = ::time(nullptr);
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string file = entry.path().filename().string();
+        if (file.size() != prefix.size() + 6 || file.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(dir, file.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            now - info.st_mtime > kStaleSeconds) {
+            ::unlinkat(dir, file.c_str(), 0);
+        }
+    }
+    ::close(dir);
 }
 
 }  // namespace
@@ -102,6 +130,7 @@ SaveResult SaveFile(const std::string& path, const std::function<bool(int fd)>& 
     if (folder.empty()) {
         folder = ".";
     }
+    RemoveStaleTemporaries(folder, target.filename().string());
     std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -153,25 +182,60 @@ SaveResult SaveFile(const std::string& path, std::string_view text, const SaveOp
         path, [text](int fd) { return WriteAll(fd, text); }, options);
 }
 
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
-                                           std::string* error) {
-    std::string why;
-    // Non-blocking, so that opening a pipe nobody writes returns at once; the type is
-    // checked on the open file, so it cannot change between the check and the read.
+namespace {
+
+// A regular file opened for reading, or -1 with why. Non-blocking, so that opening a pipe
+// nobody writes returns at once; the type is checked on the open file, so it cannot change
+// between the check and the read.
+int OpenRegular(const std::string& path, struct stat& info, std::string& why) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (error != nullptr) {
-            *error = std::strerror(errno);
-        }
-        return std::nullopt;
+        why = std::strerror(errno);
+        return -1;
     }
-    std::optional<std::string> content;
-    struct stat info {};
     if (::fstat(fd, &info) != 0) {
         why = std::strerror(errno);
     } else if (!S_ISREG(info.st_mode)) {
         why = "not a regular file";
-    } else if (info.st_size < 0 || static_cast<std::size_t>(info.st_size) > maxBytes) {
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        why = std::strerror(errno);
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+}  // namespace
+
+std::FILE* OpenRegularFile(const std::string& path, std::string* error) {
+    struct stat info {};
+    std::string why;
+    const int fd = OpenRegular(path, info, why);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (fd >= 0 && file == nullptr) {
+        why = std::strerror(errno);
+        ::close(fd);
+    }
+    if (file == nullptr && error != nullptr) {
+        *error = why;
+    }
+    return file;
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
+                                           std::string* error) {
+    std::string why;
+    struct stat info {};
+    const int fd = OpenRegular(path, info, why);
+    if (fd < 0) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return std::nullopt;
+    }
+    std::optional<std::string> content;
+    if (info.st_size < 0 || static_cast<std::size_t>(info.st_size) > maxBytes) {
         why = "larger than " + std::to_string(maxBytes) + " bytes";
     } else {
         std::string text;

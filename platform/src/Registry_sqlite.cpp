@@ -58,10 +58,16 @@ bool OpenLocked() {
         return false;
     }
     const std::string path = DatabasePath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::string why;
+    if (!platform::MakeFolders(std::filesystem::path(path).parent_path().string(), &why)) {
+        std::fprintf(stderr, "tavimo: cannot open the registry database %s: %s\n", path.c_str(),
+                     why.c_str());
+        g_failed = true;
+        return false;
+    }
     if (sqlite3_open_v2(path.c_str(), &g_db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX |
+                            SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
         std::fprintf(stderr, "tavimo: cannot open the registry database %s: %s\n", path.c_str(),
                      g_db != nullptr ? sqlite3_errmsg(g_db) : "out of memory");

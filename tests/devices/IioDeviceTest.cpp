@@ -198,11 +198,17 @@ TEST(IioDeviceTest, BadInputIsRefusedWithItsReason) {
                     {"in_accel_y", "le:s16/16>>0", 0.01},
                     {"in_accel_z", "le:s16/16>>0", 0.01},
                     Timestamp()});
+    // A name of a megabyte that would climb out of its registry key.
+    tree.AddDevice("iio:device9", "\\..\\" + std::string(1'000'000, 'n'), kFused);
+    // A scan index no kernel writes, which must not reach a cast to int.
+    tree.AddDevice("iio:device8", "hugeindex", kFused);
+    WriteFile(tree.Folder("iio:device8") / "scan_elements" / "in_rot_quaternion_index", "1e30");
     const struct {
         std::string kind;
         std::string says;
         bool opens;
     } cases[] = {
+        {"iio:hugeindex", "no _index of 0 to 1023", true},
         {"iio:missing", "no IIO device named 'missing'", false},
         {"iio:twoaxes", "in_accel has 2 of its three axes", false},
         {"iio:badtype", "does not fit its storage", true},
@@ -229,6 +235,9 @@ TEST(IioDeviceTest, BadInputIsRefusedWithItsReason) {
         EXPECT_FALSE(device->ReadBatch(arrays, newest, 50)) << c.kind;
         EXPECT_TRUE(arrays.empty());
     }
+    // Names are listed bounded and escaped.
+    EXPECT_TRUE(traces.Has("%5C..%5Cnnnn")) << traces.All().substr(0, 2000);
+    EXPECT_LT(traces.All().size(), 100'000U);
     // The device on another port does not answer on COM1.
     std::string reason;
     auto other =

@@ -3,10 +3,13 @@
 #include "mtobj/SensorCapture.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "TestSupport.h"
 
@@ -95,6 +98,7 @@ TEST(SensorCaptureTest, RefusesWhatIsNotACaptureOfThisVersion) {
         {head + "1 Q 0.5 0 0 0\n", "unit length"},
         {head + "1 Q 1 0 0 0 A 0 0 9\n", "beside"},
         {head + "2 A 0 0 0\n1 A 0 0 0\n", "line 4: the time goes back"},
+        {head + "1 A 0 0 0" + std::string(5000, ' ') + "\n", "line 3: longer than 4096"},
     };
     for (const auto& c : cases) {
         std::string reason;
@@ -104,6 +108,56 @@ TEST(SensorCaptureTest, RefusesWhatIsNotACaptureOfThisVersion) {
     std::string reason;
     EXPECT_FALSE(mtobj::ReadCapture(tavimo_test::TempRoot() + "/no-such-capture", &reason));
     EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
+}
+
+// Only a regular file is read, and in bounded memory: a FIFO nobody writes must not hold
+// the open, a device must not stream without end, a huge line is refused unread.
+TEST(SensorCaptureTest, OnlyARegularFileIsReadAndALongLineIsRefused) {
+    const std::string fifo = tavimo_test::TempRoot() + "/capture.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string longLine = tavimo_test::TempRoot() + "/long-line.txt";
+    {
+        std::ofstream out(longLine);
+        out << "tavimo-capture 1\ndevice d\n1 A 0 0 9.8\n" << std::string(50'000'000, '7') << "\n";
+    }
+    for (const auto& [path, says] : {std::pair{fifo, "not a regular file"},
+                                     std::pair{std::string("/dev/zero"), "not a regular file"},
+                                     std::pair{tavimo_test::TempRoot(), "not a regular file"},
+                                     std::pair{longLine, "line 4: longer than 4096"}}) {
+        std::string reason;
+        EXPECT_FALSE(mtobj::ReadCapture(path, &reason)) << path;
+        EXPECT_NE(reason.find(says), std::string::npos) << path << " -> " << reason;
+    }
+
+    // Read a record at a time, then again from the first record.
+    const std::string path = tavimo_test::TempRoot() + "/stream.txt";
+    {
+        mtobj::CCaptureWriter writer;
+        ASSERT_TRUE(writer.Open(path, "dev", nullptr));
+        ASSERT_TRUE(writer.Write(SomeRecords()));
+    }
+    mtobj::CCaptureReader reader;
+    std::string reason;
+    ASSERT_TRUE(reader.Open(path, &reason)) << reason;
+    SensorRecord r;
+    std::size_t n = 0;
+    while (reader.Next(r, &reason)) {
+        ++n;
+    }
+    EXPECT_TRUE(reason.empty()) << reason;
+    EXPECT_EQ(n, SomeRecords().size());
+    ASSERT_TRUE(reader.Rewind(&reason));
+    ASSERT_TRUE(reader.Next(r, &reason));
+    EXPECT_EQ(r, SomeRecords().front());
+}
+
+TEST(SensorCaptureTest, ADeviceIdIsBoundedAndEscapedForKeysAndMessages) {
+    EXPECT_EQ(mtobj::SafeDeviceId("lsm9ds1_accel+bno055"), "lsm9ds1_accel+bno055");
+    EXPECT_EQ(mtobj::SafeDeviceId("a\\..\\b/c\x01\xC3"), "a%5C..%5Cb%2Fc%01%C3");
+    EXPECT_EQ(mtobj::SafeDeviceId(std::string(1'000'000, 'x')).size(), mtobj::kMaxDeviceId);
+    const auto c = ParseCapture("tavimo-capture 1\ndevice ..\\..\\Tavimo\n1 A 0 0 9.8\n", nullptr);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->deviceId, "..%5C..%5CTavimo");
 }
 
 TEST(SensorCaptureTest, AWriterThatCannotWriteSaysSo) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -68,6 +69,25 @@ TEST_F(SaveFileTest, NewAndReplacedFilesGetTheWholeTextAndTheRightPermissions) {
     ASSERT_TRUE(platform::SaveFile(fresh.string(), big));
     EXPECT_EQ(Read(fresh), big);
     EXPECT_EQ(Entries(), 3);  // no temporary file left behind
+}
+
+TEST_F(SaveFileTest, WhatAKilledSaveLeftBehindGoesAtTheNextSave) {
+    const fs::path target = Write("Tavimo.xml", "<old/>");
+    const fs::path stale = Write(".Tavimo.xml.Ab12Cd", "half");
+    const fs::path fresh = Write(".Tavimo.xml.Zz99Yy", "another save under way");
+    const fs::path other = Write(".Other.xml.Ab12Cd", "not ours to judge");
+    const fs::path link = m_dir / ".Tavimo.xml.Li12Nk";
+    fs::create_symlink(other, link);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    for (const fs::path& p : {stale, other}) {
+        fs::last_write_time(p, old);
+    }
+    ASSERT_TRUE(platform::SaveFile(target.string(), "<new/>"));
+    EXPECT_EQ(Read(target), "<new/>");
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(fresh));  // touched within the minute: another save's
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::is_symlink(link));
 }
 
 TEST_F(SaveFileTest, RefusedTargetsAreLeftAsTheyWere) {

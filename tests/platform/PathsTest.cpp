@@ -94,6 +94,35 @@ TEST(PathsTest, MakeFoldersCreatesPrivateParentsAndRefusesAFile) {
     EXPECT_FALSE(platform::MakeFolders(""));
 }
 
+// The /tmp fallback is a place every local user can write to: a folder someone else made
+// there first, or a link by our folder's name, is refused with the reason.
+TEST(PathsTest, InASharedPlaceOnlyFoldersOfOursAloneAreUsed) {
+    const std::string shared = tavimo_test::TempRoot() + "/shared";
+    std::filesystem::create_directories(shared);
+    const std::string ours = shared + "/tavimo-ours";
+    std::filesystem::create_directories(ours);
+    ASSERT_EQ(::chmod(ours.c_str(), 0777), 0);
+    std::string why;
+    ASSERT_TRUE(platform::MakePrivateFolders(ours + "/state", ours, &why)) << why;
+    struct stat info {};
+    ASSERT_EQ(::stat(ours.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700U);  // made private
+
+    const std::string planted = shared + "/tavimo-link";
+    std::filesystem::create_symlink(ours, planted);
+    EXPECT_FALSE(platform::MakePrivateFolders(planted + "/state", planted, &why));
+    EXPECT_NE(why.find("a link"), std::string::npos) << why;
+
+    if (::geteuid() == 0) {  // only root can hand a folder to another user here
+        const std::string theirs = shared + "/tavimo-theirs";
+        std::filesystem::create_directories(theirs);
+        ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(platform::MakePrivateFolders(theirs + "/config", theirs, &why));
+        EXPECT_NE(why.find("belongs to another user (uid 65534)"), std::string::npos) << why;
+        EXPECT_FALSE(std::filesystem::exists(theirs + "/config"));
+    }
+}
+
 }  // namespace
 
 namespace {

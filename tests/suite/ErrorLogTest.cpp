@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "TestSupport.h"
 #include "interfaces/ErrorLog.h"
 #include "platform/Com.h"
 
@@ -89,4 +91,25 @@ TEST(ErrorLogTest, UnwritableStateFolderDoesNotFailTheCaller) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write the trace log"),
               std::string::npos);
     EXPECT_EQ(records.size(), 1u);
+}
+
+// A link planted where the trace log goes must not send the trace into the file it names.
+TEST(ErrorLogTest, ALinkInPlaceOfTheTraceLogIsNotFollowed) {
+    const std::filesystem::path root = tavimo_test::TestFolder();
+    const std::filesystem::path victim = root / "not-ours.txt";
+    tavimo_test::WriteFile(victim, "theirs\n");
+    std::filesystem::create_directories(root / "state" / "tavimo");
+    std::filesystem::create_symlink(victim, root / "state" / "tavimo" / "Tavimo.log");
+    const char* before = std::getenv("XDG_STATE_HOME");
+    const std::string saved = before != nullptr ? before : "";
+    setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+    faultbook::RefreshTraceSettings();
+    CErrorLog log = MakeLog(true);
+    testing::internal::CaptureStderr();
+    log.TraceNow("Ctx", "must not land in the victim");
+    const std::string said = testing::internal::GetCapturedStderr();
+    before != nullptr ? setenv("XDG_STATE_HOME", saved.c_str(), 1) : unsetenv("XDG_STATE_HOME");
+    faultbook::RefreshTraceSettings();
+    EXPECT_NE(said.find("it is a link or not a regular file"), std::string::npos) << said;
+    EXPECT_EQ(tavimo_test::ReadFile(victim), "theirs\n");
 }

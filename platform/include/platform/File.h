@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -55,5 +56,10 @@ SaveResult SaveFile(const std::string& path, std::string_view text,
 // file beyond the limit; then *error, when given, says why in words a user reads.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes,
                                            std::string* error = nullptr);
+
+// A regular file opened for reading as a stream, for files too large to read whole; the
+// same refusals as ReadRegularFile (checked on the opened file, so a pipe never blocks the
+// open), with *error saying why. The caller closes it with std::fclose.
+std::FILE* OpenRegularFile(const std::string& path, std::string* error = nullptr);
 
 }  // namespace platform

@@ -21,8 +21,14 @@ std::string StateFolder();
 std::string RuntimeFolder();
 
 // Creates the folder and its missing parents; folders it makes are the user's alone.
-// True when the folder exists afterwards.
-bool MakeFolders(const std::string& path);
+// True when the folder exists afterwards; otherwise `why` says why. Under the shared /tmp
+// fallback every folder must be this user's, mode 0700 and not a link (see below).
+bool MakeFolders(const std::string& path, std::string* why = nullptr);
+// MakeFolders with `sharedRoot` as the place others can write to: that folder and every one
+// below it on the path is checked on the opened folder (never through a link) to belong to
+// this user, and made 0700; one that belongs to another user or is a link is refused.
+bool MakePrivateFolders(const std::string& path, const std::string& sharedRoot,
+                        std::string* why = nullptr);
 
 // The value of an environment variable; nothing when it is unset.
 std::optional<std::string> EnvironmentValue(const char* name);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <stdexcept>
 
 #include "interfaces/ErrorLog.h"
 #include "platform/Paths.h"
@@ -26,7 +27,17 @@ spdlog::logger* Logger() {
     }
     const std::string path = faultbook::TraceFilePath();
     try {
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::string why;
+        if (!platform::MakeFolders(std::filesystem::path(path).parent_path().string(), &why)) {
+            throw std::runtime_error(why);
+        }
+        // The trace is appended to: a link in its place (planted, or left by another
+        // program) would send it into somebody else's file.
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(path, ec);
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            throw std::runtime_error("it is a link or not a regular file");
+        }
         auto sink =
             std::make_shared<spdlog::sinks::rotating_file_sink_mt>(path, 5 * 1024 * 1024, 3);
         g_logger = std::make_shared<spdlog::logger>("tavimo-trace", sink);

@@ -35,6 +35,11 @@ using iio::CScanDecoder;
 using iio::ScanElement;
 using iio::ScanValues;
 
+// What sysfs may say and be believed: a scan element's place in the scan, and a sampling
+// rate (Hz). A number beyond them is a broken or hostile attribute.
+constexpr int kMaxScanIndex = 1023;
+constexpr double kMaxRate = 100000;
+
 std::string SysfsRoot() {
     const auto root = platform::EnvironmentValue("TAVIMO_IIO_SYSFS");
     return root && !root->empty() ? *root : "/sys/bus/iio/devices";
@@ -49,12 +54,18 @@ double PcSecondsNow() {
 }
 
 // The first line of a sysfs attribute; nullopt when it cannot be read.
+// The first line of a sysfs attribute, at most a page of it (what sysfs gives at most).
 std::optional<std::string> ReadAttribute(const fs::path& path) {
+    constexpr std::size_t kPage = 4096;
     std::ifstream in(path);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
+    std::string line(kPage, '\0');
+    if (!in) {
         return std::nullopt;
     }
+    if (!in.getline(line.data(), static_cast<std::streamsize>(kPage)) && in.gcount() == 0) {
+        return std::nullopt;
+    }
+    line.resize(std::strlen(line.c_str()));
     while (!line.empty() && (line.back() == '\n' || line.back() == ' ' || line.back() == '\r')) {
         line.pop_back();
     }
@@ -79,6 +90,16 @@ std::optional<double> ReadNumber(const fs::path& path) {
         return std::nullopt;
     }
     return v;
+}
+
+// A whole number read from sysfs within [low, high]: anything else is no number, so a hostile
+// or broken attribute never reaches a cast.
+std::optional<int> ReadIndex(const fs::path& path, int low, int high) {
+    const auto v = ReadNumber(path);
+    if (!v || *v < low || *v > high || std::floor(*v) != *v) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*v);
 }
 
 // "in_accel_x" -> "in_accel"; "in_rot_quaternion" -> "in_rot"; "in_timestamp" stays.
@@ -264,10 +285,12 @@ private:
                 continue;
             }
             const std::string name = ReadAttribute(entry.path() / "name").value_or("");
-            names.push_back(name.empty() ? dir : name);
+            // The name goes into messages and registry keys: bounded and escaped.
+            const std::string safe = SafeDeviceId(name.empty() ? dir : name);
+            names.push_back(safe);
             if (dir == unit.wanted || name == unit.wanted) {
                 unit.dir = entry.path();
-                unit.name = name.empty() ? dir : name;
+                unit.name = safe;
                 unit.dev = fs::path(DevRoot()) / dir;
                 return true;
             }
@@ -300,15 +323,17 @@ private:
                         : iio::ChannelOf(e.name) == iio::Channel::Unused) {
                 continue;
             }
-            const auto index = ReadNumber(scan / (e.name + "_index"));
+            const auto index = ReadIndex(scan / (e.name + "_index"), 0, kMaxScanIndex);
             const auto typeText = ReadAttribute(scan / (e.name + "_type"));
             std::string why;
             const auto type = typeText ? iio::ParseScanType(*typeText, &why) : std::nullopt;
             if (!index || !type) {
-                return Fail(reason, unit.name + ": scan element " + e.name + ": " +
-                                        (index ? (typeText ? why : "no _type") : "no _index"));
+                return Fail(reason,
+                            unit.name + ": scan element " + e.name + ": " +
+                                (index ? (typeText ? why : "no _type")
+                                       : "no _index of 0 to " + std::to_string(kMaxScanIndex)));
             }
-            e.index = static_cast<int>(*index);
+            e.index = *index;
             e.type = *type;
             if (iio::ChannelOf(e.name) != iio::Channel::Timestamp &&
                 iio::ChannelOf(e.name) != iio::Channel::Unused) {
@@ -418,7 +443,10 @@ private:
             m_log.TraceNow("Start", "%s: sampling_frequency cannot be set to %s (%s)",
                            unit.name.c_str(), text, std::strerror(errno));
         }
-        unit.rate = ReadNumber(file).value_or(target);
+        unit.rate = target;
+        if (const auto read = ReadNumber(file); read && *read > 0 && *read <= kMaxRate) {
+            unit.rate = *read;
+        }
         m_log.TraceNow("Start", "%s samples at %g Hz (asked %d Hz)", unit.name.c_str(), unit.rate,
                        rateHz);
         return true;

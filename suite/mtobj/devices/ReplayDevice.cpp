@@ -1,10 +1,13 @@
 // A capture file as a source of sensor records: the `replay:FILE` device plays what a real
 // device delivered, at its recorded pace or as fast as the module takes it. A start plays
-// the capture from its beginning; at its end the device falls silent.
+// the capture from its beginning; at its end the device falls silent. The capture is read
+// as it plays, a record ahead, so a capture of any size plays in little memory.
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <utility>
 
+#include "interfaces/ErrorLog.h"
 #include "interfaces/Tickwise.h"
 #include "mtobj/RecordDevice.h"
 #include "platform/Sync.h"
@@ -24,54 +27,74 @@ public:
             m_fast = true;
             m_path = argument.substr(5);
         }
+        m_log.SetModuleName("Tavimo");
+        m_log.SetObjectName("ReplayDevice");
+        m_log.EnableTrace(true);
     }
 
+    // Opens the capture and reads up to its first sample: a capture that is no capture says
+    // so here; one broken further on ends its replay there, traced.
     bool Open(std::string* reason) override {
         std::lock_guard lock(m_mutex);
-        auto capture = ReadCapture(m_path, reason);
-        if (!capture) {
+        if (!m_reader.Open(m_path, reason)) {
             return false;
         }
-        m_capture = std::move(*capture);
+        m_hasSample = false;
+        SensorRecord r;
+        std::string why;
+        while (m_reader.Next(r, &why)) {
+            if (!r.restart) {
+                m_hasSample = true;
+                m_first = r.seconds;
+                m_fused = r.hasQuaternion;
+                break;
+            }
+        }
+        if (!why.empty()) {
+            if (reason != nullptr) {
+                *reason = m_path + ": " + why;
+            }
+            m_reader.Close();
+            return false;
+        }
         return true;
     }
-    void Close() override {}
+    void Close() override {
+        std::lock_guard lock(m_mutex);
+        m_reader.Close();
+    }
     std::string Id() const override {
         std::lock_guard lock(m_mutex);
-        return m_capture.deviceId;
+        return m_reader.DeviceId();
     }
     bool Start(int, std::string* reason) override {
         std::lock_guard lock(m_mutex);
-        if (m_capture.records.empty()) {
+        if (!m_hasSample) {
             if (reason != nullptr) {
                 *reason = m_path + ": the capture holds no samples";
             }
             return false;
         }
-        m_next = 0;
-        m_startPc = CTickwise::GetPCMilliSecs() / 1000.0;
-        m_first = -1;
-        for (const auto& r : m_capture.records) {
-            if (!r.restart) {
-                m_first = r.seconds;
-                break;
-            }
+        if (!m_reader.Rewind(reason)) {
+            return false;
         }
+        m_pending.reset();
+        m_ended = false;
+        m_startPc = CTickwise::GetPCMilliSecs() / 1000.0;
         m_wake.Reset();
         return true;
     }
     void Stop() override {}
     bool Read(std::vector<SensorRecord>& records, DWORD timeoutMs) override {
         std::unique_lock lock(m_mutex);
-        const auto& all = m_capture.records;
-        if (m_next >= all.size()) {
+        if (!Peek()) {
             lock.unlock();
             m_wake.Wait(timeoutMs);
             return false;
         }
         if (!m_fast) {
             // Wait until the next record is due on the PC clock.
-            const double due = PcSeconds(all[m_next].seconds);
+            const double due = PcSeconds(m_pending->seconds);
             const double waitMs = (due - CTickwise::GetPCMilliSecs() / 1000.0) * 1000.0;
             if (waitMs > 0) {
                 lock.unlock();
@@ -83,10 +106,10 @@ public:
         }
         const double now = CTickwise::GetPCMilliSecs() / 1000.0;
         const std::size_t before = records.size();
-        while (m_next < all.size() &&
-               (m_fast ? records.size() - before < kFastBatch
-                       : all[m_next].restart || PcSeconds(all[m_next].seconds) <= now)) {
-            records.push_back(all[m_next++]);
+        while (Peek() && (m_fast ? records.size() - before < kFastBatch
+                                 : m_pending->restart || PcSeconds(m_pending->seconds) <= now)) {
+            records.push_back(*m_pending);
+            m_pending.reset();
         }
         return records.size() > before;
     }
@@ -97,23 +120,44 @@ public:
     bool Recordable() const override { return false; }
     bool Fused() const override {
         std::lock_guard lock(m_mutex);
-        for (const auto& r : m_capture.records) {
-            if (!r.restart) {
-                return r.hasQuaternion;
-            }
+        return m_fused;
+    }
+
+private:
+    // The next record read ahead; false at the end of the capture (or a line that is not a
+    // record, traced once).
+    bool Peek() {
+        if (m_pending) {
+            return true;
+        }
+        if (m_ended) {
+            return false;
+        }
+        SensorRecord r;
+        std::string why;
+        if (m_reader.Next(r, &why)) {
+            m_pending = r;
+            return true;
+        }
+        m_ended = true;
+        if (!why.empty()) {
+            m_log.TraceNow("Read", "%s: %s; the replay ends here", m_path.c_str(), why.c_str());
         }
         return false;
     }
 
-private:
     mutable std::mutex m_mutex;
     std::string m_path;
     bool m_fast = false;
-    Capture m_capture;
-    std::size_t m_next = 0;
+    CCaptureReader m_reader;
+    std::optional<SensorRecord> m_pending;
+    bool m_ended = false;
+    bool m_hasSample = false;
+    bool m_fused = false;
     double m_startPc = 0;
     double m_first = 0;
     CEvent m_wake;
+    CErrorLog m_log;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The capture file: reading, writing and checking it.
 #include "mtobj/SensorCapture.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "platform/File.h"
 
 namespace mtobj {
 namespace {
@@ -107,86 +110,237 @@ bool ParseLine(const std::vector<std::string>& w, SensorRecord& r, std::string& 
 
 }  // namespace
 
+CCaptureParser::Line CCaptureParser::Take(std::string line, SensorRecord& record,
+                                          std::string* reason) {
+    ++m_number;
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    if (line.size() > kMaxCaptureLine) {
+        Fail(reason, m_number,
+             "longer than " + std::to_string(kMaxCaptureLine) + " characters: not a capture line");
+        return Line::Failed;
+    }
+    const auto w = Words(line);
+    if (w.empty() || w[0][0] == '#') {
+        return Line::Skipped;
+    }
+    if (!m_header) {
+        if (w.size() != 2 || w[0] != kMagic) {
+            Fail(reason, m_number, "not a capture file (it begins with \"tavimo-capture 1\")");
+            return Line::Failed;
+        }
+        if (w[1] != std::to_string(kVersion)) {
+            Fail(reason, m_number,
+                 "capture version " + w[1].substr(0, 20) +
+                     " is not known (this build reads version 1)");
+            return Line::Failed;
+        }
+        m_header = true;
+        return Line::Skipped;
+    }
+    if (!m_device) {
+        if (w[0] != "device" || w.size() != 2) {
+            Fail(reason, m_number, "\"device <id>\" expected after the first line");
+            return Line::Failed;
+        }
+        m_deviceId = SafeDeviceId(w[1]);
+        m_device = true;
+        return Line::Skipped;
+    }
+    record = SensorRecord{};
+    std::string why;
+    if (!ParseLine(w, record, why)) {
+        Fail(reason, m_number, why);
+        return Line::Failed;
+    }
+    if (!record.restart) {
+        if (m_haveLast && record.seconds < m_last) {
+            Fail(reason, m_number, "the time goes back");
+            return Line::Failed;
+        }
+        m_last = record.seconds;
+        m_haveLast = true;
+    }
+    return Line::Record;
+}
+
+bool CCaptureParser::Finish(std::string* reason) const {
+    if (!m_device) {
+        return Fail(reason, 0, m_header ? "the capture names no device" : "the file is empty");
+    }
+    return true;
+}
+
+void CCaptureParser::RestartRecords(std::size_t lineNumber) {
+    m_number = lineNumber;
+    m_haveLast = false;
+}
+
 std::optional<Capture> ParseCapture(const std::string& text, std::string* reason) {
     Capture capture;
-    std::istringstream in(text);
-    std::string line;
-    std::size_t number = 0;
-    bool header = false;
-    bool device = false;
-    double last = -INFINITY;
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        const auto w = Words(line);
-        if (w.empty() || w[0][0] == '#') {
-            continue;
-        }
-        if (!header) {
-            if (w.size() != 2 || w[0] != kMagic) {
-                Fail(reason, number, "not a capture file (it begins with \"tavimo-capture 1\")");
-                return std::nullopt;
-            }
-            if (w[1] != std::to_string(kVersion)) {
-                Fail(reason, number,
-                     "capture version " + w[1].substr(0, 20) +
-                         " is not known (this build reads version 1)");
-                return std::nullopt;
-            }
-            header = true;
-            continue;
-        }
-        if (!device) {
-            if (w[0] != "device" || w.size() != 2) {
-                Fail(reason, number, "\"device <id>\" expected after the first line");
-                return std::nullopt;
-            }
-            capture.deviceId = w[1];
-            device = true;
-            continue;
+    CCaptureParser parser;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) {
+            end = text.size();
         }
         SensorRecord r;
-        std::string why;
-        if (!ParseLine(w, r, why)) {
-            Fail(reason, number, why);
+        const auto kind =
+            parser.Take(text.substr(at, std::min(end - at, kMaxCaptureLine + 1)), r, reason);
+        at = end + 1;
+        if (kind == CCaptureParser::Line::Failed) {
             return std::nullopt;
         }
-        if (!r.restart) {
-            if (r.seconds < last) {
-                Fail(reason, number, "the time goes back");
+        if (kind == CCaptureParser::Line::Record) {
+            if (capture.records.size() >= kMaxCaptureRecords) {
+                Fail(reason, parser.LineNumber(), "more records than a capture may hold");
                 return std::nullopt;
             }
-            last = r.seconds;
+            capture.records.push_back(r);
         }
+    }
+    if (!parser.Finish(reason)) {
+        return std::nullopt;
+    }
+    capture.deviceId = parser.DeviceId();
+    return capture;
+}
+
+std::optional<Capture> ReadCapture(const std::string& path, std::string* reason) {
+    CCaptureReader reader;
+    if (!reader.Open(path, reason)) {
+        return std::nullopt;
+    }
+    Capture capture;
+    capture.deviceId = reader.DeviceId();
+    SensorRecord r;
+    std::string why;
+    while (reader.Next(r, &why)) {
         if (capture.records.size() >= kMaxCaptureRecords) {
-            Fail(reason, number, "more records than a capture may hold");
+            Fail(reason, 0, path + ": more records than a capture may hold");
             return std::nullopt;
         }
         capture.records.push_back(r);
     }
-    if (!device) {
-        Fail(reason, 0, header ? "the capture names no device" : "the file is empty");
+    if (!why.empty()) {
+        Fail(reason, 0, path + ": " + why);
         return std::nullopt;
     }
     return capture;
 }
 
-std::optional<Capture> ReadCapture(const std::string& path, std::string* reason) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Fail(reason, 0, path + ": " + std::strerror(errno));
-        return std::nullopt;
+CCaptureReader::~CCaptureReader() {
+    Close();
+}
+
+namespace {
+
+// One line without its newline, at most kMaxCaptureLine + 1 characters of it (the rest of a
+// longer line is not read: the line is refused anyway). False at the end of the file.
+bool ReadLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c = 0;
+    bool any = false;
+    while ((c = getc_unlocked(file)) != EOF) {
+        any = true;
+        if (c == '\n') {
+            return true;
+        }
+        line.push_back(static_cast<char>(c));
+        if (line.size() > kMaxCaptureLine) {
+            return true;
+        }
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    return any;
+}
+
+}  // namespace
+
+bool CCaptureReader::Open(const std::string& path, std::string* reason) {
+    Close();
+    m_path = path;
+    m_parser = CCaptureParser{};
     std::string why;
-    auto capture = ParseCapture(text.str(), &why);
-    if (!capture) {
-        Fail(reason, 0, path + ": " + why);
+    m_file = platform::OpenRegularFile(path, &why);
+    if (m_file == nullptr) {
+        return Fail(reason, 0,
+                    path + ": " + why +
+                        (why == "not a regular file"
+                             ? " (a capture is a file; a pipe, device or folder is not read)"
+                             : ""));
     }
-    return capture;
+    std::string line;
+    SensorRecord unused;
+    while (!m_parser.HasDevice() && ReadLine(m_file, line)) {
+        if (m_parser.Take(line, unused, &why) == CCaptureParser::Line::Failed) {
+            Close();
+            return Fail(reason, 0, path + ": " + why);
+        }
+    }
+    if (!m_parser.Finish(&why)) {
+        Close();
+        return Fail(reason, 0, path + ": " + why);
+    }
+    m_firstRecord = std::ftell(m_file);
+    m_firstLine = m_parser.LineNumber();
+    return true;
+}
+
+bool CCaptureReader::Next(SensorRecord& record, std::string* reason) {
+    if (reason != nullptr) {
+        reason->clear();
+    }
+    if (m_file == nullptr) {
+        return false;
+    }
+    std::string line;
+    while (ReadLine(m_file, line)) {
+        switch (m_parser.Take(line, record, reason)) {
+            case CCaptureParser::Line::Record:
+                return true;
+            case CCaptureParser::Line::Failed:
+                return false;
+            case CCaptureParser::Line::Skipped:
+                break;
+        }
+    }
+    if (std::ferror(m_file) != 0 && reason != nullptr) {
+        *reason = m_path + ": " + std::strerror(errno);
+    }
+    return false;
+}
+
+bool CCaptureReader::Rewind(std::string* reason) {
+    if (m_file == nullptr || std::fseek(m_file, m_firstRecord, SEEK_SET) != 0) {
+        return Fail(reason, 0, m_path + ": cannot be read again from its start");
+    }
+    m_parser.RestartRecords(m_firstLine);
+    return true;
+}
+
+void CCaptureReader::Close() {
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+}
+
+std::string SafeDeviceId(std::string_view id) {
+    std::string safe;
+    for (const char c : id) {
+        const auto u = static_cast<unsigned char>(c);
+        char piece[4] = {c, 0, 0, 0};
+        if (u < 0x20 || u >= 0x7F || c == '\\' || c == '/') {
+            std::snprintf(piece, sizeof piece, "%%%02X", u);
+        }
+        if (safe.size() + std::strlen(piece) > kMaxDeviceId) {
+            break;
+        }
+        safe += piece;
+    }
+    return safe;
 }
 
 std::string FormatRecord(const SensorRecord& r) {

@@ -153,17 +153,16 @@ bool CTavimoSettingsStore::CreateIfMissing(std::string* reason) const {
     if (fs::exists(fs::symlink_status(target, ec))) {
         return fs::exists(target, ec);
     }
-    if (target.has_parent_path()) {
-        fs::create_directories(target.parent_path(), ec);
-        if (ec) {
-            Log().Trace("CreateIfMissing", "unable to make the folder of %s: %s", target.c_str(),
-                        ec.message().c_str());
-            if (reason != nullptr) {
-                *reason = "its folder " + target.parent_path().string() +
-                          " does not exist and cannot be made (" + ec.message() + ")";
-            }
-            return false;
+    std::string why;
+    if (target.has_parent_path() &&
+        !platform::MakeFolders(fs::absolute(target.parent_path(), ec).string(), &why)) {
+        Log().Trace("CreateIfMissing", "unable to make the folder of %s: %s", target.c_str(),
+                    why.c_str());
+        if (reason != nullptr) {
+            *reason = "its folder " + target.parent_path().string() +
+                      " does not exist and cannot be made (" + why + ")";
         }
+        return false;
     }
     // The shipped file names a folder for every user; this user's goes in before the
     // file takes its name, and a file that appeared meanwhile is never replaced.
@@ -278,16 +277,16 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
     // The heave nodes go into a file that lacks them only once they differ from the default,
     // so an older file is written back as it was.
     const mtobj::HeaveSettings defaults;
-    const auto write = [&config](const char* key, double value, double fallback) {
+    const auto keep = [&config](const char* key, double value, double fallback) {
         std::string existing;
         if (value != fallback || Read(config, key, existing)) {
             config.SetOrAddValue(key, Format("%g", value));
         }
     };
-    write(XML_HEAVE_PERIOD, s.m_heave.period, defaults.period);
-    write(XML_MONITORING_POINT_X, s.m_heave.x, defaults.x);
-    write(XML_MONITORING_POINT_Y, s.m_heave.y, defaults.y);
-    write(XML_MONITORING_POINT_Z, s.m_heave.z, defaults.z);
+    keep(XML_HEAVE_PERIOD, s.m_heave.period, defaults.period);
+    keep(XML_MONITORING_POINT_X, s.m_heave.x, defaults.x);
+    keep(XML_MONITORING_POINT_Y, s.m_heave.y, defaults.y);
+    keep(XML_MONITORING_POINT_Z, s.m_heave.z, defaults.z);
     if (!config.Save("")) {
         Log().Trace("SaveSettings", "settings not saved to %s; they stay in use in memory",
                     FileName().c_str());
