@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "comlane/NetworkPort.h"
+#include "platform/Scheduling.h"
 
 namespace comlane {
 namespace {
@@ -37,6 +38,8 @@ constexpr int kTickMs = 100;
 // Work bounds of one pass of the port's thread.
 constexpr int kAcceptsPerPass = 16;
 constexpr int kReadsPerPass = 8;
+// The pause after a client filled a pass (ms): at most kReadsPerPass × 4096 bytes a pause.
+constexpr int kReadPauseMs = 50;
 
 struct Address {
     sockaddr_storage storage{};
@@ -189,6 +192,9 @@ protected:
 
 private:
     void Run() {
+        // Only the sender's write path is time-critical: accepting, reading and throwing
+        // away what clients send runs at normal priority, whoever started the port.
+        platform::MakeCurrentThreadNormal();
         std::vector<pollfd> handles;
         auto nextTry = Clock::now();
         while (!m_stop.load()) {
@@ -440,6 +446,9 @@ private:
         Clock::time_point stalledSince;
         unsigned long dropped = 0;
         bool dead = false;
+        // Not read again before then: a client that sends without end is read at a bounded
+        // rate (kReadsPerPass reads a pause).
+        Clock::time_point quietUntil;
     };
 
     void Drop(Client& client) {
@@ -541,11 +550,13 @@ private:
             return;
         }
         handles.push_back({m_listen, POLLIN, 0});
+        const auto now = Clock::now();
         for (const Client& client : m_clients) {
-            handles.push_back({client.fd,
-                               static_cast<short>((client.inputEnded ? 0 : POLLIN) |
-                                                  (client.pending.empty() ? 0 : POLLOUT)),
-                               0});
+            const bool read = !client.inputEnded && now >= client.quietUntil;
+            handles.push_back(
+                {client.fd,
+                 static_cast<short>((read ? POLLIN : 0) | (client.pending.empty() ? 0 : POLLOUT)),
+                 0});
         }
     }
 
@@ -558,8 +569,8 @@ private:
         for (std::size_t i = 0; i + 1 < count && i < m_clients.size(); ++i) {
             Client& client = m_clients[i];
             const short events = handles[i + 1].revents;
-            if ((events & POLLIN) != 0) {
-                Discard(client);
+            if ((events & POLLIN) != 0 && !Discard(client)) {
+                client.quietUntil = now + std::chrono::milliseconds(kReadPauseMs);
             }
             if ((events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
                 client.dead = true;
@@ -591,7 +602,8 @@ private:
 
     // Reads and throws away what a client sends. At its end of file the client still gets
     // telegrams (a closed connection shows on the next send); an error ends the client.
-    static void Discard(Client& client) {
+    // False when it read all it may in one pass and more may be waiting.
+    static bool Discard(Client& client) {
         char sink[4096];
         for (int i = 0; i < kReadsPerPass; ++i) {
             const ssize_t n = ::recv(client.fd, sink, sizeof(sink), MSG_DONTWAIT);
@@ -603,8 +615,27 @@ private:
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 client.dead = true;
             }
-            return;
+            return true;
         }
+        return false;
+    }
+
+    // With every slot taken, the longest-connected client whose input has ended gives its
+    // slot up: most such clients have closed and only our next telegram would tell (a
+    // reader that merely shut its sending side, `nc < /dev/null`, is given up only then).
+    bool FreeASlot() {
+        for (Client& client : m_clients) {
+            if (client.inputEnded && !client.dead) {
+                ::close(client.fd);
+                client.fd = -1;
+                client.dead = true;
+                ++m_counters.disconnected;
+                break;
+            }
+        }
+        const auto before = m_clients.size();
+        std::erase_if(m_clients, [](const Client& client) { return client.dead && client.fd < 0; });
+        return m_clients.size() < before;
     }
 
     void Accept() {
@@ -620,7 +651,7 @@ private:
                 return;
             }
             const std::string name = AddressText(reinterpret_cast<const sockaddr*>(&peer), length);
-            if (m_clients.size() >= m_options.maxClients) {
+            if (m_clients.size() >= m_options.maxClients && !FreeASlot()) {
                 ++m_counters.refused;
                 Trace("client " + name + " refused: " + std::to_string(m_options.maxClients) +
                       " clients are connected already");

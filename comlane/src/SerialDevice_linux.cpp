@@ -13,12 +13,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "comlane/SerialDevice.h"
+#include "platform/Paths.h"
 
 namespace comlane {
 namespace {
@@ -103,18 +106,19 @@ std::vector<std::string> ConsoleNames() {
 }
 
 // The folder of the published links must be ours alone: in a shared /tmp somebody else
-// could have put a folder or a link there first.
+// could have put a folder or a link there first. A refusal is said on standard error once,
+// since the ports a crew expects then never appear.
 bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) {
-    for (const std::filesystem::path& dir : {folder.parent_path(), folder}) {
-        ::mkdir(dir.c_str(), 0700);  // nothing is followed: an existing entry is checked below
-        struct stat st {};
-        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
-            SetError(error, dir.string() + " is not a private folder of this user");
-            return false;
-        }
-        chmod(dir.c_str(), 0700);
+    std::string why;
+    if (platform::MakePrivateFolders(folder.string(), folder.parent_path().string(), &why)) {
+        return true;
     }
-    return true;
+    const std::string text = folder.string() + " is not a private folder of this user (" + why +
+                             "): no port links are published there";
+    static std::once_flag told;
+    std::call_once(told, [&text] { std::fprintf(stderr, "Tavimo: %s\n", text.c_str()); });
+    SetError(error, text);
+    return false;
 }
 
 // A lock file beside a link path, held for one owner at a time across processes: the

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <optional>
 
 #include "Math.h"
 
@@ -305,6 +306,151 @@ EulerAngles LevelOffsets(const std::vector<RawSample>& still) {
     a.pitch = std::asin(std::clamp(up.x, -1.0, 1.0)) / kDeg;
     a.roll = std::asin(std::clamp(up.y, -1.0, 1.0)) / kDeg;
     return a;
+}
+
+namespace {
+
+// How steady a still sensor is: the spread (one standard deviation) of each axis at most,
+// beyond a good MEMS sensor's noise at any rate it offers and a vessel's tremble at its moorings.
+constexpr double kStillGyroSpread = 0.5 * kDeg;  // rad/s
+constexpr double kStillAccelSpread = 0.2;        // m/s²
+// How far the field may turn over the samples before they are a turn, not a bias (degrees).
+constexpr double kStillTurn = 2.0;
+
+bool FiniteWithin(const Vec3& v, double limit) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) &&
+           std::abs(v.x) <= limit && std::abs(v.y) <= limit && std::abs(v.z) <= limit;
+}
+
+// The standard deviation of one reading's axes, the largest of the three.
+double LargestSpread(const std::vector<RawSample>& samples, bool RawSample::*has,
+                     Vec3 RawSample::*value) {
+    const Vec3 mean = Mean(samples, has, value);
+    Vec3 sum{};
+    double n = 0;
+    for (const auto& s : samples) {
+        if (s.*has) {
+            const Vec3 d = Sub(s.*value, mean);
+            sum = Add(sum, Vec3{d.x * d.x, d.y * d.y, d.z * d.z});
+            n += 1;
+        }
+    }
+    if (n < 2) {
+        return 0;
+    }
+    return std::sqrt(std::max({sum.x, sum.y, sum.z}) / n);
+}
+
+// The field's horizontal direction (degrees) over samples, levelled by the mean vertical.
+std::optional<double> FieldDirection(const std::vector<RawSample>& samples, std::size_t from,
+                                     std::size_t to, const Vec3& up) {
+    Vec3 field{};
+    int n = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        if (samples[i].hasMag) {
+            field = Add(field, samples[i].mag);
+            ++n;
+        }
+    }
+    if (n == 0) {
+        return std::nullopt;
+    }
+    const Vec3 level = Apply(Leveller(up), field);
+    return std::atan2(level.y, level.x) / kDeg;
+}
+
+}  // namespace
+
+std::string CalibrationProblem(const SensorCalibration& c) {
+    char text[160];
+    if (!FiniteWithin(c.gyroBias, kLargestGyroBias)) {
+        std::snprintf(text, sizeof text,
+                      "a gyroscope bias of (%.3g, %.3g, %.3g) °/s is beyond the %.0f °/s a sensor "
+                      "can have",
+                      c.gyroBias.x / kDeg, c.gyroBias.y / kDeg, c.gyroBias.z / kDeg,
+                      kLargestGyroBias / kDeg);
+        return text;
+    }
+    if (!FiniteWithin(c.accelOffset, kLargestAccelOffset)) {
+        std::snprintf(text, sizeof text,
+                      "an accelerometer offset of (%.3g, %.3g, %.3g) m/s² is beyond the %.1f "
+                      "m/s² a sensor can have",
+                      c.accelOffset.x, c.accelOffset.y, c.accelOffset.z, kLargestAccelOffset);
+        return text;
+    }
+    if (!FiniteWithin(c.hardIron, kLargestHardIron)) {
+        return "a hard iron beyond " + std::to_string(static_cast<int>(kLargestHardIron)) +
+               " gauss";
+    }
+    const auto& m = c.softIron;
+    const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+                       m[2] * (m[3] * m[7] - m[4] * m[6]);
+    bool softFinite = true;
+    for (const double v : m) {
+        softFinite = softFinite && std::isfinite(v) && std::abs(v) <= 10.0;
+    }
+    if (!softFinite || !(std::abs(det) >= 1e-3 && std::abs(det) <= 1e3)) {
+        return "a soft iron that is no scaling of the field";
+    }
+    if (!std::isfinite(c.rollOffset) || !std::isfinite(c.pitchOffset) ||
+        std::abs(c.rollOffset) > 45 || std::abs(c.pitchOffset) > 45) {
+        return "roll or pitch offsets beyond 45°";
+    }
+    if (!std::isfinite(c.headingOffset) || std::abs(c.headingOffset) > 360) {
+        return "a heading offset beyond 360°";
+    }
+    return {};
+}
+
+bool Plausible(const RawSample& s) {
+    constexpr double kRate = 2000.0 * kDeg, kAccel = 16.0 * kStandardGravity, kField = 16.0;
+    return std::isfinite(s.seconds) && (!s.hasGyro || FiniteWithin(s.gyro, kRate)) &&
+           (!s.hasAccel || FiniteWithin(s.accel, kAccel)) &&
+           (!s.hasMag || FiniteWithin(s.mag, kField));
+}
+
+std::string RestProblem(const std::vector<RawSample>& still) {
+    char text[200];
+    const double gyroSpread = LargestSpread(still, &RawSample::hasGyro, &RawSample::gyro);
+    if (gyroSpread > kStillGyroSpread) {
+        std::snprintf(text, sizeof text,
+                      "the rates were not steady (they varied by %.2f °/s, a still sensor by "
+                      "%.1f at most): hold the sensor still",
+                      gyroSpread / kDeg, kStillGyroSpread / kDeg);
+        return text;
+    }
+    const double accelSpread = LargestSpread(still, &RawSample::hasAccel, &RawSample::accel);
+    if (accelSpread > kStillAccelSpread) {
+        std::snprintf(text, sizeof text,
+                      "the accelerations were not steady (they varied by %.2f m/s², a still "
+                      "sensor by %.1f at most): hold the sensor still",
+                      accelSpread, kStillAccelSpread);
+        return text;
+    }
+    const Vec3 mean = MeanAccel(still);
+    if (std::abs(Norm(mean) - kStandardGravity) > 2 * kLargestAccelOffset) {
+        std::snprintf(text, sizeof text,
+                      "the accelerometer read %.2f m/s², not gravity: it is not at rest, or its "
+                      "scale is wrong",
+                      Norm(mean));
+        return text;
+    }
+    // A steady turn is steady rates too: the magnetometer tells it from a bias.
+    const std::size_t fifth = still.size() / 5;
+    const Vec3 up = Normalised(mean);
+    const auto first = FieldDirection(still, 0, fifth, up);
+    const auto last = FieldDirection(still, still.size() - fifth, still.size(), up);
+    if (fifth > 0 && first && last) {
+        const double turned = std::abs(std::remainder(*last - *first, 360.0));
+        if (turned > kStillTurn) {
+            std::snprintf(text, sizeof text,
+                          "the sensor turned %.1f° while it should have been at rest (the "
+                          "magnetometer's field turned): hold it still",
+                          turned);
+            return text;
+        }
+    }
+    return {};
 }
 
 }  // namespace attfilter

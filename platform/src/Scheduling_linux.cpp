@@ -104,6 +104,11 @@ bool MakeCurrentThreadTimeCritical() {
     return true;
 }
 
+void MakeCurrentThreadNormal() {
+    const sched_param parameter{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &parameter);
+}
+
 ESchedulingMode CurrentSchedulingMode() {
     return g_wanted.load() && !g_refused.load() ? ESchedulingMode::RealTime
                                                 : ESchedulingMode::Normal;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <net/if.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "NetworkClient.h"
@@ -279,6 +282,55 @@ TEST(TcpServerTest, TheThirtyThirdClientIsRefusedAndTheOthersKeepTheirTelegrams)
     ASSERT_TRUE(WaitFor([&] { return tcp->Counters().clients == 32; }));
     ASSERT_TRUE(Send(*tcp, Telegram(8)));
     EXPECT_EQ(late.Read(Telegram(8).size()), Telegram(8));
+}
+
+// Clients that connect and close at once give their slots to new ones as they come, with
+// no telegram sent in between.
+TEST(TcpServerTest, ClientsThatLeftGiveTheirSlotsToNewOnes) {
+    Trace trace;
+    auto tcp = Make("tcp:127.0.0.1:0", trace);
+    ASSERT_TRUE(tcp->WaitReady(10000)) << trace.All();
+    const unsigned port = Target(tcp->Describe()).port;
+    for (int i = 0; i < 32; ++i) {
+        const TcpClient gone(port);  // connects and closes
+        ASSERT_TRUE(gone.Connected());
+    }
+    ASSERT_TRUE(WaitFor([&] { return tcp->Counters().clients == 32; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // their ends are read
+    std::vector<std::unique_ptr<TcpClient>> fresh;
+    for (int i = 0; i < 8; ++i) {
+        fresh.push_back(std::make_unique<TcpClient>(port));
+    }
+    ASSERT_TRUE(WaitFor([&] { return tcp->Counters().disconnected >= 8; })) << trace.All();
+    ASSERT_TRUE(Send(*tcp, Telegram(9)));
+    for (auto& c : fresh) {
+        EXPECT_EQ(c->Read(Telegram(9).size()), Telegram(9));
+    }
+    EXPECT_EQ(tcp->Counters().refused, 0U);
+}
+
+// Only the sender's writes are time-critical: a port started from a real-time thread does
+// its accepting and reading at normal priority.
+TEST(TcpServerTest, ThePortsOwnThreadRunsAtNormalPriority) {
+    Trace trace;
+    std::unique_ptr<CNetworkPort> tcp;
+    bool realTime = false;
+    std::thread starter([&] {
+        const sched_param priority{15};
+        realTime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority) == 0;
+        tcp = Make("tcp:127.0.0.1:0", trace);
+    });
+    starter.join();
+    if (!realTime) {
+        GTEST_SKIP() << "SCHED_FIFO is refused here";
+    }
+    ASSERT_TRUE(tcp->WaitReady(10000));
+    int realTimeThreads = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const int tid = std::atoi(task.path().filename().c_str());
+        realTimeThreads += sched_getscheduler(tid) == SCHED_FIFO ? 1 : 0;
+    }
+    EXPECT_EQ(realTimeThreads, 0);
 }
 
 TEST(TcpServerTest, AClientGetsNothingFromBeforeItConnectedAndItsInputIsDiscarded) {

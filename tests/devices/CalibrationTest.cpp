@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "RawCapture.h"
@@ -185,6 +186,50 @@ TEST(CalibrationToolTest, GyroscopeBiasAndLevelAtRest) {
     EXPECT_FALSE(mtobj::LoadCalibration("imu"));
     EXPECT_EQ(Calibrate("undo imu", &out), 0);
     EXPECT_TRUE(mtobj::LoadCalibration("imu"));
+}
+
+// A step checks what it was fed before it stores: a broken record is dropped and counted, a
+// turn is no bias, and a stored calibration the filter cannot use is refused when loaded.
+TEST(CalibrationToolTest, ARestStepStoresOnlyWhatAStillSensorCanHave) {
+    mtobj::RawScenario still;
+    still.rollAmplitude = still.pitchAmplitude = still.yawAmplitude = 0;
+    still.heaveAmplitude = 0;
+    still.speedKnots = 0;
+    still.seed = 7;
+    const std::string glitch = tavimo_test::TempRoot() + "/glitch.txt";
+    ASSERT_TRUE(WriteRawCapture(glitch, "imu2", still, 100, 15));
+    {
+        // One absurd record, at the time of the last.
+        const std::string text = tavimo_test::ReadFile(glitch);
+        const std::size_t last = text.rfind('\n', text.size() - 2) + 1;
+        std::ofstream append(glitch, std::ios::app);
+        append << text.substr(last, text.find(' ', last) - last)
+               << " A 0 0 9.8 G 1e308 0 0 M 0.2 0 -0.4\n";
+    }
+    std::string out;
+    ASSERT_EQ(Calibrate("rest imu2 --from " + glitch, &out), 0) << out;
+    EXPECT_NE(out.find("1 of 1501 samples dropped"), std::string::npos) << out;
+    const auto stored = mtobj::LoadCalibration("imu2");
+    ASSERT_TRUE(stored);
+    const auto bias = mtobj::CRawMotion(still, 100).FixedGyroBias();
+    EXPECT_NEAR(stored->gyroBias.x, bias.x, 0.02 * kRad);
+
+    // Turning steadily at 2.86 °/s: steady rates, but the field turns with the sensor.
+    mtobj::RawScenario turning = still;
+    turning.turns = {{-20, 1000, 2.86}};
+    const std::string turn = tavimo_test::TempRoot() + "/turning.txt";
+    ASSERT_TRUE(WriteRawCapture(turn, "imu2", turning, 100, 10));
+    EXPECT_EQ(Calibrate("rest imu2 --from " + turn, &out), 1) << out;
+    EXPECT_NE(out.find("the sensor turned"), std::string::npos) << out;
+    EXPECT_EQ(mtobj::LoadCalibration("imu2")->gyroBias.x, stored->gyroBias.x);  // kept
+
+    // A calibration beyond any sensor, as an older build could store it, is not used.
+    attfilter::SensorCalibration absurd = Sample(0);
+    absurd.gyroBias.x = 6.6e304;
+    ASSERT_TRUE(mtobj::SaveCalibration("imu3", absurd));
+    std::string reason;
+    EXPECT_FALSE(mtobj::LoadCalibration("imu3", &reason));
+    EXPECT_NE(reason.find("beyond the 5 °/s a sensor can have"), std::string::npos) << reason;
 }
 
 TEST(CalibrationToolTest, RecordCapturesWhatALiveDeviceDelivers) {

@@ -31,6 +31,26 @@ struct SensorCalibration {
     EulerAngles Apply(const EulerAngles& sensor) const;
 };
 
+// What a MEMS sensor's errors can be at most: a gyroscope bias of 5 °/s on an axis, an
+// accelerometer offset of 1.5 m/s², a hard iron of 2 gauss, a soft iron that scales the field
+// by a tenth to tenfold; installation offsets of 45° in roll and pitch. A calibration beyond
+// them came from samples that were not what the step needed (a turn, a broken record).
+constexpr double kLargestGyroBias = 5.0 * 3.14159265358979323846 / 180.0;  // rad/s
+constexpr double kLargestAccelOffset = 1.5;                                // m/s²
+constexpr double kLargestHardIron = 2.0;                                   // gauss
+// Why the calibration cannot be used: a value that is not finite or beyond what a sensor can
+// have, in words a user reads; "" when it can.
+std::string CalibrationProblem(const SensorCalibration& c);
+
+// A raw sample whose every reading lies within what any sensor reports (rates up to
+// 2000 °/s, accelerations up to 16 g, fields up to 16 gauss, all finite): anything beyond
+// is a broken record.
+bool Plausible(const RawSample& s);
+// Why samples meant to be taken at rest were not: rates or accelerations that vary beyond a
+// still sensor's noise, a specific force that is not gravity, or a turn that the
+// magnetometer's field shows; "" when they were still.
+std::string RestProblem(const std::vector<RawSample>& still);
+
 // The outcome of a fit: accepted only when good enough to trust.
 struct MagneticFit {
     bool accepted = false;

@@ -48,6 +48,11 @@ void SetRealTimeWanted(bool wanted);
 // granted; otherwise the thread stays normal. True when the thread runs real-time.
 bool MakeCurrentThreadTimeCritical();
 
+// Called by a thread on itself when it starts and must run at normal priority whoever
+// started it: a thread inherits its starter's SCHED_FIFO, so a helper started from a
+// time-critical thread (a network port's listener) would otherwise run real-time too.
+void MakeCurrentThreadNormal();
+
 // What the last SetUpRealTime, SetRealTimeWanted or refusal left in force.
 ESchedulingMode CurrentSchedulingMode();
 

@@ -64,13 +64,28 @@ StepOutcome CalibrateStep(CalibrationStep step, const SensorCalibration& current
     if (samples.empty()) {
         return Refused("no raw samples (a fused device needs no calibration)");
     }
+    // A broken record (not finite, beyond any sensor's range) is dropped, not averaged in.
+    const std::size_t read = samples.size();
+    std::erase_if(samples, [](const RawSample& s) { return !attfilter::Plausible(s); });
+    const std::size_t dropped = read - samples.size();
+    const std::string droppedText =
+        dropped == 0 ? std::string()
+                     : std::to_string(dropped) + " of " + std::to_string(read) +
+                           " samples dropped (not finite or beyond any sensor's range)";
+    if (samples.empty()) {
+        return Refused(droppedText);
+    }
     StepOutcome outcome;
+    outcome.quality = droppedText;
     outcome.calibration = current;
     SensorCalibration& next = outcome.calibration;
     switch (step) {
         case CalibrationStep::Rest:
             if (!Has(samples, &RawSample::hasGyro) || !Has(samples, &RawSample::hasAccel)) {
                 return Refused("rest needs gyroscope and accelerometer");
+            }
+            if (const std::string problem = attfilter::RestProblem(samples); !problem.empty()) {
+                return Refused(problem);
             }
             next.gyroBias = attfilter::EstimateGyroBias(samples);
             next.accelOffset = attfilter::EstimateAccelOffset(samples);
@@ -107,7 +122,8 @@ StepOutcome CalibrateStep(CalibrationStep step, const SensorCalibration& current
             std::snprintf(quality, sizeof quality,
                           "fit over %zu samples: residual %.2f %%, circle covered %.0f degrees",
                           samples.size(), fit.residual * 100.0, fit.coverageDegrees);
-            outcome.quality = quality;
+            outcome.quality =
+                droppedText.empty() ? quality : std::string(quality) + "; " + droppedText;
             if (!fit.accepted) {
                 outcome.reason = "fit refused: " + fit.reason;
                 return outcome;
@@ -119,6 +135,11 @@ StepOutcome CalibrateStep(CalibrationStep step, const SensorCalibration& current
         }
         case CalibrationStep::None:
             return Refused("no calibration step was asked for");
+    }
+    // Whatever the samples, nothing is stored that the filter cannot use.
+    if (const std::string problem = attfilter::CalibrationProblem(next); !problem.empty()) {
+        outcome.reason = problem;
+        return outcome;
     }
     outcome.accepted = true;
     return outcome;

@@ -49,6 +49,12 @@ std::optional<SensorCalibration> Load(const std::string& key, std::string* reaso
         *value = v;
     }
     c.magCalibrated = k.QueryDWORD("MagCalibrated").value_or(0) != 0;
+    if (const std::string problem = attfilter::CalibrationProblem(c); !problem.empty()) {
+        if (reason != nullptr) {
+            *reason = key + " holds " + problem;
+        }
+        return std::nullopt;
+    }
     return c;
 }
 
