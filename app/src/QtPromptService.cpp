@@ -8,8 +8,10 @@ int CQtPromptService::Show(const std::string& text, const std::string& caption, 
     // Headless (a service, no display): nobody can answer, so the module must not wait.
     // The text goes to standard error and the question takes its safe answer, "No".
     if (QGuiApplication::platformName() == "offscreen") {
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-        return (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
+        const bool question = (type & 0x0F) == MB_YESNO;
+        std::fprintf(stderr, "%s: %s%s\n", caption.c_str(), text.c_str(),
+                     question ? " [no one can answer here: the answer taken is No]" : "");
+        return question ? IDNO : IDOK;
     }
     QMessageBox box(m_parent);
     box.setWindowTitle(QString::fromStdString(caption));

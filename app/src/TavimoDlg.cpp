@@ -21,6 +21,7 @@
 #include "app/AttitudeDlg.h"
 #include "app/BinaryTelegramWorker.h"
 #include "app/CJLatitudeEdit.h"
+#include "app/ConfigKeys.h"
 #include "app/ControlHost.h"
 #include "app/ExitStatus.h"
 #include "app/MotionTrackerSink.h"
@@ -197,6 +198,24 @@ BOOL CTavimoDlg::OnInitDialog() {
     m_portManager.AddPortAgent(new CCommsManager);
     m_log.Trace("OnInitDialog", "After Port Agent");
     FillLists();
+    // A list the user picks from holds the user's choice from then on: a text of the file
+    // that was not understood is no longer kept for its node.
+    const std::pair<QComboBox*, const char*> nodes[] = {
+        {m_ui->sensorPortCombo, XML_SENSOR_PORT},
+        {m_ui->primaryPortCombo, XML_PRIMARY_PORT},
+        {m_ui->secondaryPortCombo, XML_SECONDARY_PORT},
+        {m_ui->sensorBaudCombo, XML_SENSOR_BAUD},
+        {m_ui->primaryBaudCombo, XML_PRIMARY_BAUD},
+        {m_ui->secondaryBaudCombo, XML_SECONDARY_BAUD},
+        {m_ui->primaryTelegramCombo, XML_PRIMARY_TELEGRAM},
+        {m_ui->secondaryTelegramCombo, XML_SECONDARY_TELEGRAM},
+        {m_ui->frequencyCombo, XML_TELEGRAM_OUTPUT_FREQUENCY}};
+    for (const auto& [list, node] : nodes) {
+        connect(list, &QComboBox::activated, this, [this, key = std::string(node)] {
+            std::erase_if(m_settings.m_notUnderstood,
+                          [&key](const SettingNotUnderstood& e) { return e.node == key; });
+        });
+    }
     m_log.Trace("OnInitDialog", "After Combos Set up");
     // A configuration named but not there yet starts as the shipped default, so that every
     // change the user makes is kept.
@@ -208,6 +227,8 @@ BOOL CTavimoDlg::OnInitDialog() {
         if (m_bQuitRequested) {
             return TRUE;
         }
+    } else {
+        ReportNotUnderstood();
     }
     m_log.Trace("OnInitDialog", "After Xml Set up");
 
@@ -343,22 +364,71 @@ void CTavimoDlg::ReportUnreadableConfiguration(const std::string& reason) {
                   MB_ICONEXCLAMATION);
 }
 
+void CTavimoDlg::ReportNotUnderstood() {
+    // Once at start: every value the module did not understand, what it uses instead.
+    if (m_settings.m_notUnderstood.empty()) {
+        return;
+    }
+    std::string lines;
+    for (const SettingNotUnderstood& entry : m_settings.m_notUnderstood) {
+        const std::string line = m_store.Describe(entry);
+        m_log.TraceNow("OnInitDialog", "%s", line.c_str());
+        lines += line + "\n";
+    }
+    if (m_bEmbedded) {
+        RaiseAlarm("Tavimo configuration values not understood.",
+                   "The Tavimo did not understand these values of its configuration file and "
+                   "uses others instead; the file keeps them as they are:\n" +
+                       lines);
+        return;
+    }
+    AfxMessageBox(
+        "The Tavimo did not understand these values of its configuration file and "
+        "uses others instead (the file keeps them as they are until you change them "
+        "in the window):\n\n" +
+            lines,
+        MB_ICONEXCLAMATION);
+}
+
+void CTavimoDlg::SelectNoting(QComboBox* list, const char* node, const std::string& text,
+                              const std::string& valid) {
+    SelectExact(list, text);
+    if (text.empty() || Text(list) == text) {
+        return;
+    }
+    std::string values = valid;
+    if (values.empty()) {
+        // The entries of the list, the first dozen of them.
+        for (int i = 0; i < list->count() && i < 12; ++i) {
+            values += (i == 0 ? "" : ", ") + list->itemText(i).toStdString();
+        }
+        values = list->count() > 12 ? "one of " + values + ", ..." : "one of " + values;
+    }
+    m_settings.NotUnderstood(node, text, values, Text(list));
+}
+
 bool CTavimoDlg::LoadSettings(std::string* reason) {
     const bool loaded = m_store.LoadSettings(m_settings, reason);
-    SelectExact(m_ui->sensorPortCombo, m_settings.m_strSensorPort);
-    SelectExact(m_ui->primaryPortCombo, m_settings.m_strPrimaryPort);
-    SelectExact(m_ui->secondaryPortCombo, m_settings.m_strSecondaryPort);
-    SelectExact(m_ui->sensorBaudCombo, m_settings.m_strSensorBaud);
-    SelectExact(m_ui->primaryBaudCombo, m_settings.m_strPrimaryBaud);
-    SelectExact(m_ui->secondaryBaudCombo, m_settings.m_strSecondaryBaud);
-    SelectExact(m_ui->primaryTelegramCombo, m_settings.m_strPrimaryTelegram);
-    SelectExact(m_ui->secondaryTelegramCombo, m_settings.m_strSecondaryTelegram);
+    const std::string ports = "a port of the port map (tavimo-ports lists them)";
+    SelectNoting(m_ui->sensorPortCombo, XML_SENSOR_PORT, m_settings.m_strSensorPort, ports);
+    SelectNoting(m_ui->primaryPortCombo, XML_PRIMARY_PORT, m_settings.m_strPrimaryPort, ports);
+    SelectNoting(m_ui->secondaryPortCombo, XML_SECONDARY_PORT, m_settings.m_strSecondaryPort,
+                 ports);
+    SelectNoting(m_ui->sensorBaudCombo, XML_SENSOR_BAUD, m_settings.m_strSensorBaud, {});
+    SelectNoting(m_ui->primaryBaudCombo, XML_PRIMARY_BAUD, m_settings.m_strPrimaryBaud, {});
+    SelectNoting(m_ui->secondaryBaudCombo, XML_SECONDARY_BAUD, m_settings.m_strSecondaryBaud, {});
+    SelectNoting(m_ui->primaryTelegramCombo, XML_PRIMARY_TELEGRAM, m_settings.m_strPrimaryTelegram,
+                 {});
+    SelectNoting(m_ui->secondaryTelegramCombo, XML_SECONDARY_TELEGRAM,
+                 m_settings.m_strSecondaryTelegram, {});
     for (QComboBox* list :
          {m_ui->primaryTelegramCombo, m_ui->primaryBaudCombo, m_ui->primaryPortCombo,
           m_ui->secondaryTelegramCombo, m_ui->secondaryBaudCombo, m_ui->secondaryPortCombo}) {
         list->setEnabled(m_settings.m_bEnableOutputUI);
     }
-    SelectExact(m_ui->frequencyCombo, m_settings.m_strFrequency);
+    SelectNoting(m_ui->frequencyCombo, XML_TELEGRAM_OUTPUT_FREQUENCY, m_settings.m_strFrequency,
+                 "1 Hz, 2 Hz, 5 Hz, 10 Hz, 25 Hz or Max Output (a telegram for every sample, as "
+                 "many as the sensor gives)");
     return loaded;
 }
 

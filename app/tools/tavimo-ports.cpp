@@ -64,8 +64,21 @@ int BadName(const std::string& name) {
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "list";
     if (command == "list" && argc <= 2) {
+        // The sensor's port is a name only for a sensor that reads no serial line (the
+        // simulated sensor, IIO, a replay): no link appears for it.
+        std::string sensorPort = "COM1";
+        std::string sensorKind;
+        CRegKey sensor;
+        if (sensor.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
+            sensorPort = sensor.QueryString("Port").value_or(sensorPort);
+            sensorKind = sensor.QueryString("Kind").value_or(sensorKind);
+        }
+        const bool sensorReadsALine = sensorKind.rfind("telegrams", 0) == 0;
         for (const auto& [name, target] : comlane::CPortMap::Entries()) {
-            if (target == comlane::CPortMap::kPseudoTerminal) {
+            if (name == sensorPort && !sensorReadsALine) {
+                std::printf("%-8s the %s sensor's port (no link appears)\n", name.c_str(),
+                            sensorKind.empty() ? "simulated" : sensorKind.c_str());
+            } else if (target == comlane::CPortMap::kPseudoTerminal) {
                 std::printf("%-8s pty  (appears as %s)\n", name.c_str(),
                             comlane::CPortMap::LinkPath(name).c_str());
             } else {
@@ -83,10 +96,10 @@ int main(int argc, char** argv) {
             if (const int rc = CheckNetworkTarget(target); rc != 0) {
                 return rc;
             }
-        } else if (target != comlane::CPortMap::kPseudoTerminal && target.rfind("/dev/", 0) != 0) {
+        } else if (target != comlane::CPortMap::kPseudoTerminal && target.rfind('/', 0) != 0) {
             std::fprintf(stderr,
-                         "tavimo-ports: '%s' is neither a device under /dev, \"pty\", "
-                         "udp:HOST:PORT nor tcp:[ADDR:]PORT\n",
+                         "tavimo-ports: '%s' is neither the path of a terminal (/dev/ttyUSB0, a "
+                         "socat link), \"pty\", udp:HOST:PORT nor tcp:[ADDR:]PORT\n",
                          argv[3]);
             return 2;
         } else if (target != comlane::CPortMap::kPseudoTerminal &&
@@ -94,10 +107,28 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tavimo-ports: %s is the system console and is never opened\n",
                          argv[3]);
             return 1;
+        } else if (target != comlane::CPortMap::kPseudoTerminal) {
+            bool missing = false;
+            const std::string problem = comlane::CSerialDevice::TerminalProblem(target, &missing);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "tavimo-ports: %s; %s is not mapped\n", problem.c_str(),
+                             argv[2]);
+                return 2;
+            }
+            if (missing) {
+                std::fprintf(stderr,
+                             "tavimo-ports: warning: %s does not exist now (a typing mistake, or "
+                             "a line not plugged in yet); %s is opened once it is there\n",
+                             argv[3], argv[2]);
+            }
         }
+        const std::string before = comlane::CPortMap::Lookup(argv[2]);
         if (!comlane::CPortMap::Map(argv[2], target)) {
             std::fprintf(stderr, "tavimo-ports: the registry could not be written\n");
             return 1;
+        }
+        if (!before.empty() && before != target) {
+            std::printf("%s was %s; it is now %s\n", argv[2], before.c_str(), target.c_str());
         }
         return 0;
     }
@@ -144,6 +175,12 @@ int main(int argc, char** argv) {
             key.SetString("Kind", kind->Text()) != ERROR_SUCCESS) {
             std::fprintf(stderr, "tavimo-ports: the registry could not be written\n");
             return 1;
+        }
+        if (kind->Text().rfind("telegrams", 0) == 0 && comlane::CPortMap::Lookup(argv[2]).empty()) {
+            std::fprintf(stderr,
+                         "tavimo-ports: warning: %s is not mapped: the telegrams are read from "
+                         "the line it is mapped to (tavimo-ports map %s /dev/ttyUSB0)\n",
+                         argv[2], argv[2]);
         }
         return 0;
     }

@@ -9,6 +9,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -493,6 +494,48 @@ bool CSerialDevice::IsConsole(const std::string& path) {
     }
     const std::vector<std::string> consoles = ConsoleNames();
     return std::find(consoles.begin(), consoles.end(), name) != consoles.end();
+}
+
+std::string CSerialDevice::TerminalProblem(const std::string& path, bool* missing) {
+    if (missing != nullptr) {
+        *missing = false;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            if (missing != nullptr) {
+                *missing = true;
+            }
+            return {};
+        }
+        return ErrorText(path, errno);
+    }
+    if (S_ISREG(info.st_mode)) {
+        return path + " is a file, not a terminal";
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return path + " is a folder, not a terminal";
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        return path + " is not a terminal (a disk, a pipe or a socket)";
+    }
+    const std::string device = "/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+                               std::to_string(minor(info.st_rdev));
+    std::error_code ec;
+    const auto subsystem = std::filesystem::read_symlink(device + "/subsystem", ec);
+    if (!ec) {
+        return subsystem.filename() == "tty"
+                   ? std::string()
+                   : path + " is a " + subsystem.filename().string() + " device, not a terminal";
+    }
+    // Not in the device classes (a pseudo-terminal): its far end is opened harmlessly.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return ErrorText(path, errno);
+    }
+    const bool terminal = isatty(fd) != 0;
+    ::close(fd);
+    return terminal ? std::string() : path + " is not a terminal";
 }
 
 std::vector<std::string> CSerialDevice::ListSerialDevices() {

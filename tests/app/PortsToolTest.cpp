@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "TestSupport.h"
 #include "comlane/SerialDevice.h"
 
 namespace {
@@ -51,7 +52,7 @@ TEST(PortsToolTest, MalformedTargetsAreRefusedWithTheReasonAndChangeNothing) {
         {"udp:127.0.0.1:70000", "1 to 65535"},
         {"tcp:0", "fixed port"},
         {"'udp:239.1.1.1:10110?hops=3'", "unknown option"},
-        {"ftp:host:21", "neither a device under /dev"},
+        {"ftp:host:21", "neither the path of a terminal"},
     };
     for (const auto& [target, reason] : cases) {
         const Result r = Tool(std::string("map COM8 ") + target);
@@ -60,6 +61,44 @@ TEST(PortsToolTest, MalformedTargetsAreRefusedWithTheReasonAndChangeNothing) {
     }
     EXPECT_EQ(comlane::CPortMap::Lookup("COM8"), "pty");
     Tool("unmap COM8");
+}
+
+// A target that is not a terminal is refused, one not there yet is taken with a warning,
+// any terminal is taken wherever its link is (a crew's socat bridge), and a change of
+// target or a sensor port without a line is said.
+TEST(PortsToolTest, OnlyTerminalsAreMappedAndEveryChangeIsSaid) {
+    const std::string folder = tavimo_test::TestFolder().string();
+    tavimo_test::WriteFile(folder + "/notes.txt", "not a line");
+    const std::pair<std::string, std::string> refused[] = {
+        {"/dev/null", "is a mem device, not a terminal"},
+        {folder + "/notes.txt", "is a file, not a terminal"},
+        {folder, "is a folder, not a terminal"},
+    };
+    for (const auto& [target, reason] : refused) {
+        const Result r = Tool("map COM9 " + target);
+        EXPECT_EQ(r.status, 2) << target;
+        EXPECT_NE(r.output.find(reason), std::string::npos) << target << ": " << r.output;
+    }
+    EXPECT_EQ(comlane::CPortMap::Lookup("COM9"), "");
+
+    const Result typo = Tool("map COM9 /dev/ttyUSBO");
+    EXPECT_EQ(typo.status, 0);
+    EXPECT_NE(typo.output.find("/dev/ttyUSBO does not exist now"), std::string::npos)
+        << typo.output;
+
+    comlane::CSerialDevice bridge;  // a pseudo-terminal linked from a work folder
+    std::string error;
+    ASSERT_TRUE(bridge.OpenPseudoTerminal(folder + "/bridge", &error)) << error;
+    const Result linked = Tool("map COM9 " + folder + "/bridge");
+    EXPECT_EQ(linked.status, 0) << linked.output;
+    EXPECT_NE(linked.output.find("COM9 was /dev/ttyUSBO; it is now " + folder + "/bridge"),
+              std::string::npos)
+        << linked.output;
+
+    const Result sensor = Tool("sensor COM98 telegrams");
+    EXPECT_NE(sensor.output.find("COM98 is not mapped"), std::string::npos) << sensor.output;
+    Tool("sensor COM1");
+    Tool("unmap COM9");
 }
 
 }  // namespace

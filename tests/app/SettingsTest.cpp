@@ -97,7 +97,7 @@ TEST_F(SettingsTest, FreshFileIsTheShippedDefaultWithThisUsersLogFolder) {
     settings.m_nMSIOBaud = 38400;
     settings.m_bEnableOutputUI = false;  // never written
     ASSERT_TRUE(store.SaveSettings(settings));
-    EXPECT_EQ(Node(file, "FilterGain"), " 0.50");
+    EXPECT_EQ(Node(file, "FilterGain"), "0.50");
     EXPECT_EQ(Node(file, "MagneticVariation"), "-3.250000000000000");
     EXPECT_EQ(Node(file, "MagnetometerWeight"), "0.75");
     EXPECT_EQ(Node(file, "Logging/Enable"), "TRUE");
@@ -160,12 +160,25 @@ TEST_F(SettingsTest, FlagsNumbersAndMissingNodesFollowTheReadRules) {
     EXPECT_FALSE(settings.m_bEnableOutputUI);  // "1" is not "TRUE"
     EXPECT_TRUE(settings.m_bApplySmoothing);
     EXPECT_EQ(settings.m_strPrimaryTelegram, "HDM");
-    EXPECT_FLOAT_EQ(settings.m_fFilterGain, 0.0f);          // text reads as 0
-    EXPECT_DOUBLE_EQ(settings.m_dMagneticVariation, 0.0);   // no NaN into the telegrams
-    EXPECT_FLOAT_EQ(settings.m_fMagnetometerWeight, 0.0f);  // beyond a float
-    EXPECT_EQ(settings.m_nTimeWindow, 12);
+    EXPECT_FLOAT_EQ(settings.m_fFilterGain, 0.2f);            // no number: the default
+    EXPECT_DOUBLE_EQ(settings.m_dMagneticVariation, 0.0);     // no NaN into the telegrams
+    EXPECT_FLOAT_EQ(settings.m_fMagnetometerWeight, 100.0f);  // within what the window offers
+    EXPECT_EQ(settings.m_nTimeWindow, 12);                    // the leading number, as ever
     EXPECT_EQ(settings.m_nMSIOPort, 32767);
-    EXPECT_EQ(settings.m_nMSIOBaud, 0);
+    EXPECT_EQ(settings.m_nMSIOBaud, 115200);
+    // Each of them is named, with what is used instead.
+    std::string named;
+    for (const SettingNotUnderstood& entry : settings.m_notUnderstood) {
+        named += store.Describe(entry) + "\n";
+    }
+    for (const char* line :
+         {": FilterGain \"fast\" is not a gain of 0.1 to 100; using 0.20",
+          ": MagnetometerWeight \"1e60\" is not a weight of 0.1 to 100; using 100.00",
+          ": TimeWindow \"12.9ms\" is not a whole number of 0 to 10000 ms; using 12",
+          ": UserInterface/EnableOutputUI \"1\" is not TRUE or FALSE; using FALSE",
+          ": MSIOPort/Baud_Rate \"x\" is not a baud rate; using 115200"}) {
+        EXPECT_NE(named.find(m_file.string() + line), std::string::npos) << line << "\n" << named;
+    }
     EXPECT_EQ(settings.m_strSensorPort, "COM1");
     float offset = 5.0f;
     EXPECT_TRUE(store.GetHeadingOffset(offset));
@@ -280,10 +293,12 @@ TEST_F(SettingsTest, TheHeaveNodesAreReadCheckedAndAddedOnlyOnceSet) {
     Write(
         "<Heave><FilterPeriod>40</FilterPeriod><MonitoringPoint><X>8 m</X><Y>-2</Y>"
         "</MonitoringPoint></Heave>");
-    testing::internal::CaptureStderr();
     CTavimoSettings mistaken;
     ASSERT_TRUE(store.LoadSettings(mistaken));
-    const std::string said = testing::internal::GetCapturedStderr();
+    std::string said;
+    for (const SettingNotUnderstood& entry : mistaken.m_notUnderstood) {
+        said += store.Describe(entry) + "\n";
+    }
     EXPECT_EQ(mistaken.m_heave.period, 18.0);
     EXPECT_EQ(mistaken.m_heave.x, 0.0);
     EXPECT_EQ(mistaken.m_heave.y, -2.0);

@@ -682,7 +682,7 @@ TEST_F(TavimoDlgTest, OutputsLockedByTheFileStayLockedButAUsedRowsPortAndBaudOpe
     EXPECT_EQ(ConfigValue("UserInterface/EnableOutputUI"), "FALSE");  // never written
 }
 
-TEST_F(TavimoDlgTest, AStoredSensorPortThatIsNotOnThisMachineGivesTheFirstPort) {
+TEST_F(TavimoDlgTest, AStoredSensorPortThatIsNotOnThisMachineGivesTheFirstPortAndIsKept) {
     std::ofstream(m_config) << CTavimoSettingsStore::DefaultConfiguration();
     comlane::CPortMap::Unmap("COM87");
     CConfig config;
@@ -694,6 +694,11 @@ TEST_F(TavimoDlgTest, AStoredSensorPortThatIsNotOnThisMachineGivesTheFirstPort) 
     ASSERT_GT(ports->count(), 0);
     EXPECT_EQ(ports->findText("COM87"), -1);
     EXPECT_EQ(ports->currentIndex(), 0);
+    // The file keeps the user's text until the user picks a port in the window.
+    w.SaveSettings();
+    EXPECT_EQ(ConfigValue("SensorPort/Path"), "COM87");
+    ports->setCurrentIndex(0);
+    emit ports->activated(0);
     w.SaveSettings();
     EXPECT_EQ(ConfigValue("SensorPort/Path"), ports->itemText(0).toStdString());
 }

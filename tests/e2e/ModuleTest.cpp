@@ -152,3 +152,37 @@ TEST_F(ModuleTest, SendsHdtAndTss1OnTheVirtualPortsAtTheChosenRate) {
     ASSERT_TRUE(config.GetValue(CComBSTR("TelegramOutputFrequency"), frequency));
     EXPECT_EQ(frequency.str(), "5 Hz");
 }
+
+// Values the module does not understand are named once at start, with the file, the node,
+// the text and what is used instead, and the file keeps the user's text through the exit.
+TEST_F(ModuleTest, ValuesNotUnderstoodAreNamedAndTheFileKeepsThem) {
+    Set("TelegramOutputFrequency", "12 Hz");
+    Set("PrimaryPort/Telegram", "HDTT");
+    Set("FilterGain", "abc");
+    Set("Logging/Enable", "yes");
+    ProcessRunner tavimo(TAVIMO_BINARY, {"-platform", "offscreen", m_config});
+    ASSERT_TRUE(tavimo.Start());
+    const int tss = OpenPort("COM3");  // the module is up once its outputs are
+    ASSERT_GE(tss, 0) << tavimo.Output();
+    close(tss);
+    tavimo.Terminate();
+    const std::string said = tavimo.Output();
+    for (const std::string& line :
+         {m_config + ": TelegramOutputFrequency \"12 Hz\" is not 1 Hz, 2 Hz, 5 Hz, 10 Hz, 25 Hz or "
+                     "Max Output (a telegram for every sample, as many as the sensor gives); "
+                     "using Max Output",
+          m_config + ": PrimaryPort/Telegram \"HDTT\" is not one of None, HDM, HDT, TSS1",
+          m_config + ": FilterGain \"abc\" is not a gain of 0.1 to 100; using 0.20",
+          m_config + ": Logging/Enable \"yes\" is not TRUE or FALSE; using FALSE"}) {
+        EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
+    }
+    CConfig config;
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    for (const auto& [key, text] :
+         {std::pair{"TelegramOutputFrequency", "12 Hz"}, std::pair{"PrimaryPort/Telegram", "HDTT"},
+          std::pair{"FilterGain", "abc"}, std::pair{"Logging/Enable", "yes"}}) {
+        CComBSTR value("");
+        ASSERT_TRUE(config.GetValue(CComBSTR(key), value));
+        EXPECT_EQ(value.str(), text) << key;
+    }
+}

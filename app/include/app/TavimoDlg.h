@@ -141,6 +141,13 @@ private:
     // A configuration file that cannot be read or made: a message box, or an alarm and a
     // non-zero exit when embedded.
     void ReportUnreadableConfiguration(const std::string& reason);
+    // Says once at start what the configuration file held that was not understood.
+    void ReportNotUnderstood();
+    // Selects the list's entry with exactly the file's text; a text that matches none is
+    // recorded as not understood (what `valid` says it can be, or the list's entries), with
+    // the entry kept instead.
+    void SelectNoting(QComboBox* list, const char* node, const std::string& text,
+                      const std::string& valid);
     void PostQuit(int exitCode = 0);
     void DestroyChildren();
     void ShowVariation();

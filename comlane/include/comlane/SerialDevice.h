@@ -89,6 +89,11 @@ public:
 
     // True when the path is (a link to) the system console or a virtual console.
     static bool IsConsole(const std::string& path);
+    // Whether the path (or what it links to) is a terminal: a serial line or a
+    // pseudo-terminal. "" when it is, or when nothing is there now (then *missing is set);
+    // otherwise what it is instead. A serial line is told by the kernel's device classes,
+    // never opened (an open would raise its control lines).
+    static std::string TerminalProblem(const std::string& path, bool* missing = nullptr);
     // Serial devices present on the machine (console excluded), sorted by path.
     static std::vector<std::string> ListSerialDevices();
 

@@ -5,11 +5,23 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "mtobj/Motion.h"
 
 class CCommandLineInfoEx;
 class CConfig;
+
+// A node of the configuration file whose text was not understood: what the file holds,
+// what the node can hold, and the value used instead (as the file would hold it). While the
+// value in use is still that one, a save writes the file's text back, so the user's text
+// is never replaced by a fallback the user did not choose.
+struct SettingNotUnderstood {
+    std::string node;
+    std::string text;
+    std::string valid;
+    std::string usedInstead;
+};
 
 struct CTavimoSettings {
     float m_fFilterGain = 0.2f;
@@ -40,8 +52,13 @@ struct CTavimoSettings {
     // The monitoring point and the heave filter's period (Heave/...: absent from older
     // files, which then keep the defaults).
     mtobj::HeaveSettings m_heave;
+    // What LoadSettings (and the window, for its lists) did not understand, in file order.
+    std::vector<SettingNotUnderstood> m_notUnderstood;
 
     CTavimoSettings();
+    // Records a node not understood (the window's lists call it too).
+    void NotUnderstood(std::string node, std::string text, std::string valid,
+                       std::string usedInstead);
 };
 
 class CTavimoSettingsStore {
@@ -71,6 +88,10 @@ public:
     // "HeadingOffsetDegs", read when the 3-D view opens; false when it is absent.
     bool GetHeadingOffset(float& degrees) const;
 
+    // One line for a node not understood: the file, the node, the text found, what it can
+    // hold and what is used instead.
+    std::string Describe(const SettingNotUnderstood& entry) const;
+
     // Flag rule: the text upper-cased equals "TRUE"; anything else ("1", "yes") is false.
     static bool ParseFlag(const std::string& text);
     // $XDG_DATA_HOME/tavimo, else ~/.local/share/tavimo.
@@ -79,8 +100,8 @@ public:
     static const char* DefaultConfiguration();
 
 private:
-    // The heave nodes, each checked; one not understood is said and the default kept.
-    void ReadHeave(CConfig& config, mtobj::HeaveSettings& heave) const;
+    // The heave nodes, each checked; one not understood is recorded and the default kept.
+    void ReadHeave(CConfig& config, CTavimoSettings& s) const;
 
     std::string m_fileName;
 };

@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -91,6 +92,20 @@ CErrorLog& Log() {
     return log;
 }
 
+// True when the text begins with a finite number ("12.9ms"): the module has always taken
+// that number from it.
+bool HasLeadingNumber(const std::string& text) {
+    CCLocaleScope locale;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    return end != text.c_str() && std::isfinite(value);
+}
+
+// The ranges the window offers for the gain and weight, and the time window (ms).
+constexpr double kLeastGain = 0.1;
+constexpr double kMostGain = 100.0;
+constexpr double kLongestTimeWindow = 10000.0;
+
 // Reads one key into a setting; a missing key leaves the setting as it was.
 // A number the whole text is (spaces around it allowed); nullopt for anything else.
 std::optional<double> ReadNumber(const std::string& text) {
@@ -118,6 +133,29 @@ bool Read(CConfig& config, const char* key, std::string& value) {
 }  // namespace
 
 CTavimoSettings::CTavimoSettings() : m_strLogFolder(CTavimoSettingsStore::DefaultLogFolder()) {}
+
+void CTavimoSettings::NotUnderstood(std::string node, std::string text, std::string valid,
+                                    std::string usedInstead) {
+    m_notUnderstood.push_back(
+        {std::move(node), std::move(text), std::move(valid), std::move(usedInstead)});
+}
+
+std::string CTavimoSettingsStore::Describe(const SettingNotUnderstood& entry) const {
+    // The text as found, bounded and with its control characters shown escaped.
+    std::string shown;
+    for (const char c : entry.text.substr(0, 60)) {
+        if (static_cast<unsigned char>(c) < 0x20) {
+            shown += Format("\\x%02X", static_cast<unsigned char>(c));
+        } else {
+            shown += c;
+        }
+    }
+    if (entry.text.size() > 60) {
+        shown += "...";
+    }
+    return FileName() + ": " + entry.node + " \"" + shown + "\" is not " + entry.valid +
+           "; using " + (entry.usedInstead.empty() ? "nothing" : entry.usedInstead);
+}
 
 CTavimoSettingsStore::CTavimoSettingsStore(std::string fileName)
     : m_fileName(std::move(fileName)) {}
@@ -200,16 +238,54 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason)
     if (!loaded && reason != nullptr) {
         *reason = config.LastError();
     }
-    std::string text;
-    if (Read(config, XML_FILTER_GAIN, text)) {
-        s.m_fFilterGain = ReadFloat(text);
-    }
-    if (Read(config, XML_MAGNETIC_VARIATION, text)) {
-        s.m_dMagneticVariation = ReadDouble(text);
-    }
-    if (Read(config, XML_MAGNETOMETER_WEIGHT, text)) {
-        s.m_fMagnetometerWeight = ReadFloat(text);
-    }
+    s.m_notUnderstood.clear();
+    // A number the whole text is, within [low, high]. Anything else is recorded, with what
+    // is used: the number the module has always taken from such a text (its leading
+    // number), or the default when it begins with none, brought within the range.
+    const auto number = [&](const char* key, double low, double high, const char* valid,
+                            const char* format, double& value) {
+        std::string text;
+        if (!Read(config, key, text)) {
+            return;
+        }
+        const bool integral = std::strcmp(format, "%.0f") == 0;
+        const std::optional<double> read = ReadNumber(text);
+        const bool whole = read && (!integral || std::floor(*read) == *read);
+        double taken = value;  // no number at all: the default stays
+        if (whole) {
+            taken = *read;
+        } else if (HasLeadingNumber(text)) {
+            taken = integral ? static_cast<double>(ReadInteger(text, LONG_MIN, LONG_MAX))
+                             : ReadDouble(text);
+        }
+        value = std::clamp(taken, low, high);
+        if (!whole || taken != value) {
+            s.NotUnderstood(key, text, valid, Format(format, value));
+        }
+    };
+    const auto flag = [&](const char* key, bool& value) {
+        std::string text;
+        if (!Read(config, key, text)) {
+            return;
+        }
+        value = ParseFlag(text);
+        std::string upper = text;
+        for (char& c : upper) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        if (upper != "TRUE" && upper != "FALSE") {
+            s.NotUnderstood(key, text, "TRUE or FALSE", FlagText(value));
+        }
+    };
+    double gain = s.m_fFilterGain;
+    number(XML_FILTER_GAIN, kLeastGain, kMostGain, "a gain of 0.1 to 100", "%.2f", gain);
+    s.m_fFilterGain = static_cast<float>(gain);
+    number(XML_MAGNETIC_VARIATION, -180, 180, "a variation of -180 to 180 degrees", "%0.15f",
+           s.m_dMagneticVariation);
+    double weight = s.m_fMagnetometerWeight;
+    number(XML_MAGNETOMETER_WEIGHT, kLeastGain, kMostGain, "a weight of 0.1 to 100", "%0.2f",
+           weight);
+    s.m_fMagnetometerWeight = static_cast<float>(weight);
     Read(config, XML_SENSOR_PORT, s.m_strSensorPort);
     Read(config, XML_SENSOR_BAUD, s.m_strSensorBaud);
     Read(config, XML_PRIMARY_TELEGRAM, s.m_strPrimaryTelegram);
@@ -220,27 +296,22 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason)
     Read(config, XML_SECONDARY_BAUD, s.m_strSecondaryBaud);
 
     s.m_bEnableOutputUI = true;
-    if (Read(config, XML_ENABLE_OUTPUT_UI, text)) {
-        s.m_bEnableOutputUI = ParseFlag(text);
-    }
-    if (Read(config, XML_LOGGING_ENABLE, text)) {
-        s.m_bLogging = ParseFlag(text);
-    }
+    flag(XML_ENABLE_OUTPUT_UI, s.m_bEnableOutputUI);
+    flag(XML_LOGGING_ENABLE, s.m_bLogging);
     Read(config, XML_LOGGING_FILE_PATH, s.m_strLogFolder);
-    if (Read(config, XML_APPLY_SMOOTHING, text)) {
-        s.m_bApplySmoothing = ParseFlag(text);
-    }
-    if (Read(config, XML_TIME_WINDOW, text)) {
-        s.m_nTimeWindow = static_cast<int>(ReadInteger(text, INT_MIN, INT_MAX));
-    }
+    flag(XML_APPLY_SMOOTHING, s.m_bApplySmoothing);
+    double window = s.m_nTimeWindow;
+    number(XML_TIME_WINDOW, 0, kLongestTimeWindow, "a whole number of 0 to 10000 ms", "%.0f",
+           window);
+    s.m_nTimeWindow = static_cast<int>(window);
     Read(config, XML_TELEGRAM_OUTPUT_FREQUENCY, s.m_strFrequency);
-    if (Read(config, XML_MSIO_PORT, text)) {
-        s.m_nMSIOPort = static_cast<short>(ReadInteger(text, SHRT_MIN, SHRT_MAX));
-    }
-    if (Read(config, XML_MSIO_BAUD, text)) {
-        s.m_nMSIOBaud = static_cast<int>(ReadInteger(text, INT_MIN, INT_MAX));
-    }
-    ReadHeave(config, s.m_heave);
+    double msioPort = s.m_nMSIOPort;
+    number(XML_MSIO_PORT, 0, SHRT_MAX, "a port number of 0 to 32767", "%.0f", msioPort);
+    s.m_nMSIOPort = static_cast<short>(msioPort);
+    double msioBaud = s.m_nMSIOBaud;
+    number(XML_MSIO_BAUD, 0, INT_MAX, "a baud rate", "%.0f", msioBaud);
+    s.m_nMSIOBaud = static_cast<int>(msioBaud);
+    ReadHeave(config, s);
     return loaded;
 }
 
@@ -255,32 +326,44 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
         Log().Trace("SaveSettings", "settings not saved: unable to load %s", FileName().c_str());
         return false;
     }
-    config.SetValue(XML_FILTER_GAIN, Format("%5.2f", static_cast<double>(s.m_fFilterGain)));
-    config.SetValue(XML_MAGNETIC_VARIATION, Format("%0.15f", s.m_dMagneticVariation));
-    config.SetValue(XML_MAGNETOMETER_WEIGHT,
-                    Format("%0.2f", static_cast<double>(s.m_fMagnetometerWeight)));
-    config.SetValue(XML_SENSOR_PORT, s.m_strSensorPort);
-    config.SetValue(XML_SENSOR_BAUD, s.m_strSensorBaud);
-    config.SetValue(XML_PRIMARY_TELEGRAM, s.m_strPrimaryTelegram);
-    config.SetValue(XML_PRIMARY_PORT, s.m_strPrimaryPort);
-    config.SetValue(XML_PRIMARY_BAUD, s.m_strPrimaryBaud);
-    config.SetValue(XML_SECONDARY_TELEGRAM, s.m_strSecondaryTelegram);
-    config.SetValue(XML_SECONDARY_PORT, s.m_strSecondaryPort);
-    config.SetValue(XML_SECONDARY_BAUD, s.m_strSecondaryBaud);
-    config.SetValue(XML_LOGGING_ENABLE, FlagText(s.m_bLogging));
-    config.SetValue(XML_LOGGING_FILE_PATH, s.m_strLogFolder);
-    config.SetValue(XML_APPLY_SMOOTHING, FlagText(s.m_bApplySmoothing));
-    config.SetValue(XML_TIME_WINDOW, Format("%d", s.m_nTimeWindow));
-    config.SetValue(XML_TELEGRAM_OUTPUT_FREQUENCY, s.m_strFrequency);
-    config.SetValue(XML_MSIO_PORT, Format("%d", s.m_nMSIOPort));
-    config.SetValue(XML_MSIO_BAUD, Format("%d", s.m_nMSIOBaud));
+    // A node whose text was not understood keeps that text while the value in use is still
+    // the one taken instead of it: the user's text is the user's to change.
+    const auto text = [&s](const char* key, const std::string& value) {
+        for (const SettingNotUnderstood& entry : s.m_notUnderstood) {
+            if (entry.node == key && entry.usedInstead == value) {
+                return entry.text;
+            }
+        }
+        return value;
+    };
+    const auto put = [&](const char* key, const std::string& value) {
+        config.SetValue(key, text(key, value));
+    };
+    put(XML_FILTER_GAIN, Format("%.2f", static_cast<double>(s.m_fFilterGain)));
+    put(XML_MAGNETIC_VARIATION, Format("%0.15f", s.m_dMagneticVariation));
+    put(XML_MAGNETOMETER_WEIGHT, Format("%0.2f", static_cast<double>(s.m_fMagnetometerWeight)));
+    put(XML_SENSOR_PORT, s.m_strSensorPort);
+    put(XML_SENSOR_BAUD, s.m_strSensorBaud);
+    put(XML_PRIMARY_TELEGRAM, s.m_strPrimaryTelegram);
+    put(XML_PRIMARY_PORT, s.m_strPrimaryPort);
+    put(XML_PRIMARY_BAUD, s.m_strPrimaryBaud);
+    put(XML_SECONDARY_TELEGRAM, s.m_strSecondaryTelegram);
+    put(XML_SECONDARY_PORT, s.m_strSecondaryPort);
+    put(XML_SECONDARY_BAUD, s.m_strSecondaryBaud);
+    put(XML_LOGGING_ENABLE, FlagText(s.m_bLogging));
+    put(XML_LOGGING_FILE_PATH, s.m_strLogFolder);
+    put(XML_APPLY_SMOOTHING, FlagText(s.m_bApplySmoothing));
+    put(XML_TIME_WINDOW, Format("%d", s.m_nTimeWindow));
+    put(XML_TELEGRAM_OUTPUT_FREQUENCY, s.m_strFrequency);
+    put(XML_MSIO_PORT, Format("%d", s.m_nMSIOPort));
+    put(XML_MSIO_BAUD, Format("%d", s.m_nMSIOBaud));
     // The heave nodes go into a file that lacks them only once they differ from the default,
     // so an older file is written back as it was.
     const mtobj::HeaveSettings defaults;
-    const auto keep = [&config](const char* key, double value, double fallback) {
+    const auto keep = [&](const char* key, double value, double fallback) {
         std::string existing;
         if (value != fallback || Read(config, key, existing)) {
-            config.SetOrAddValue(key, Format("%g", value));
+            config.SetOrAddValue(key, text(key, Format("%g", value)));
         }
     };
     keep(XML_HEAVE_PERIOD, s.m_heave.period, defaults.period);
@@ -295,9 +378,10 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
     return true;
 }
 
-void CTavimoSettingsStore::ReadHeave(CConfig& config, mtobj::HeaveSettings& heave) const {
-    // Each node on its own: a value not understood is named, with what is used instead,
-    // and the rest still count.
+void CTavimoSettingsStore::ReadHeave(CConfig& config, CTavimoSettings& s) const {
+    // Each node on its own: a value not understood is recorded with the default kept, and
+    // the rest still count.
+    mtobj::HeaveSettings& heave = s.m_heave;
     const auto take = [&](const char* key, double mtobj::HeaveSettings::*field, const char* what) {
         std::string text;
         if (!Read(config, key, text)) {
@@ -312,10 +396,7 @@ void CTavimoSettingsStore::ReadHeave(CConfig& config, mtobj::HeaveSettings& heav
                 return;
             }
         }
-        const std::string note = Format("%s: %s \"%s\" is not %s; using %g", m_fileName.c_str(),
-                                        key, text.substr(0, 40).c_str(), what, heave.*field);
-        Log().Trace("LoadSettings", "%s", note.c_str());
-        std::fprintf(stderr, "Tavimo: %s\n", note.c_str());
+        s.NotUnderstood(key, text, what, Format("%g", heave.*field));
     };
     take(XML_HEAVE_PERIOD, &mtobj::HeaveSettings::period, "a period of 5 to 30 seconds");
     const char* const distance = "a distance in metres within 500 m";
