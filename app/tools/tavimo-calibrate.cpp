@@ -11,7 +11,7 @@
 //                                                and level
 //   tavimo-calibrate heading DEVICE DEGREES      the heading offset of a sensor not along the
 //                                                keel (added to its heading)
-//   tavimo-calibrate undo   DEVICE               back to the values before the last change
+//   tavimo-calibrate undo   DEVICE               back one change (up to eight, step by step)
 //   tavimo-calibrate reset  DEVICE               forget the calibration (undo brings it back)
 //   tavimo-calibrate record DEVICE SECONDS FILE  capture what the device delivers to FILE
 //
@@ -39,14 +39,18 @@ namespace {
 using attfilter::RawSample;
 using attfilter::SensorCalibration;
 
-int Usage() {
-    std::fprintf(stderr,
+// The usage, on standard error for a wrong command line (status 2), on standard output
+// when asked for (status 0).
+int Usage(bool asked = false) {
+    std::fprintf(asked ? stdout : stderr,
                  "usage: tavimo-calibrate show|undo|reset DEVICE\n"
                  "       tavimo-calibrate rest|mag|level DEVICE [--seconds N | --from CAPTURE]\n"
                  "       tavimo-calibrate heading DEVICE DEGREES\n"
                  "       tavimo-calibrate record DEVICE SECONDS FILE\n"
-                 "DEVICE: the IIO device name(s) of the sensor, as in iio:NAME[+NAME...]\n");
-    return 2;
+                 "DEVICE: the IIO device name(s) of the sensor, as in iio:NAME[+NAME...]\n"
+                 "DEGREES: the heading offset, -180 to 180; positive turns the heading "
+                 "clockwise\n");
+    return asked ? 0 : 2;
 }
 
 bool ParseSeconds(const char* text, double& seconds) {
@@ -150,6 +154,10 @@ int Save(const std::string& device, const SensorCalibration& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
+                      std::string(argv[1]) == "help")) {
+        return Usage(true);
+    }
     if (argc < 3) {
         return Usage();
     }
@@ -176,6 +184,7 @@ int main(int argc, char** argv) {
             std::printf("previous (tavimo-calibrate undo %s):\n%s", device.c_str(),
                         mtobj::DescribeCalibration(*previous).c_str());
         }
+        std::printf("undo can go back %d step(s), one at a time\n", mtobj::UndoSteps(device));
         return 0;
     }
     if (command == "undo" && argc == 3) {

@@ -25,11 +25,11 @@
 #include "platform/Registry.h"
 
 namespace {
-int Usage() {
-    std::fprintf(stderr,
+int Usage(bool asked = false) {
+    std::fprintf(asked ? stdout : stderr,
                  "usage: tavimo-ports [list | map COM<n> <device|pty|udp:HOST:PORT[?ttl=N&if=NAME]|"
                  "tcp:[ADDR:]PORT> | unmap COM<n> | sensor [COM<n> [KIND]]]\n");
-    return 2;
+    return asked ? 0 : 2;
 }
 
 // Checks a network target before it goes into the map: a malformed one is refused; one
@@ -63,6 +63,9 @@ int BadName(const std::string& name) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "list";
+    if (argc == 2 && (command == "--help" || command == "-h" || command == "help")) {
+        return Usage(true);
+    }
     if (command == "list" && argc <= 2) {
         // The sensor's port is a name only for a sensor that reads no serial line (the
         // simulated sensor, IIO, a replay): no link appears for it.

@@ -15,6 +15,8 @@ constexpr double kStandardGravity = 9.80665;
 // What a magnetometer fit must reach to be trusted.
 constexpr std::size_t kMinFitSamples = 50;
 constexpr double kMinCoverageDegrees = 330.0;
+// Less of a turn than this is no turn at all (degrees).
+constexpr double kNoTurnDegrees = 30.0;
 constexpr double kMaxResidual = 0.03;
 constexpr double kMaxAxisRatio = 3.0;
 constexpr int kCoverageBins = 36;
@@ -152,12 +154,27 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
     pairs.reserve(samples.size());
     CAttitudeFilter filter;
     filter.UseMagnetometer(false);
+    // How far the heading turned, from the gyroscope: a field that never turned still spreads
+    // its noise all round the centre a fit puts in it, so the circle is measured by the turn.
+    double heading = 0, lowest = 0, highest = 0, last = 0;
+    bool turning = false;
     for (const RawSample& s : samples) {
         filter.Update(s);
+        if (filter.HasAttitude()) {
+            const double now = filter.Attitude().heading;
+            if (turning) {
+                heading += std::remainder(now - last, 360.0);
+                lowest = std::min(lowest, heading);
+                highest = std::max(highest, heading);
+            }
+            last = now;
+            turning = true;
+        }
         if (s.hasMag && filter.HasAttitude() && Finite(s.mag)) {
             pairs.push_back({s.mag, Leveller(RotateBack(filter.Quaternion(), {0, 0, 1}))});
         }
     }
+    const double turned = std::min(360.0, highest - lowest);
     if (pairs.size() < kMinFitSamples) {
         fit.reason = "too few samples with both accelerometer and magnetometer readings (" +
                      std::to_string(pairs.size()) + ", at least " + std::to_string(kMinFitSamples) +
@@ -236,12 +253,19 @@ MagneticFit FitMagnetometer(const std::vector<RawSample>& samples) {
     }
     fit.residual = std::sqrt(sum / static_cast<double>(points.size()));
     fit.coverageDegrees =
-        360.0 * static_cast<double>(std::count(bins.begin(), bins.end(), true)) / kCoverageBins;
+        std::min(turned, 360.0 * static_cast<double>(std::count(bins.begin(), bins.end(), true)) /
+                             kCoverageBins);
     fit.hardIron = hard;
     fit.softIron =
         Product({e.toCircle[0], e.toCircle[1], 0, e.toCircle[2], e.toCircle[3], 0, 0, 0, 1}, soft);
     char text[160];
-    if (fit.coverageDegrees < kMinCoverageDegrees) {
+    if (turned < kNoTurnDegrees) {
+        std::snprintf(text, sizeof text,
+                      "the sensor did not turn (covered %.0f degrees): turn it through a full "
+                      "circle",
+                      turned);
+        fit.reason = text;
+    } else if (fit.coverageDegrees < kMinCoverageDegrees) {
         std::snprintf(text, sizeof text,
                       "the turn covered %.0f degrees of the circle; turn through a full circle "
                       "(at least %.0f degrees)",

@@ -76,11 +76,15 @@ TEST(CalibrationStoreTest, KeptPerDeviceThroughARestartUndoneAndReset) {
 
     ASSERT_TRUE(mtobj::SaveCalibration("lsm9ds1", Sample(10)));
     ExpectSame(*mtobj::PreviousCalibration("lsm9ds1"), Sample(2.5));
+    EXPECT_EQ(mtobj::UndoSteps("lsm9ds1"), 2);
     ASSERT_TRUE(mtobj::UndoCalibration("lsm9ds1"));
     ExpectSame(*mtobj::LoadCalibration("lsm9ds1"), Sample(2.5));
-    ASSERT_TRUE(mtobj::UndoCalibration("lsm9ds1"));  // undo of the undo
-    ExpectSame(*mtobj::LoadCalibration("lsm9ds1"), Sample(10));
+    ASSERT_TRUE(mtobj::UndoCalibration("lsm9ds1"));  // a step further: before the first
+    EXPECT_FALSE(mtobj::LoadCalibration("lsm9ds1"));
+    EXPECT_FALSE(mtobj::UndoCalibration("lsm9ds1"));  // nothing before that
+    EXPECT_EQ(mtobj::UndoSteps("lsm9ds1"), 0);
 
+    ASSERT_TRUE(mtobj::SaveCalibration("lsm9ds1", Sample(10)));
     ASSERT_TRUE(mtobj::ResetCalibration("lsm9ds1"));
     EXPECT_FALSE(mtobj::LoadCalibration("lsm9ds1"));
     ASSERT_TRUE(mtobj::UndoCalibration("lsm9ds1"));
@@ -175,6 +179,9 @@ TEST(CalibrationToolTest, GyroscopeBiasAndLevelAtRest) {
     EXPECT_NEAR(c->gyroBias.x, bias.x, kTolerance);
     EXPECT_NEAR(c->gyroBias.y, bias.y, kTolerance);
     EXPECT_NEAR(c->gyroBias.z, bias.z, kTolerance);
+    // A capture that never turned is no circle, whatever the field's noise looks like.
+    EXPECT_EQ(Calibrate("mag imu --from " + path, &out), 1);
+    EXPECT_NE(out.find("the sensor did not turn (covered"), std::string::npos) << out;
     ASSERT_EQ(Calibrate("level imu --from " + path, &out), 0) << out;
     c = mtobj::LoadCalibration("imu");
     EXPECT_NEAR(c->rollOffset, 1.5, 0.1);
@@ -252,6 +259,8 @@ TEST(CalibrationToolTest, WrongCommandLinesAreRefused) {
     std::string out;
     EXPECT_EQ(Calibrate("", &out), 2);
     EXPECT_NE(out.find("usage"), std::string::npos);
+    EXPECT_EQ(Calibrate("--help", &out), 0);
+    EXPECT_NE(out.find("positive turns the heading clockwise"), std::string::npos);
     EXPECT_EQ(Calibrate("fly imu", &out), 2);
     EXPECT_EQ(Calibrate("heading imu north", &out), 2);
     EXPECT_EQ(Calibrate("heading imu 400", &out), 2);

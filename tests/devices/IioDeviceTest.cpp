@@ -621,6 +621,30 @@ TEST(IioMergeTest, ThreeDevicesAreMergedInTimeOrder) {
     EXPECT_GE(moments, 170) << order;
 }
 
+// A replay plays once: at its end it is silent, also when started again (as the health
+// check's reconnect does); "loop:" plays it over and over.
+TEST(IioCaptureTest, AReplayPlaysOnceUnlessItLoops) {
+    const std::string capture = tavimo_test::TempRoot() + "/once.txt";
+    mtobj::RawScenario sea;
+    ASSERT_TRUE(WriteRawCapture(capture, "imu", sea, 100, 2));
+    auto once = Device("replay:fast:" + capture);
+    ASSERT_EQ(once->Open("COM1", 115200), S_OK);
+    once->Configure(Config(2, 50));
+    ASSERT_EQ(once->Start(), S_OK);
+    const auto played = ReadArrays(*once, 1000, 1.5);
+    ASSERT_GE(played.size(), 90U);
+    ASSERT_LE(played.size(), 101U);
+    once->Stop();
+    ASSERT_EQ(once->Start(), S_OK);
+    EXPECT_TRUE(ReadArrays(*once, 10, 0.5).empty());
+
+    auto looping = Device("replay:loop:fast:" + capture);
+    ASSERT_EQ(looping->Open("COM1", 115200), S_OK);
+    looping->Configure(Config(2, 50));
+    ASSERT_EQ(looping->Start(), S_OK);
+    EXPECT_GE(ReadArrays(*looping, 300, 3).size(), 250U);
+}
+
 TEST(IioCaptureTest, ReplayOfAMissingOrBrokenCaptureDoesNotOpen) {
     Traces traces;
     const std::string broken = tavimo_test::TempRoot() + "/broken.txt";

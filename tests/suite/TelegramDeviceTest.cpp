@@ -216,9 +216,13 @@ TEST_F(TelegramDeviceTest, BadLinesAreDroppedAndCountedGarbageIsSilence) {
         std::string bad = Nmea("HEHDT,123.4,T");
         bad[bad.size() - 3] = bad[bad.size() - 3] == '0' ? '1' : '0';  // wrong checksum
         return bad + "$HEHDT,12\r\n" + Nmea("HEHDT,1x3.4,T") + ":000000  0000u 0100  0100\r\n" +
-               std::string(300, static_cast<char>(0x80 + i % 64)) + "\r\n" + "no start\r\n";
+               std::string(300, static_cast<char>(0x80 + i % 64)) + "\r\n" + "no start\r\n" +
+               "$HE\x01HDT\r\n";
     });
     OpenAndStart();
+    // Nothing usable was heard while the device listened: no rate is made up for it.
+    EXPECT_TRUE(traces.Has("Heard no usable telegrams on COM7"));
+    EXPECT_FALSE(traces.Has("Heard telegrams at about"));
     EXPECT_EQ(device->DeviceId(), "telegrams");
     EXPECT_TRUE(ReadSamples(1, nullptr, 10).empty());
     garbage.Stop();
@@ -237,6 +241,7 @@ TEST_F(TelegramDeviceTest, BadLinesAreDroppedAndCountedGarbageIsSilence) {
     EXPECT_TRUE(traces.Has("COM7: lines read "));
     EXPECT_TRUE(traces.Has("Line dropped (bad number): $HEHDT,1x3.4,T*"));
     EXPECT_TRUE(traces.Has("TSS1 status u (settling)"));
+    EXPECT_TRUE(traces.Has("Line dropped (binary): $HE\\x01HDT"));
 }
 
 TEST_F(TelegramDeviceTest, StopAndInterruptEndAReadAtOnce) {

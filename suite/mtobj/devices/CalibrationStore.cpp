@@ -78,14 +78,36 @@ bool Store(const std::string& key, const std::optional<SensorCalibration>& calib
     return ok && k.SetDWORD("Stored", 1) == ERROR_SUCCESS;
 }
 
-std::string PreviousKey(const std::string& deviceId) {
-    return CalibrationKey(deviceId) + "\\Previous";
+// The calibrations before the current one, newest first: ...\Previous, then Previous2 up
+// to Previous<kHistory>. An entry is a key; one without "Stored" is the uncalibrated state.
+constexpr int kHistory = 8;
+
+std::string HistoryKey(const std::string& deviceId, int level) {
+    return CalibrationKey(deviceId) + "\\Previous" + (level > 1 ? std::to_string(level) : "");
 }
 
-// Makes `next` the current calibration and the current one the previous.
+bool Exists(const std::string& key) {
+    CRegKey k;
+    return k.Open(HKEY_CURRENT_USER, key, KEY_READ) == ERROR_SUCCESS;
+}
+
+// Moves the entry at `from` to `to`; with none at `from`, none is left at `to`.
+bool Move(const std::string& from, const std::string& to) {
+    if (!Exists(from)) {
+        RegDeleteTree(HKEY_CURRENT_USER, to.c_str());
+        return true;
+    }
+    return Store(to, Load(from, nullptr));
+}
+
+// Makes `next` the current calibration, the current one the newest of the history.
 bool Replace(const std::string& deviceId, const std::optional<SensorCalibration>& next) {
+    bool ok = true;
+    for (int level = kHistory; level > 1; --level) {
+        ok = ok && Move(HistoryKey(deviceId, level - 1), HistoryKey(deviceId, level));
+    }
     const auto current = Load(CalibrationKey(deviceId), nullptr);
-    return Store(PreviousKey(deviceId), current) && Store(CalibrationKey(deviceId), next);
+    return ok && Store(HistoryKey(deviceId, 1), current) && Store(CalibrationKey(deviceId), next);
 }
 
 }  // namespace
@@ -103,12 +125,23 @@ bool SaveCalibration(const std::string& deviceId, const SensorCalibration& calib
 }
 
 bool UndoCalibration(const std::string& deviceId) {
-    CRegKey k;
-    if (k.Open(HKEY_CURRENT_USER, PreviousKey(deviceId), KEY_READ) != ERROR_SUCCESS) {
+    if (!Exists(HistoryKey(deviceId, 1))) {
         return false;
     }
-    k.Close();
-    return Replace(deviceId, Load(PreviousKey(deviceId), nullptr));
+    bool ok = Store(CalibrationKey(deviceId), Load(HistoryKey(deviceId, 1), nullptr));
+    for (int level = 1; level < kHistory; ++level) {
+        ok = ok && Move(HistoryKey(deviceId, level + 1), HistoryKey(deviceId, level));
+    }
+    RegDeleteTree(HKEY_CURRENT_USER, HistoryKey(deviceId, kHistory).c_str());
+    return ok;
+}
+
+int UndoSteps(const std::string& deviceId) {
+    int steps = 0;
+    while (steps < kHistory && Exists(HistoryKey(deviceId, steps + 1))) {
+        ++steps;
+    }
+    return steps;
 }
 
 bool ResetCalibration(const std::string& deviceId) {
@@ -116,7 +149,7 @@ bool ResetCalibration(const std::string& deviceId) {
 }
 
 std::optional<SensorCalibration> PreviousCalibration(const std::string& deviceId) {
-    return Load(PreviousKey(deviceId), nullptr);
+    return Load(HistoryKey(deviceId, 1), nullptr);
 }
 
 std::string DescribeCalibration(const SensorCalibration& c) {

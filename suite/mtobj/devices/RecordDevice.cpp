@@ -664,8 +664,9 @@ private:
 
     void Report(const char* context, const std::string& text) {
         m_log.TraceNow(context, "%s", text.c_str());
-        std::fprintf(stderr, "Tavimo: sensor %s: %s\n", m_id.empty() ? "" : m_id.c_str(),
-                     text.c_str());
+        // Before the device answered, it is named by its port.
+        std::fprintf(stderr, "Tavimo: sensor %s: %s\n",
+                     m_id.empty() ? ("on " + m_port).c_str() : m_id.c_str(), text.c_str());
     }
 
     const std::unique_ptr<IRecordSource> m_source;

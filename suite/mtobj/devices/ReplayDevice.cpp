@@ -1,6 +1,7 @@
 // A capture file as a source of sensor records: the `replay:FILE` device plays what a real
 // device delivered, at its recorded pace or as fast as the module takes it. A start plays
-// the capture from its beginning; at its end the device falls silent. The capture is read
+// the capture from its beginning, once: at its end the device falls silent, also through a
+// start again, unless "loop:" asks for it over and over. The capture is read
 // as it plays, a record ahead, so a capture of any size plays in little memory.
 #include <algorithm>
 #include <mutex>
@@ -22,10 +23,17 @@ constexpr std::size_t kFastBatch = 256;
 class CReplaySource final : public IRecordSource {
 public:
     explicit CReplaySource(const std::string& argument) {
+        // "fast:" and "loop:" in front of the file, in either order.
         m_path = argument;
-        if (argument.rfind("fast:", 0) == 0) {
-            m_fast = true;
-            m_path = argument.substr(5);
+        for (bool more = true; more;) {
+            more = false;
+            if (m_path.rfind("fast:", 0) == 0) {
+                m_fast = more = true;
+                m_path = m_path.substr(5);
+            } else if (m_path.rfind("loop:", 0) == 0) {
+                m_loop = more = true;
+                m_path = m_path.substr(5);
+            }
         }
         m_log.SetModuleName("Tavimo");
         m_log.SetObjectName("ReplayDevice");
@@ -75,13 +83,18 @@ public:
             }
             return false;
         }
+        m_wake.Reset();
+        if (m_played && !m_loop) {
+            // Played to its end once: a start again (the health check's reconnect) finds it
+            // silent, as a sensor that has gone is.
+            return true;
+        }
         if (!m_reader.Rewind(reason)) {
             return false;
         }
         m_pending.reset();
         m_ended = false;
         m_startPc = CTickwise::GetPCMilliSecs() / 1000.0;
-        m_wake.Reset();
         return true;
     }
     void Stop() override {}
@@ -139,9 +152,20 @@ private:
             m_pending = r;
             return true;
         }
-        m_ended = true;
+        if (why.empty() && m_loop && m_reader.Rewind(&why)) {
+            // Over again: from now on the PC clock, after a restart the filter starts anew on.
+            m_startPc = CTickwise::GetPCMilliSecs() / 1000.0;
+            m_pending = SensorRecord{.restart = true};
+            return true;
+        }
+        m_ended = m_played = true;
         if (!why.empty()) {
             m_log.TraceNow("Read", "%s: %s; the replay ends here", m_path.c_str(), why.c_str());
+        } else {
+            m_log.TraceNow("Read",
+                           "%s played to its end: the sensor falls silent (replay:loop:FILE "
+                           "plays a capture over and over)",
+                           m_path.c_str());
         }
         return false;
     }
@@ -149,6 +173,8 @@ private:
     mutable std::mutex m_mutex;
     std::string m_path;
     bool m_fast = false;
+    bool m_loop = false;
+    bool m_played = false;  // played to its end: a start again stays silent (unless looping)
     CCaptureReader m_reader;
     std::optional<SensorRecord> m_pending;
     bool m_ended = false;

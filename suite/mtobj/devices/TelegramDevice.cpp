@@ -293,9 +293,9 @@ private:
                     deliver(*sample);
                 }
             },
-            [&](EDrop reason) {
+            [&](EDrop reason, std::string_view text) {
                 ++m_counters.read;
-                Dropped(reason, {});
+                Dropped(reason, text);
             });
         return n;
     }
@@ -381,6 +381,15 @@ private:
                 ReadOnce([](const telegrams::Sample&) {}) == 0) {
                 break;  // hung up
             }
+        }
+        if (m_rateSamples.load() < 3) {
+            // Too little to measure a rate: the rate stays what it was, and the trace says
+            // that nothing was heard rather than a rate nobody sent.
+            m_log.Trace("Open",
+                        "Heard no usable telegrams on %s in %.0f s; the rate stays %d Hz "
+                        "until the sender is heard",
+                        m_port.c_str(), kListenMs / 1000.0, m_lastRate.load());
+            return;
         }
         m_lastRate = FixedSampleRate();
         m_log.Trace("Open", "Heard %s at about %d Hz", DeviceId().c_str(), m_lastRate.load());

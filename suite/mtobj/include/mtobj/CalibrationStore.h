@@ -1,6 +1,7 @@
 // A raw sensor's calibration, kept per device in the registry under
 // kSettingsKey\Devices\<device id>\Calibration, with the values it replaced under
-// ...\Calibration\Previous so that every change can be undone.
+// ...\Calibration\Previous (then Previous2, ...) so that the last changes can be undone
+// step by step.
 #pragma once
 
 #include <optional>
@@ -20,9 +21,11 @@ std::optional<attfilter::SensorCalibration> LoadCalibration(const std::string& d
 // Stores a calibration, keeping the one it replaces as the previous; false when the
 // registry cannot be written.
 bool SaveCalibration(const std::string& deviceId, const attfilter::SensorCalibration& calibration);
-// Puts the previous calibration back (the current one becomes the previous, so a second
-// undo redoes); false when there is none.
+// Puts the previous calibration back, one step at a time through the last eight changes;
+// false when there is none left.
 bool UndoCalibration(const std::string& deviceId);
+// How many steps undo can go back.
+int UndoSteps(const std::string& deviceId);
 // Forgets the calibration (kept as the previous, so undo brings it back).
 bool ResetCalibration(const std::string& deviceId);
 // The previous calibration, for showing.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "mtobj/Motion.h"
 
@@ -61,10 +62,15 @@ public:
                     continue;  // the LF of CR LF, or a blank line
                 }
                 const std::size_t bytes = m_length + 1;
-                if (m_tooLong) {
-                    onDrop(EDrop::TooLong);
-                } else if (m_binary) {
-                    onDrop(EDrop::Binary);
+                if (m_tooLong || m_binary) {
+                    // The drop is told the line's first kMaxLine bytes too, for the trace.
+                    const EDrop reason = m_tooLong ? EDrop::TooLong : EDrop::Binary;
+                    const std::string_view text(m_buffer.data(), m_length);
+                    if constexpr (std::is_invocable_v<OnDrop, EDrop, std::string_view>) {
+                        onDrop(reason, text);
+                    } else {
+                        onDrop(reason);
+                    }
                 } else {
                     onLine(Line{std::string_view(m_buffer.data(), m_length), bytes, i});
                 }
