@@ -105,6 +105,12 @@ CTavimoDlg::CTavimoDlg(const CCommandLineInfoEx& commandLine, QWidget* parent)
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setInterval(1000);
     connect(&m_connectTimer, &QTimer::timeout, this, &CTavimoDlg::DoConnect);
+    connect(&m_slowRetryTimer, &QTimer::timeout, this, [this] {
+        if (!m_connectTimer.isActive()) {
+            m_bRetrying = true;
+            Connect();
+        }
+    });
 
     connect(m_ui->connectButton, &QPushButton::clicked, this, &CTavimoDlg::OnConnect);
     connect(m_ui->compassButton, &QPushButton::clicked, this, &CTavimoDlg::OnCompass);
@@ -483,6 +489,7 @@ void CTavimoDlg::DoConnect() {
                                           m_settings.m_fFilterGain,
                                           m_settings.m_fMagnetometerWeight, m_nSampleRate);
         if (!m_strDeviceId.empty()) {
+            m_nOpenAttempts = 0;
             m_dLastSampleTime = 0.0;
             if (m_pLed != nullptr) {
                 m_pLed->SetActiveColor(kGreen);
@@ -497,12 +504,69 @@ void CTavimoDlg::DoConnect() {
                 m_pLed->SetActiveColor(kRed);
             }
             m_ui->advancedButton->setEnabled(false);
+            OpenFailed();
         }
     }
     if (m_pLed != nullptr) {
         m_pLed->SetFlashing(false);
     }
     m_bConnectRequested = false;
+}
+
+void CTavimoDlg::OpenFailed() {
+    if (m_bSensorLost) {
+        return;  // the slow retry goes on; it was said once
+    }
+    const std::string port = Text(m_ui->sensorPortCombo);
+    if (m_nOpenAttempts < CMotionTrackerHealthCheck::kMaxAttempts) {
+        ++m_nOpenAttempts;
+        const std::string text = "The sensor on " + port +
+                                 " cannot be opened: trying again in 1 s (attempt " +
+                                 std::to_string(m_nOpenAttempts) + " of " +
+                                 std::to_string(CMotionTrackerHealthCheck::kMaxAttempts) + ")";
+        m_log.TraceNow("DoConnect", "%s", text.c_str());
+        std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+        QTimer::singleShot(static_cast<int>(CMotionTrackerHealthCheck::kSilenceMs), this, [this] {
+            if (!m_bSensorRunning) {
+                Connect();
+            }
+        });
+        return;
+    }
+    m_nOpenAttempts = 0;
+    SensorLost();
+}
+
+void CTavimoDlg::SensorLost() {
+    if (m_bEmbedded) {
+        RaiseAlarm("No longer receiving valid data from the motion sensor hardware.",
+                   "The Tavimo is no longer receiving valid data from the motion sensor "
+                   "hardware. The "
+                   "Tavimo will be restarted in an attempt to fix the problem.");
+        PostQuit(kExitSensorLost);  // a service manager starts the module again
+        return;
+    }
+    if (m_bSensorLost && m_bRetrying) {
+        return;  // a slow retry's connection that found nothing: it was said once
+    }
+    if (AfxMessageBox("The Tavimo is no longer receiving valid data from the motion sensor "
+                      "hardware.\nThis problem may be resolved by closing and restarting the "
+                      "application.\n\nDo you wish to exit the Tavimo Application?",
+                      MB_YESNO) == IDYES) {
+        PostQuit(0);
+        return;
+    }
+    // Staying: the sensor is tried again every half minute for as long as it takes (a
+    // device unplugged for a while, an IIO sensor that comes back).
+    if (m_bSensorLost) {
+        return;
+    }
+    m_bSensorLost = true;
+    const std::string text = Format(
+        "The sensor is lost: trying it again every %.0f s until it answers", kSlowRetryMs / 1000.0);
+    m_log.TraceNow("SensorLost", "%s", text.c_str());
+    std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+    m_slowRetryTimer.start(kSlowRetryMs);
 }
 
 void CTavimoDlg::CheckRateAndStart() {
@@ -712,6 +776,12 @@ void CTavimoDlg::OnStatusTimer() {
     m_ui->ageValue->setText(QString::fromStdString(m_strAge));
     // A failed look-up (too few samples in the window) keeps the last good values.
     if (ok && time > m_dLastSampleTime) {
+        if (m_bSensorLost && now - newest < 2000.0) {
+            m_bSensorLost = m_bRetrying = false;
+            m_slowRetryTimer.stop();
+            m_log.TraceNow("OnTimer", "The sensor answers again");
+            std::fprintf(stderr, "Tavimo: The sensor answers again\n");
+        }
         m_dLastSampleTime = time;
         m_strPitch = Format("%5.2f", pitch);
         m_strRoll = Format("%5.2f", roll);
@@ -765,19 +835,7 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_TAVIMO_SENSOR_LOST:
-            if (m_bEmbedded) {
-                RaiseAlarm("No longer receiving valid data from the motion sensor hardware.",
-                           "The Tavimo is no longer receiving valid data from the motion sensor "
-                           "hardware. The "
-                           "Tavimo will be restarted in an attempt to fix the problem.");
-                PostQuit(kExitSensorLost);  // a service manager starts the module again
-            } else if (AfxMessageBox(
-                           "The Tavimo is no longer receiving valid data from the motion sensor "
-                           "hardware.\nThis problem may be resolved by closing and restarting the "
-                           "application.\n\nDo you wish to exit the Tavimo Application?",
-                           MB_YESNO) == IDYES) {
-                PostQuit(0);
-            }
+            SensorLost();
             break;
         default:
             break;

@@ -294,7 +294,12 @@ TEST_F(TavimoDlgTest, HealthCheckMessagesReconnectAndAskAtLoss) {
     w.OnPostedMessage(WM_TAVIMO_RECONNECT_SENSOR, 0, 0);
     EXPECT_FALSE(w.QuitRequested());
     prompts.answer = IDNO;
+    testing::internal::CaptureStderr();
     w.OnPostedMessage(WM_TAVIMO_SENSOR_LOST, 0, 0);
+    // Staying on: the lost sensor is tried again slowly, for as long as it takes.
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "The sensor is lost: trying it again every 30 s until it answers"),
+              std::string::npos);
     ASSERT_FALSE(prompts.texts.empty());
     EXPECT_NE(prompts.texts.back().find("Do you wish to exit the Tavimo Application?"),
               std::string::npos);

@@ -29,6 +29,7 @@
 #include "app/Settings.h"
 #include "comlane/SerialDevice.h"
 #include "logmill/Logmill.h"
+#include "mtobj/MTObj.h"
 #include "platform/Registry.h"
 
 namespace {
@@ -249,6 +250,37 @@ TEST(FaultTest, ASensorThatFallsSilentIsReconnectedFiveTimesThenReportedLost) {
     const auto alarms = logmill::ReadAlarms();
     ASSERT_EQ(alarms.size(), 1u);
     EXPECT_EQ(alarms[0].text, "No longer receiving valid data from the motion sensor hardware.");
+}
+
+// A sensor that cannot be opened is the health check's case like a silent one: tried again
+// a second apart, each attempt said, then lost (with -Embedded: the alarm and status 3).
+TEST(FaultTest, ASensorThatCannotBeOpenedIsTriedAgainThenReportedLost) {
+    {
+        CRegKey sensor;
+        ASSERT_EQ(sensor.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey), ERROR_SUCCESS);
+        sensor.SetString("Port", "COM1");
+        sensor.SetString("Kind", "iio:not-there");
+    }
+    platform::RegistryClose();
+    const std::string config = tavimo_test::TempRoot() + "/Unopenable.xml";
+    ProcessRunner run(TAVIMO_BINARY, {config, "-Embedded"}, {{"TAVIMO_TRACE", "1"}});
+    ASSERT_TRUE(run.Start());
+    const auto status = run.Wait(60000);
+    {
+        CRegKey sensor;
+        sensor.Create(HKEY_CURRENT_USER, mtobj::kSettingsKey);
+        sensor.SetString("Kind", "simulated");
+    }
+    ASSERT_TRUE(status.has_value()) << "still running a minute after the sensor failed to open";
+    EXPECT_EQ(*status, 3) << run.Output();
+    const std::string said = run.Output();
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        EXPECT_NE(said.find("The sensor on COM1 cannot be opened: trying again in 1 s (attempt " +
+                            std::to_string(attempt) + " of 5)"),
+                  std::string::npos)
+            << said;
+    }
+    EXPECT_EQ(logmill::ReadAlarms().size(), 1U);
 }
 
 namespace {

@@ -175,6 +175,16 @@ private:
     double m_dLastSampleTime = 0.0;
     QTimer m_statusTimer;   // id 1001, 200 ms
     QTimer m_connectTimer;  // id 1002, 1000 ms
+    // A sensor that cannot be opened is tried again like a silent one: a second apart, as
+    // many times as the health check reconnects, then it is lost. With the window (not
+    // embedded) a lost sensor is then tried every kSlowRetryMs until it answers again.
+    static constexpr int kSlowRetryMs = 30000;
+    QTimer m_slowRetryTimer;
+    int m_nOpenAttempts = 0;
+    bool m_bSensorLost = false;  // lost, and tried again slowly
+    bool m_bRetrying = false;    // a connection the slow retry made is running
+    void OpenFailed();
+    void SensorLost();
     DWORD m_dwSinkCookie = 0;
     CLedCtrl* m_pLed = nullptr;
     CComPtr<IUnknown> m_ledObject;
