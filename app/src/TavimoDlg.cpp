@@ -569,6 +569,56 @@ void CTavimoDlg::SensorLost() {
     m_slowRetryTimer.start(kSlowRetryMs);
 }
 
+void CTavimoDlg::ReloadSettings() {
+    const std::string file = m_store.FileName();
+    CTavimoSettings trial;
+    std::string reason;
+    if (!m_store.LoadSettings(trial, &reason)) {
+        const std::string text =
+            "Cannot reload " + file + ": " + reason + "; the settings in use stay as they are";
+        m_log.TraceNow("ReloadSettings", "%s", text.c_str());
+        std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+        return;
+    }
+    const std::string sensorPort = Text(m_ui->sensorPortCombo);
+    const std::string sensorBaud = Text(m_ui->sensorBaudCombo);
+    const auto row = [this](bool primary) {
+        return primary ? Text(m_ui->primaryTelegramCombo) + "|" + Text(m_ui->primaryPortCombo) +
+                             "|" + Text(m_ui->primaryBaudCombo)
+                       : Text(m_ui->secondaryTelegramCombo) + "|" + Text(m_ui->secondaryPortCombo) +
+                             "|" + Text(m_ui->secondaryBaudCombo);
+    };
+    const std::string primaryBefore = row(true);
+    const std::string secondaryBefore = row(false);
+    LoadSettings();
+    ReportNotUnderstood();
+    const std::string text = "Reloaded " + file;
+    m_log.TraceNow("ReloadSettings", "%s", text.c_str());
+    std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+    if (m_pXsensModule == nullptr) {
+        return;
+    }
+    m_pXsensModule->SetSmoothing(m_settings.m_bApplySmoothing);
+    m_pXsensModule->SetMagneticVariation(static_cast<float>(m_settings.m_dMagneticVariation));
+    m_pXsensModule->SetHeaveSettings(m_settings.m_heave);
+    ShowVariation();
+    OnSelChangeFrequency();
+    EnableRow(true);
+    EnableRow(false);
+    UpdateFrequencyEnabling();
+    // Only an output whose row changed is started again; the others go on as they were.
+    m_bPrimaryChanged = row(true) != primaryBefore;
+    m_bSecondaryChanged = row(false) != secondaryBefore;
+    if (m_bPrimaryChanged || m_bSecondaryChanged) {
+        OnApplyOutput();
+    } else {
+        SaveSettings();
+    }
+    if (Text(m_ui->sensorPortCombo) != sensorPort || Text(m_ui->sensorBaudCombo) != sensorBaud) {
+        Connect();
+    }
+}
+
 void CTavimoDlg::CheckRateAndStart() {
     SaveSettings();
     if (static_cast<long>(m_nSampleRate) * 270 > m_ui->sensorBaudCombo->currentText().toLong()) {
@@ -836,6 +886,9 @@ void CTavimoDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_TAVIMO_SENSOR_LOST:
             SensorLost();
+            break;
+        case WM_TAVIMO_RELOAD_SETTINGS:
+            ReloadSettings();
             break;
         default:
             break;

@@ -9,6 +9,7 @@
 
 #include "app/ServiceWatchdog.h"
 #include "app/TavimoApp.h"
+#include "app/TavimoDlg.h"
 #include "interfaces/ErrorLog.h"
 #include "platform/CommandLine.h"
 #include "platform/Messages.h"
@@ -17,8 +18,9 @@
 #include "platform/Scheduling.h"
 
 namespace {
-// SIGTERM (a service manager stopping the module), SIGINT and SIGHUP end the program
-// the way its Exit command does, so the settings are saved and the sensor is stopped.
+// SIGTERM (a service manager stopping the module) and SIGINT end the program the way its
+// Exit command does, so the settings are saved and the sensor is stopped; SIGHUP (a
+// service manager's reload) reads the configuration file again.
 void InstallTerminationHandling(QApplication& app) {
     const int terminationSignals = platform::TerminationSignalDescriptor();
     if (terminationSignals < 0) {
@@ -27,9 +29,14 @@ void InstallTerminationHandling(QApplication& app) {
     auto* notifier = new QSocketNotifier(terminationSignals, QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated,
                      [terminationSignals](QSocketDescriptor, QSocketNotifier::Type) {
-                         platform::DrainTerminationSignals(terminationSignals);
-                         if (!PostMessage(AfxGetMainWnd(), WM_QUIT, 0, 0)) {
-                             QApplication::quit();
+                         const platform::SignalsReceived got =
+                             platform::ReadSignals(terminationSignals);
+                         if (got.terminate) {
+                             if (!PostMessage(AfxGetMainWnd(), WM_QUIT, 0, 0)) {
+                                 QApplication::quit();
+                             }
+                         } else if (got.reload) {
+                             PostMessage(AfxGetMainWnd(), WM_TAVIMO_RELOAD_SETTINGS, 0, 0);
                          }
                      });
 }

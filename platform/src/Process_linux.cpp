@@ -15,8 +15,8 @@ namespace {
 
 int g_signalPair[2] = {-1, -1};
 
-void OnTerminationSignal(int) {
-    const char byte = 1;
+void OnTerminationSignal(int sig) {
+    const char byte = static_cast<char>(sig);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPair[1], &byte, 1);
 }
 
@@ -45,6 +45,18 @@ void DrainTerminationSignals(int descriptor) {
     char buffer[16];
     while (::read(descriptor, buffer, sizeof buffer) > 0) {
     }
+}
+
+SignalsReceived ReadSignals(int descriptor) {
+    SignalsReceived received;
+    char buffer[16];
+    ssize_t n = 0;
+    while ((n = ::read(descriptor, buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            (buffer[i] == SIGHUP ? received.reload : received.terminate) = true;
+        }
+    }
+    return received;
 }
 
 std::string LoadedFileOf(const void* address) {

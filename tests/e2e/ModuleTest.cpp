@@ -2,6 +2,7 @@
 // simulated sensor, sends its telegrams on the virtual ports at the chosen rate.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -185,4 +186,51 @@ TEST_F(ModuleTest, ValuesNotUnderstoodAreNamedAndTheFileKeepsThem) {
         ASSERT_TRUE(config.GetValue(CComBSTR(key), value));
         EXPECT_EQ(value.str(), text) << key;
     }
+}
+
+// An edit made while the module runs is never lost: without a reload the file is kept and
+// the settings in use go beside it; SIGHUP reads the edit in and the module runs by it.
+TEST_F(ModuleTest, AnEditWhileRunningIsKeptAndSighupReadsItIn) {
+    Set("TelegramOutputFrequency", "5 Hz");
+    {
+        ProcessRunner tavimo(TAVIMO_BINARY, {"-platform", "offscreen", m_config});
+        ASSERT_TRUE(tavimo.Start());
+        const int tss = OpenPort("COM3");
+        ASSERT_GE(tss, 0) << tavimo.Output();
+        close(tss);
+        Set("TelegramOutputFrequency", "10 Hz");  // edited by hand meanwhile
+        tavimo.Terminate();
+        EXPECT_NE(tavimo.Output().find(m_config + " changed on disk since Tavimo read it: it is "
+                                                  "kept as it is"),
+                  std::string::npos)
+            << tavimo.Output();
+    }
+    CConfig config;
+    CComBSTR frequency("");
+    ASSERT_TRUE(config.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(config.GetValue(CComBSTR("TelegramOutputFrequency"), frequency));
+    EXPECT_EQ(frequency.str(), "10 Hz");
+    EXPECT_TRUE(std::filesystem::exists(m_config + ".tavimo"));
+
+    ProcessRunner tavimo(TAVIMO_BINARY, {"-platform", "offscreen", m_config});
+    ASSERT_TRUE(tavimo.Start());
+    const int hdt = OpenPort("COM2");
+    ASSERT_GE(hdt, 0) << tavimo.Output();
+    Set("TelegramOutputFrequency", "2 Hz");
+    ::kill(tavimo.Pid(), SIGHUP);
+    ReadLines(hdt, std::chrono::milliseconds(3000));  // the reload and the outputs' restart
+    const auto start = Clock::now();
+    const auto lines = ReadLines(hdt, std::chrono::milliseconds(4000));
+    const double rate = static_cast<double>(lines.size()) /
+                        std::chrono::duration<double>(Clock::now() - start).count();
+    close(hdt);
+    EXPECT_GT(rate, 1.0);
+    EXPECT_LT(rate, 3.0);
+    tavimo.Terminate();
+    EXPECT_NE(tavimo.Output().find("Reloaded " + m_config), std::string::npos) << tavimo.Output();
+    CConfig after;
+    CComBSTR kept("");
+    ASSERT_TRUE(after.Load(CComBSTR(m_config)));
+    ASSERT_TRUE(after.GetValue(CComBSTR("TelegramOutputFrequency"), kept));
+    EXPECT_EQ(kept.str(), "2 Hz");
 }

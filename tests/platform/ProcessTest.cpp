@@ -30,6 +30,17 @@ TEST(ProcessTest, TerminationSignalsBecomeReadableInsteadOfEndingTheProcess) {
     ::raise(SIGTERM);
     platform::DrainTerminationSignals(fd);  // several arrivals drain at once
     EXPECT_FALSE(Readable(fd, 0));
+    // Which came: SIGHUP asks for a reload, the others for the end.
+    ::raise(SIGHUP);
+    ASSERT_TRUE(Readable(fd, 5000));
+    platform::SignalsReceived got = platform::ReadSignals(fd);
+    EXPECT_TRUE(got.reload);
+    EXPECT_FALSE(got.terminate);
+    ::raise(SIGHUP);
+    ::raise(SIGINT);
+    ASSERT_TRUE(Readable(fd, 5000));
+    got = platform::ReadSignals(fd);
+    EXPECT_TRUE(got.reload && got.terminate);
 }
 
 TEST(ProcessTest, LoadedFileOfAnAddressNamesTheProgramOrLibrary) {

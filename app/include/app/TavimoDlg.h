@@ -38,6 +38,8 @@ class CTavimoDlg;
 // declared beside their senders.
 constexpr UINT WM_TAVIMO_TRAY_NOTIFY = WM_USER + 101;
 constexpr UINT WM_TAVIMO_ATTITUDE_CLOSED = WM_USER + 102;
+// Read the configuration file again (SIGHUP).
+constexpr UINT WM_TAVIMO_RELOAD_SETTINGS = WM_USER + 105;
 
 constexpr UINT IDD_TAVIMO_DIALOG = 13652;
 constexpr UINT IDD_ABOUTBOX = 13653;
@@ -185,6 +187,9 @@ private:
     bool m_bRetrying = false;    // a connection the slow retry made is running
     void OpenFailed();
     void SensorLost();
+    // Reads the configuration file again, with the checks of the start, and applies it:
+    // outputs, rate, variation, smoothing, heave, and the sensor when its port changed.
+    void ReloadSettings();
     DWORD m_dwSinkCookie = 0;
     CLedCtrl* m_pLed = nullptr;
     CComPtr<IUnknown> m_ledObject;

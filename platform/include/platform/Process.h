@@ -12,6 +12,13 @@ namespace platform {
 int TerminationSignalDescriptor();
 // Reads what the signals left on the descriptor, so it waits for the next one again.
 void DrainTerminationSignals(int descriptor);
+// The same, telling which came: SIGTERM or SIGINT (end the program), SIGHUP (read the
+// configuration again, as `systemctl reload` asks).
+struct SignalsReceived {
+    bool terminate = false;
+    bool reload = false;
+};
+SignalsReceived ReadSignals(int descriptor);
 
 // The file (program or shared library) whose code holds the address, with links
 // resolved; empty when no loaded file holds it.

@@ -4,6 +4,8 @@
 // fixes the keys, formats, defaults and the order of reading and writing.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,7 +101,22 @@ public:
     // The shipped default configuration (data/Tavimo.xml) as built into the program.
     static const char* DefaultConfiguration();
 
+    // Where SaveSettings puts the settings when the file changed on disk since it was read:
+    // the file's name with ".tavimo" added.
+    std::string BesideFileName() const { return FileName() + ".tavimo"; }
+
 private:
+    // What the file was when this store last read or wrote it: a save never overwrites a
+    // file that changed on disk since (an edit made while the module runs).
+    struct FileStamp {
+        std::int64_t time = 0;
+        std::uintmax_t size = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    std::optional<FileStamp> StampNow() const;
+    mutable std::optional<FileStamp> m_stamp;
+    mutable std::optional<FileStamp> m_toldAbout;  // the changed file already said once
+
     // The heave nodes, each checked; one not understood is recorded and the default kept.
     void ReadHeave(CConfig& config, CTavimoSettings& s) const;
 

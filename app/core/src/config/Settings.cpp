@@ -312,6 +312,9 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason)
     number(XML_MSIO_BAUD, 0, INT_MAX, "a baud rate", "%.0f", msioBaud);
     s.m_nMSIOBaud = static_cast<int>(msioBaud);
     ReadHeave(config, s);
+    if (loaded) {
+        m_stamp = StampNow();
+    }
     return loaded;
 }
 
@@ -326,6 +329,10 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
         Log().Trace("SaveSettings", "settings not saved: unable to load %s", FileName().c_str());
         return false;
     }
+    // Changed on disk since it was read (edited while the module runs): the file is kept as
+    // it is, and the settings in use go beside it, said once for each change.
+    const std::optional<FileStamp> now = StampNow();
+    const bool changed = m_stamp && now && !(*now == *m_stamp);
     // A node whose text was not understood keeps that text while the value in use is still
     // the one taken instead of it: the user's text is the user's to change.
     const auto text = [&s](const char* key, const std::string& value) {
@@ -370,12 +377,43 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
     keep(XML_MONITORING_POINT_X, s.m_heave.x, defaults.x);
     keep(XML_MONITORING_POINT_Y, s.m_heave.y, defaults.y);
     keep(XML_MONITORING_POINT_Z, s.m_heave.z, defaults.z);
+    if (changed) {
+        const std::string beside = BesideFileName();
+        const bool saved = config.Save(BSTR(beside));
+        if (!(m_toldAbout && *m_toldAbout == *now)) {
+            m_toldAbout = now;
+            const std::string text =
+                FileName() + " changed on disk since Tavimo read it: it is kept as it is" +
+                (saved ? ", and the settings in use are written beside it to " + beside
+                       : std::string(", and the settings in use could not be written beside it")) +
+                " (reload the file into the running module with SIGHUP: systemctl --user "
+                "reload tavimo)";
+            Log().TraceNow("SaveSettings", "%s", text.c_str());
+            std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+        }
+        return saved;
+    }
     if (!config.Save("")) {
         Log().Trace("SaveSettings", "settings not saved to %s; they stay in use in memory",
                     FileName().c_str());
         return false;
     }
+    m_stamp = StampNow();
     return true;
+}
+
+std::optional<CTavimoSettingsStore::FileStamp> CTavimoSettingsStore::StampNow() const {
+    std::error_code ec;
+    const std::filesystem::path path(FileName());
+    const auto time = std::filesystem::last_write_time(path, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return FileStamp{time.time_since_epoch().count(), size};
 }
 
 void CTavimoSettingsStore::ReadHeave(CConfig& config, CTavimoSettings& s) const {
