@@ -66,6 +66,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && (command == "--help" || command == "-h" || command == "help")) {
         return Usage(true);
     }
+    if (!platform::RegistryOpen()) {
+        // The reason is on standard error already; an empty list would be a lie.
+        std::fprintf(stderr, "tavimo-ports: the registry %s cannot be read\n",
+                     platform::RegistryPath().c_str());
+        return 1;
+    }
     if (command == "list" && argc <= 2) {
         // The sensor's port is a name only for a sensor that reads no serial line (the
         // simulated sensor, IIO, a replay): no link appears for it.

@@ -65,18 +65,49 @@ bool OpenLocked() {
         g_failed = true;
         return false;
     }
+    const auto fail = [&path](const std::string& why, bool lasting) {
+        std::fprintf(stderr, "tavimo: cannot use the registry database %s: %s\n", path.c_str(),
+                     why.c_str());
+        sqlite3_close(g_db);
+        g_db = nullptr;
+        // Locked by another process: the next use tries again; anything else stays failed.
+        g_failed = lasting;
+        return false;
+    };
     if (sqlite3_open_v2(path.c_str(), &g_db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX |
                             SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
-        std::fprintf(stderr, "tavimo: cannot open the registry database %s: %s\n", path.c_str(),
-                     g_db != nullptr ? sqlite3_errmsg(g_db) : "out of memory");
+        const std::string why = g_db != nullptr ? sqlite3_errmsg(g_db) : "out of memory";
         sqlite3_close(g_db);
         g_db = nullptr;
-        g_failed = true;
-        return false;
+        // Not writable here (a read-only file or folder): read it as it is.
+        if (sqlite3_open_v2(path.c_str(), &g_db,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                            nullptr) != SQLITE_OK) {
+            return fail(why, true);
+        }
     }
     sqlite3_busy_timeout(g_db, 5000);
+    // A file that is no database, or one locked for longer than the wait, shows at the first
+    // read; a read-only one is read as it is, and changes to it fail.
+    const int probe =
+        sqlite3_exec(g_db, "SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+    if (probe != SQLITE_OK) {
+        const int code = probe & 0xFF;
+        return fail(std::string(sqlite3_errmsg(g_db)) +
+                        (code == SQLITE_BUSY || code == SQLITE_LOCKED
+                             ? " (another process holds it locked; tried again at the next use)"
+                             : ""),
+                    code != SQLITE_BUSY && code != SQLITE_LOCKED);
+    }
+    if (sqlite3_db_readonly(g_db, "main") == 1) {
+        std::fprintf(stderr,
+                     "tavimo: the registry database %s is read-only here: it is read, and "
+                     "changes to it are not kept\n",
+                     path.c_str());
+        return true;
+    }
     const bool ok = Exec("PRAGMA journal_mode=WAL;") && Exec("PRAGMA synchronous=FULL;") &&
                     Exec(
                         "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY,"

@@ -101,4 +101,18 @@ TEST(PortsToolTest, OnlyTerminalsAreMappedAndEveryChangeIsSaid) {
     Tool("unmap COM9");
 }
 
+// A registry that cannot be read is named with the reason, and the tool fails rather than
+// list an empty map.
+TEST(PortsToolTest, ARegistryThatCannotBeReadIsNamedAndFails) {
+    const std::string broken = tavimo_test::TestFolder().string() + "/not-a-registry";
+    tavimo_test::WriteFile(broken, "these are notes, not a database\n");
+    const tavimo_test::ScopedEnv registry("TAVIMO_REGISTRY", broken);
+    const Result r = Tool("list");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(
+        r.output.find("cannot use the registry database " + broken + ": file is not a database"),
+        std::string::npos)
+        << r.output;
+}
+
 }  // namespace
