@@ -645,6 +645,29 @@ TEST(IioCaptureTest, AReplayPlaysOnceUnlessItLoops) {
     EXPECT_GE(ReadArrays(*looping, 300, 3).size(), 250U);
 }
 
+// A channel whose scale is wrong (here the accelerometer's, a thousandfold) is named in the
+// first seconds, with how far it is off.
+TEST(IioCaptureTest, AChannelWithAWrongScaleIsNamed) {
+    Traces traces;
+    const std::string capture = tavimo_test::TempRoot() + "/scaled.txt";
+    std::string text = "tavimo-capture 1\ndevice scaled\n";
+    for (int i = 0; i < 300; ++i) {
+        text += std::to_string(100 + i * 0.01) + " A 0.1 0 9806.65 G 0.001 0 0 M 0.2 0 -0.4\n";
+    }
+    WriteFile(capture, text);
+    auto device = Device("replay:fast:" + capture);
+    ASSERT_EQ(device->Open("COM1", 115200), S_OK);
+    device->Configure(Config(2, 50));
+    ASSERT_EQ(device->Start(), S_OK);
+    ReadArrays(*device, 1000, 1);
+    EXPECT_TRUE(
+        traces.Has("the accelerometer (in_accel) reads 9807 m/s² on average (a vessel "
+                   "shows about 9.8): its scale is off by about 1e+03 times"))
+        << traces.All();
+    EXPECT_FALSE(traces.Has("the gyroscope (in_anglvel) reads"));
+    EXPECT_FALSE(traces.Has("the magnetometer (in_magn) reads"));
+}
+
 TEST(IioCaptureTest, ReplayOfAMissingOrBrokenCaptureDoesNotOpen) {
     Traces traces;
     const std::string broken = tavimo_test::TempRoot() + "/broken.txt";

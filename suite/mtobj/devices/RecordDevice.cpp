@@ -134,6 +134,7 @@ public:
         }
         m_filter.SetTuning({m_config.gain, m_config.weight});
         m_filter.Reset();
+        m_magnitudes = MagnitudeCheck{};
         m_calibration = LoadCalibration(m_id, &reason).value_or(attfilter::SensorCalibration());
         if (!reason.empty()) {
             Report("Start",
@@ -570,6 +571,7 @@ private:
             m_haveAttitude = true;
             return true;
         }
+        CheckMagnitudes(r);
         const attfilter::RawSample raw = m_calibration.Apply(RawSampleOf(r));
         m_filter.Update(raw);
         if (raw.hasAccel) {
@@ -661,6 +663,73 @@ private:
             Report("Capture", "recording what " + m_id + " delivers to " + *path);
         }
     }
+
+    // The first seconds of raw readings against what a vessel can show: gravity about
+    // 9.8 m/s², rates under a few rad/s, the Earth's field 0.25 to 0.65 gauss. A reading far
+    // off is a wrong scale (or unit) of its channel, said once a start with the channel.
+    void CheckMagnitudes(const SensorRecord& r) {
+        constexpr double kCheckSeconds = 2.0;
+        MagnitudeCheck& c = m_magnitudes;
+        if (c.done) {
+            return;
+        }
+        if (c.first < 0) {
+            c.first = r.seconds;
+        }
+        const auto norm = [](const std::array<double, 3>& v) {
+            return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        };
+        if (r.hasAccel) {
+            c.accel += norm(r.accel);
+            ++c.accels;
+        }
+        if (r.hasGyro) {
+            c.gyro = std::max(c.gyro, norm(r.gyro));
+        }
+        if (r.hasMag) {
+            c.mag += norm(r.mag);
+            ++c.mags;
+        }
+        if (r.seconds - c.first < kCheckSeconds) {
+            return;
+        }
+        c.done = true;
+        char text[300];
+        const auto off = [&text](const char* channel, double value, const char* unit,
+                                 const char* expected, double typical) {
+            const double ratio = value > typical ? value / typical : typical / value;
+            std::snprintf(text, sizeof text,
+                          "the %s reads %.4g %s (a vessel shows %s): its scale is off by about "
+                          "%.3g times; check the device's scale attribute for it",
+                          channel, value, unit, expected, ratio);
+            return std::string(text);
+        };
+        if (c.accels > 0) {
+            const double mean = c.accel / c.accels;
+            if (mean < 4.9 || mean > 19.6) {
+                Report("Start", off("accelerometer (in_accel)", mean, "m/s² on average",
+                                    "about 9.8", 9.80665));
+            }
+        }
+        if (c.gyro > 10.0) {
+            Report("Start", off("gyroscope (in_anglvel)", c.gyro, "rad/s at most",
+                                "a few rad/s at most", 1.0));
+        }
+        if (c.mags > 0) {
+            const double mean = c.mag / c.mags;
+            if (mean < 0.05 || mean > 2.0) {
+                Report("Start", off("magnetometer (in_magn)", mean, "gauss on average",
+                                    "0.25 to 0.65 gauss", 0.5));
+            }
+        }
+    }
+    struct MagnitudeCheck {
+        double first = -1;
+        double accel = 0, gyro = 0, mag = 0;
+        int accels = 0, mags = 0;
+        bool done = false;
+    };
+    MagnitudeCheck m_magnitudes;
 
     void Report(const char* context, const std::string& text) {
         m_log.TraceNow(context, "%s", text.c_str());
