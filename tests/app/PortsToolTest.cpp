@@ -39,6 +39,10 @@ TEST(PortsToolTest, NetworkTargetsAreMappedAndListed) {
     EXPECT_EQ(comlane::CPortMap::Lookup("COM6"), "udp:239.192.0.1:10110?ttl=2&if=lo");
     const Result list = Tool("list");
     EXPECT_NE(list.output.find("COM5     udp:127.0.0.1:10110"), std::string::npos) << list.output;
+    // The simulated sensor reads no line: no link appears for its port, and the list says so.
+    EXPECT_NE(list.output.find("COM1     the simulated sensor's port (no link appears)"),
+              std::string::npos)
+        << list.output;
     EXPECT_NE(list.output.find("COM7     tcp:127.0.0.1:10110"), std::string::npos) << list.output;
     for (const char* name : {"COM5", "COM6", "COM7"}) {
         EXPECT_EQ(Tool(std::string("unmap ") + name).status, 0);

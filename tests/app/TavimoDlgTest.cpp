@@ -370,8 +370,13 @@ TEST(QtPromptServiceTest, HeadlessBoxesNeverWaitAndQuestionsAnswerNo) {
     EXPECT_EQ(prompts.Show("Sample Rate too high for this Baud rate !", "Tavimo", MB_OK), IDOK);
     EXPECT_EQ(prompts.Show("Do you wish to exit the Tavimo Application?", "Tavimo", MB_YESNO),
               IDNO);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Tavimo: Sample Rate too high"),
-              std::string::npos);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("Tavimo: Sample Rate too high"), std::string::npos);
+    // A question nobody can answer says which answer was taken.
+    EXPECT_NE(said.find("Do you wish to exit the Tavimo Application? [no one can answer here: "
+                        "the answer taken is No]"),
+              std::string::npos)
+        << said;
 }
 
 // ---- The display with smoothing on ------------------------------------------------------------
