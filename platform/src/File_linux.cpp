@@ -19,7 +19,7 @@ namespace {
 // The file a save replaces: a link is followed, so the link stays and its target changes.
 std::filesystem::path SaveTarget(const std::string& path) {
     std::error_code ec;
-    const std::filesystem::path target(path);
+    std::filesystem::path target(path);
     if (std::filesystem::is_symlink(target, ec)) {
         auto resolved = std::filesystem::canonical(target, ec);
         if (!ec) {
@@ -193,14 +193,13 @@ int OpenRegular(const std::string& path, struct stat& info, std::string& why) {
         why = std::strerror(errno);
         return -1;
     }
-    if (::fstat(fd, &info) != 0) {
-        why = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
+    const bool stated = ::fstat(fd, &info) == 0;
+    if (stated && !S_ISREG(info.st_mode)) {
         why = "not a regular file";
-    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        why = std::strerror(errno);
-    } else {
+    } else if (stated && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
         return fd;
+    } else {
+        why = std::strerror(errno);
     }
     ::close(fd);
     return -1;

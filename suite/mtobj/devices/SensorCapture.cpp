@@ -273,13 +273,11 @@ bool CCaptureReader::Open(const std::string& path, std::string* reason) {
     }
     std::string line;
     SensorRecord unused;
-    while (!m_parser.HasDevice() && ReadLine(m_file, line)) {
-        if (m_parser.Take(line, unused, &why) == CCaptureParser::Line::Failed) {
-            Close();
-            return Fail(reason, 0, path + ": " + why);
-        }
+    bool failed = false;
+    while (!failed && !m_parser.HasDevice() && ReadLine(m_file, line)) {
+        failed = m_parser.Take(line, unused, &why) == CCaptureParser::Line::Failed;
     }
-    if (!m_parser.Finish(&why)) {
+    if (failed || !m_parser.Finish(&why)) {
         Close();
         return Fail(reason, 0, path + ": " + why);
     }
