@@ -386,7 +386,7 @@ private:
             // Too little to measure a rate: the rate stays what it was, and the trace says
             // that nothing was heard rather than a rate nobody sent.
             m_log.Trace("Open",
-                        "Heard no usable telegrams on %s in %.0f s; the rate stays %d Hz "
+                        "Heard no usable telegrams on %s in %.1f s; the rate stays %d Hz "
                         "until the sender is heard",
                         m_port.c_str(), kListenMs / 1000.0, m_lastRate.load());
             return;
