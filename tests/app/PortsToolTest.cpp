@@ -1,9 +1,12 @@
 // tavimo-ports maps names to network targets: well-formed ones go into the map, malformed
 // ones are refused with the reason and leave the map as it was.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
@@ -103,6 +106,51 @@ TEST(PortsToolTest, OnlyTerminalsAreMappedAndEveryChangeIsSaid) {
     EXPECT_NE(sensor.output.find("COM98 is not mapped"), std::string::npos) << sensor.output;
     Tool("sensor COM1");
     Tool("unmap COM9");
+}
+
+// A registry this user may only read is read as it is; a change to it fails and says so.
+TEST(PortsToolTest, AReadOnlyRegistryIsReadAndChangesToItFail) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the tool as another user";
+    }
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/tavimo-shared-XXXXXX";  // reachable by the other user
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path folder = pattern;
+    const std::string registry = (folder / "registry.sqlite3").string();
+    {
+        const tavimo_test::ScopedEnv writable("TAVIMO_REGISTRY", registry);
+        ASSERT_EQ(Tool("map COM9 pty").status, 0);
+    }
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        fs::permissions(entry.path(),
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    const std::string as =
+        "setpriv --reuid=65534 --regid=65534 --clear-groups env "
+        "TAVIMO_REGISTRY=" +
+        registry + " XDG_RUNTIME_DIR=" + folder.string() + " " + TAVIMO_PORTS_BINARY;
+    const auto run = [&as](const std::string& arguments) {
+        Result result;
+        FILE* pipe = popen((as + " " + arguments + " 2>&1").c_str(), "r");
+        char buffer[512];
+        while (pipe != nullptr && std::fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+            result.output += buffer;
+        }
+        const int status = pipe != nullptr ? pclose(pipe) : -1;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return result;
+    };
+    const Result list = run("list");
+    EXPECT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find("is read-only here"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("COM9"), std::string::npos) << list.output;
+    const Result change = run("map COM10 pty");
+    EXPECT_EQ(change.status, 1) << change.output;
+    EXPECT_NE(change.output.find("could not be written"), std::string::npos) << change.output;
+    fs::remove_all(folder);
 }
 
 // A registry that cannot be read is named with the reason, and the tool fails rather than
