@@ -145,7 +145,7 @@ void BM_ParseLines(benchmark::State& state) {
                     samples += combiner.Add(*result.reading, time).sample ? 1 : 0;
                 }
             },
-            [](EDrop) {});
+            [](EDrop, std::string_view) {});
     }
     benchmark::DoNotOptimize(samples);
     state.SetItemsProcessed(lines);

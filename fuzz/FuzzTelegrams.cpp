@@ -50,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                     Check(!s.headingOnly || (s.pitch == 0.0 && s.roll == 0.0));
                 }
             },
-            [](EDrop reason) { Check(reason == EDrop::TooLong || reason == EDrop::Binary); });
+            [](EDrop reason, std::string_view) {
+                Check(reason == EDrop::TooLong || reason == EDrop::Binary);
+            });
     }
     return 0;
 }

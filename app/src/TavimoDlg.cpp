@@ -415,6 +415,11 @@ void CTavimoDlg::SelectNoting(QComboBox* list, const char* node, const std::stri
 
 bool CTavimoDlg::LoadSettings(std::string* reason) {
     const bool loaded = m_store.LoadSettings(m_settings, reason);
+    ShowSettings();
+    return loaded;
+}
+
+void CTavimoDlg::ShowSettings() {
     const std::string ports = "a port of the port map (tavimo-ports lists them)";
     SelectNoting(m_ui->sensorPortCombo, XML_SENSOR_PORT, m_settings.m_strSensorPort, ports);
     SelectNoting(m_ui->primaryPortCombo, XML_PRIMARY_PORT, m_settings.m_strPrimaryPort, ports);
@@ -435,7 +440,6 @@ bool CTavimoDlg::LoadSettings(std::string* reason) {
     SelectNoting(m_ui->frequencyCombo, XML_TELEGRAM_OUTPUT_FREQUENCY, m_settings.m_strFrequency,
                  "1 Hz, 2 Hz, 5 Hz, 10 Hz, 25 Hz or Max Output (a telegram for every sample, as "
                  "many as the sensor gives)");
-    return loaded;
 }
 
 void CTavimoDlg::SaveSettings() {
@@ -571,7 +575,8 @@ void CTavimoDlg::SensorLost() {
 
 void CTavimoDlg::ReloadSettings() {
     const std::string file = m_store.FileName();
-    CTavimoSettings trial;
+    // Read into a copy first: a file that cannot be read leaves the settings in use alone.
+    CTavimoSettings trial = m_settings;
     std::string reason;
     if (!m_store.LoadSettings(trial, &reason)) {
         const std::string text =
@@ -590,7 +595,8 @@ void CTavimoDlg::ReloadSettings() {
     };
     const std::string primaryBefore = row(true);
     const std::string secondaryBefore = row(false);
-    LoadSettings();
+    m_settings = std::move(trial);
+    ShowSettings();
     ReportNotUnderstood();
     const std::string text = "Reloaded " + file;
     m_log.TraceNow("ReloadSettings", "%s", text.c_str());

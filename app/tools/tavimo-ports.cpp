@@ -54,6 +54,26 @@ int CheckNetworkTarget(const std::string& text) {
     return 0;
 }
 
+// The sensor's port and kind as stored ("COM1" and the simulated sensor when none is).
+struct StoredSensor {
+    std::string port = "COM1";
+    std::string kind;  // empty: simulated
+    std::string counters;
+    // Whether the device reads telegrams from the line its port is mapped to; the others
+    // (simulated, IIO, replay) use the port as a name only.
+    bool ReadsALine() const { return kind.rfind("telegrams", 0) == 0; }
+};
+StoredSensor ReadStoredSensor() {
+    StoredSensor sensor;
+    CRegKey key;
+    if (key.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
+        sensor.port = key.QueryString("Port").value_or(sensor.port);
+        sensor.kind = key.QueryString("Kind").value_or(sensor.kind);
+        sensor.counters = key.QueryString("Counters").value_or(sensor.counters);
+    }
+    return sensor;
+}
+
 int BadName(const std::string& name) {
     std::fprintf(stderr, "tavimo-ports: '%s' is not a port name (COM1 to COM99999)\n",
                  name.c_str());
@@ -73,20 +93,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "list" && argc <= 2) {
-        // The sensor's port is a name only for a sensor that reads no serial line (the
-        // simulated sensor, IIO, a replay): no link appears for it.
-        std::string sensorPort = "COM1";
-        std::string sensorKind;
-        CRegKey sensor;
-        if (sensor.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
-            sensorPort = sensor.QueryString("Port").value_or(sensorPort);
-            sensorKind = sensor.QueryString("Kind").value_or(sensorKind);
-        }
-        const bool sensorReadsALine = sensorKind.rfind("telegrams", 0) == 0;
+        // The sensor's port is a name only for a sensor that reads no serial line: no link
+        // appears for it.
+        const StoredSensor sensor = ReadStoredSensor();
         for (const auto& [name, target] : comlane::CPortMap::Entries()) {
-            if (name == sensorPort && !sensorReadsALine) {
+            if (name == sensor.port && !sensor.ReadsALine()) {
                 std::printf("%-8s the %s sensor's port (no link appears)\n", name.c_str(),
-                            sensorKind.empty() ? "simulated" : sensorKind.c_str());
+                            sensor.kind.empty() ? "simulated" : sensor.kind.c_str());
             } else if (target == comlane::CPortMap::kPseudoTerminal) {
                 std::printf("%-8s pty  (appears as %s)\n", name.c_str(),
                             comlane::CPortMap::LinkPath(name).c_str());
@@ -152,19 +165,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "sensor" && argc == 2) {
-        std::string port = "COM1";
-        std::string kind;
-        std::string counters;
-        CRegKey key;
-        if (key.Open(HKEY_CURRENT_USER, mtobj::kSettingsKey, KEY_READ) == ERROR_SUCCESS) {
-            port = key.QueryString("Port").value_or(port);
-            kind = key.QueryString("Kind").value_or(kind);
-            counters = key.QueryString("Counters").value_or(counters);
-        }
-        std::printf("%-8s %s\n", port.c_str(), kind.empty() ? "simulated" : kind.c_str());
-        if (!counters.empty()) {
+        const StoredSensor sensor = ReadStoredSensor();
+        std::printf("%-8s %s\n", sensor.port.c_str(),
+                    sensor.kind.empty() ? "simulated" : sensor.kind.c_str());
+        if (!sensor.counters.empty()) {
             // Published by the running module every ten seconds while they change, and at stop.
-            std::printf("counted  %s\n", counters.c_str());
+            std::printf("counted  %s\n", sensor.counters.c_str());
         }
         return 0;
     }
@@ -185,7 +191,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tavimo-ports: the registry could not be written\n");
             return 1;
         }
-        if (kind->Text().rfind("telegrams", 0) == 0 && comlane::CPortMap::Lookup(argv[2]).empty()) {
+        if (StoredSensor{.port = argv[2], .kind = kind->Text(), .counters = {}}.ReadsALine() &&
+            comlane::CPortMap::Lookup(argv[2]).empty()) {
             std::fprintf(stderr,
                          "tavimo-ports: warning: %s is not mapped: the telegrams are read from "
                          "the line it is mapped to (tavimo-ports map %s /dev/ttyUSB0)\n",

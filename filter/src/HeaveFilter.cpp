@@ -140,9 +140,8 @@ bool CHeaveFilter::SolveFit(Fit& fit) const {
     return true;
 }
 
-void CHeaveFilter::Update(double seconds, double verticalAcceleration, double pointHeight) {
-    if (!std::isfinite(seconds) || !std::isfinite(verticalAcceleration) ||
-        !std::isfinite(pointHeight)) {
+void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
+    if (!std::isfinite(seconds) || !std::isfinite(verticalAcceleration)) {
         return;
     }
     const double dt = seconds - m_lastSeconds;
@@ -153,9 +152,6 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration, double po
         m_started = true;
         m_startSeconds = m_lastSeconds = m_nextSolve = seconds;
         m_lastAccel = verticalAcceleration;
-        m_lastHeight = pointHeight;
-        m_lastHeightRate = 0;
-        m_haveHeightRate = false;
         m_fitting = true;
         m_responses = {};
         for (std::size_t i = 0; i < m_x.size(); ++i) {
@@ -169,15 +165,7 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration, double po
     if (dt <= 0.0) {
         return;
     }
-    // The point's acceleration over the sensor's, from its height's second difference: the
-    // two integrations of the filter undo the differences, so the orientation's small noise
-    // reaches the heave at no more than its own size.
-    const double heightRate = (pointHeight - m_lastHeight) / dt;
-    const double pointAccel = m_haveHeightRate ? (heightRate - m_lastHeightRate) / dt : 0.0;
-    m_lastHeightRate = heightRate;
-    m_haveHeightRate = true;
-    m_lastHeight = pointHeight;
-    const double accel = verticalAcceleration + pointAccel;
+    const double accel = verticalAcceleration;
     Step(m_x, dt, m_lastAccel - m_bias, accel - m_bias);
     m_lastAccel = accel;
     m_lastSeconds = seconds;
@@ -251,10 +239,6 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     const Vec3 arm = Rotate(bodyToLevel, m_point);
     Vec3 accel = Rotate(bodyToLevel, specificForce);
     accel.z -= kStandardGravity;
-    m_heave.Update(seconds, accel.z, arm.z);
-    if (!m_heave.Started()) {
-        return;
-    }
     const double dt = seconds - m_lastSeconds;
     if (!m_started || dt <= 0.0 || dt > kLongestGap) {
         m_started = true;
@@ -262,10 +246,12 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
         m_lastArm = arm;
         m_haveArmRate = false;
         m_smooth1 = m_smooth2 = accel;
+        m_heave.Update(seconds, accel.z);
         return;
     }
     // The point's acceleration: the sensor's, and the second difference of where the lever
-    // puts the point.
+    // puts the point (the heave filter's two integrations undo the differences, so the
+    // orientation's small noise reaches the heave at no more than its own size).
     const Vec3 armRate = Scale(Sub(arm, m_lastArm), 1.0 / dt);
     if (m_haveArmRate) {
         accel = Add(accel, Scale(Sub(armRate, m_lastArmRate), 1.0 / dt));
@@ -274,6 +260,7 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     m_haveArmRate = true;
     m_lastArm = arm;
     m_lastSeconds = seconds;
+    m_heave.Update(seconds, accel.z);
     const double share = 1.0 - std::exp(-dt / kSmoothing);
     m_smooth1 = Add(m_smooth1, Scale(Sub(accel, m_smooth1), share));
     m_smooth2 = Add(m_smooth2, Scale(Sub(m_smooth1, m_smooth2), share));

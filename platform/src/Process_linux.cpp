@@ -42,9 +42,7 @@ int TerminationSignalDescriptor() {
 }
 
 void DrainTerminationSignals(int descriptor) {
-    char buffer[16];
-    while (::read(descriptor, buffer, sizeof buffer) > 0) {
-    }
+    ReadSignals(descriptor);
 }
 
 SignalsReceived ReadSignals(int descriptor) {

@@ -34,7 +34,7 @@ Cut CutLines(const std::string& stream, std::size_t piece = 7) {
                 EXPECT_TRUE(block[line.endIndex] == '\r' || block[line.endIndex] == '\n');
                 cut.lines.emplace_back(line.text);
             },
-            [&](EDrop reason) { cut.drops.push_back(reason); });
+            [&](EDrop reason, std::string_view) { cut.drops.push_back(reason); });
     }
     return cut;
 }
@@ -78,7 +78,7 @@ TEST(TelegramLineReaderTest, ReportsWhereEachLineEndsAndHowLongItTook) {
     std::vector<CLineReader::Line> lines;
     reader.Feed(
         block.data(), block.size(), [&](const CLineReader::Line& l) { lines.push_back(l); },
-        [](EDrop) {});
+        [](EDrop, std::string_view) {});
     ASSERT_EQ(lines.size(), 2U);
     EXPECT_EQ(lines[0].endIndex, 12U);  // the CR
     EXPECT_EQ(lines[0].bytes, 13U);     // 12 characters and the CR

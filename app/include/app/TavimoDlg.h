@@ -74,6 +74,8 @@ public:
     // False when the configuration file could not be read (then the defaults apply), with
     // the reason in *reason.
     bool LoadSettings(std::string* reason = nullptr);
+    // Selects the lists' entries from the settings, noting texts that match none.
+    void ShowSettings();
     void SaveSettings();
     void Connect();
     void DoConnect();

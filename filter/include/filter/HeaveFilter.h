@@ -12,9 +12,9 @@
 // accelerometer's bias; left alone, what it guessed would take minutes to die out. It fits
 // the start and the bias to the first minute and a quarter instead (a wave's heave averages
 // out, a wrong start does not) and takes them out; its heave counts as settled 150 s after the
-// start. A point of the vessel away from the sensor is given by how high it stands over the
-// sensor in the level frame at each sample, and the filter adds that through the same
-// high-pass, so the point's heave is what roll and pitch add at that distance as well.
+// start. For a point of the vessel away from the sensor it is fed that point's vertical
+// acceleration (CPointMotion below), so the point's heave is what roll and pitch add at that
+// distance as well.
 //
 // Plain C++, no operating-system dependency; not thread-safe: one thread feeds and reads it.
 #pragma once
@@ -44,10 +44,9 @@ public:
     void Reset();
 
     // Feeds one sample at `seconds` (samples in time order; an older one or a gap of more than
-    // a second resets): the vertical acceleration (m/s², up, gravity taken out) at the sensor,
-    // and the height (m) of the point whose heave is wanted over the sensor, in the level
-    // frame, as the orientation puts it now.
-    void Update(double seconds, double verticalAcceleration, double pointHeight = 0.0);
+    // a second resets): the vertical acceleration (m/s², up, gravity taken out) of the point
+    // whose heave is wanted.
+    void Update(double seconds, double verticalAcceleration);
 
     // The heave of the point (m, positive up); 0 before the first sample.
     double Heave() const { return m_heave; }
@@ -75,9 +74,6 @@ private:
     double m_startSeconds = 0;
     double m_lastSeconds = 0;
     double m_lastAccel = 0;
-    double m_lastHeight = 0;
-    double m_lastHeightRate = 0;
-    bool m_haveHeightRate = false;
     State m_x{};
     double m_heave = 0;
     // The start's fit: the filter's response to each fitted part, run beside it, and the

@@ -53,8 +53,8 @@ double PcSecondsNow() {
     return CTickwise::GetPCMilliSecs() / 1000.0;
 }
 
-// The first line of a sysfs attribute; nullopt when it cannot be read.
-// The first line of a sysfs attribute, at most a page of it (what sysfs gives at most).
+// The first line of a sysfs attribute, at most a page of it (what sysfs gives at most);
+// nullopt when it cannot be read.
 std::optional<std::string> ReadAttribute(const fs::path& path) {
     constexpr std::size_t kPage = 4096;
     std::ifstream in(path);

@@ -377,7 +377,7 @@ public:
     void SetHeaveSettings(const HeaveSettings& settings) override {
         std::lock_guard lock(m_motionMutex);
         m_heaveSettings = settings;
-        m_heaveSettingsChanged = true;
+        m_heaveSettingsChanged.store(true);
     }
     std::optional<Motion> CurrentMotion() const override {
         std::lock_guard lock(m_motionMutex);
@@ -625,13 +625,10 @@ private:
     // roll and pitch have settled and the heave filter has settled too.
     void UpdateMotion(const attfilter::RawSample& raw) {
         m_sawRawAccel = true;
-        {
+        if (m_heaveSettingsChanged.exchange(false)) {  // rare: no lock on every sample for it
             std::lock_guard lock(m_motionMutex);
-            if (m_heaveSettingsChanged) {
-                m_heaveSettingsChanged = false;
-                m_pointMotion.SetPoint({m_heaveSettings.x, m_heaveSettings.y, m_heaveSettings.z});
-                m_pointMotion.SetPeriod(m_heaveSettings.period);
-            }
+            m_pointMotion.SetPoint({m_heaveSettings.x, m_heaveSettings.y, m_heaveSettings.z});
+            m_pointMotion.SetPeriod(m_heaveSettings.period);
         }
         Motion motion;
         if (!m_filter.HasAttitude()) {
@@ -773,7 +770,7 @@ private:
     // The heave settings handed in and the motion handed out (m_motionMutex).
     mutable std::mutex m_motionMutex;
     HeaveSettings m_heaveSettings;
-    bool m_heaveSettingsChanged = false;
+    std::atomic<bool> m_heaveSettingsChanged{false};
     std::optional<Motion> m_motion;
     // Calibration while running: the step (collected by the reader, computed by its own
     // thread) and the calibration in force, handed to the reader through m_calibrationChanged.

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -71,6 +72,8 @@ struct Counters {
 // A motion telegram's heave is passed on while the sender keeps sending them; this long
 // without one, there is none.
 constexpr std::chrono::seconds kMotionFreshFor{2};
+// Samples needed before a rate is measured from them.
+constexpr std::uint64_t kRateSamples = 3;
 
 // A line as it may be traced: printable, and not too long.
 std::string Printable(std::string_view line) {
@@ -249,7 +252,7 @@ public:
     std::int16_t FixedSampleRate() const override {
         const std::uint64_t n = m_rateSamples.load();
         const double span = m_rateLast.load() - m_rateFirst.load();
-        if (n < 3 || span <= 0) {
+        if (n < kRateSamples || span <= 0) {
             return m_lastRate.load();
         }
         const double rate = std::round((static_cast<double>(n) - 1.0) * 1000.0 / span);
@@ -382,7 +385,7 @@ private:
                 break;  // hung up
             }
         }
-        if (m_rateSamples.load() < 3) {
+        if (m_rateSamples.load() < kRateSamples) {
             // Too little to measure a rate: the rate stays what it was, and the trace says
             // that nothing was heard rather than a rate nobody sent.
             m_log.Trace("Open",

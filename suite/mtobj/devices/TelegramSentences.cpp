@@ -429,8 +429,7 @@ ParseResult ParseTSS1(std::string_view line) {
     r.roll = roll;
     r.pitch = pitch;
     r.heave = heave;  // centimetres read as hundredths: metres
-    // The accelerations: 3.83 cm/s² a count unsigned, and 0.0625 cm/s² a count in 16-bit
-    // two's complement.
+    // The accelerations, in TSS1's units.
     const auto hex = [line](std::size_t from, std::size_t count) {
         int value = 0;
         for (std::size_t i = from; i < from + count; ++i) {
@@ -444,8 +443,8 @@ ParseResult ParseTSS1(std::string_view line) {
         vertical -= 0x10000;
     }
     r.motion = Motion{.heave = heave,
-                      .verticalAcceleration = vertical * 0.0625 / 100.0,
-                      .horizontalAcceleration = horizontal * 3.83 / 100.0,
+                      .verticalAcceleration = vertical * kVerticalAccelerationUnit / 100.0,
+                      .horizontalAcceleration = horizontal * kHorizontalAccelerationUnit / 100.0,
                       .status = status};
     return Read(std::move(r));
 }

@@ -532,17 +532,7 @@ public:
         if (!settings.Problem().empty()) {
             return E_INVALIDARG;
         }
-        std::lock_guard lock(m_mutex);
-        m_heave = settings;
         m_device->SetHeaveSettings(settings);
-        return S_OK;
-    }
-    HRESULT GetHeaveSettings(HeaveSettings* settings) override {
-        if (settings == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard lock(m_mutex);
-        *settings = m_heave;
         return S_OK;
     }
     HRESULT GetMotion(Motion* motion) override {
@@ -649,7 +639,6 @@ private:
     const DWORD m_token = g_nextToken.fetch_add(1);
     std::mutex m_mutex;  // settings and queue
     SensorConfig m_config;
-    HeaveSettings m_heave;
     LONG m_baud = 115200;
     bool m_open = false;
     std::deque<VARIANT> m_queue;

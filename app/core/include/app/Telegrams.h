@@ -42,10 +42,6 @@ std::size_t FormatHDM(char* out, float magneticHeading);
 //   each "%8.3f" (rounded, space-padded to 8 characters): pitch, roll, true heading
 std::size_t FormatPRDID(char* out, float pitch, float roll, float trueHeading);
 
-// The units of TSS1's acceleration fields (cm/s² per count).
-constexpr double kHorizontalAccelerationUnit = 3.83;
-constexpr double kVerticalAccelerationUnit = 0.0625;
-
 // TSS1 motion telegram, no checksum:
 //   :XXAAAA SHHHHQSRRRR SPPPP<CR><LF>
 //   XX   horizontal acceleration, 3.83 cm/s² a count, two upper-case hex digits (00..FF)

@@ -106,7 +106,6 @@ public:
     // The monitoring point and the heave filter's period, handed to the sensor object now and
     // kept for it; false, settings unchanged, for settings it cannot use.
     bool SetHeaveSettings(const mtobj::HeaveSettings& settings);
-    mtobj::HeaveSettings GetHeaveSettings() const;
     // The newest motion at the monitoring point; nullopt while the sensor gives no heave.
     std::optional<mtobj::Motion> GetMotion() const;
 

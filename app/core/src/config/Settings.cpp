@@ -92,6 +92,14 @@ CErrorLog& Log() {
     return log;
 }
 
+// The text with its ASCII letters in upper case.
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
 // True when the text begins with a finite number ("12.9ms"): the module has always taken
 // that number from it.
 bool HasLeadingNumber(const std::string& text) {
@@ -177,11 +185,7 @@ std::string CTavimoSettingsStore::DefaultLogFolder() {
 }
 
 bool CTavimoSettingsStore::ParseFlag(const std::string& text) {
-    std::string upper = text;
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper == "TRUE";
+    return Upper(text) == "TRUE";
 }
 
 bool CTavimoSettingsStore::CreateIfMissing(std::string* reason) const {
@@ -269,11 +273,7 @@ bool CTavimoSettingsStore::LoadSettings(CTavimoSettings& s, std::string* reason)
             return;
         }
         value = ParseFlag(text);
-        std::string upper = text;
-        for (char& c : upper) {
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
-        if (upper != "TRUE" && upper != "FALSE") {
+        if (!value && Upper(text) != "FALSE") {
             s.NotUnderstood(key, text, "TRUE or FALSE", FlagText(value));
         }
     };
@@ -382,14 +382,14 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
         const bool saved = config.Save(BSTR(beside));
         if (!(m_toldAbout && *m_toldAbout == *now)) {
             m_toldAbout = now;
-            const std::string text =
+            const std::string message =
                 FileName() + " changed on disk since Tavimo read it: it is kept as it is" +
                 (saved ? ", and the settings in use are written beside it to " + beside
                        : std::string(", and the settings in use could not be written beside it")) +
                 " (reload the file into the running module with SIGHUP: systemctl --user "
                 "reload tavimo)";
-            Log().TraceNow("SaveSettings", "%s", text.c_str());
-            std::fprintf(stderr, "Tavimo: %s\n", text.c_str());
+            Log().TraceNow("SaveSettings", "%s", message.c_str());
+            std::fprintf(stderr, "Tavimo: %s\n", message.c_str());
         }
         return saved;
     }

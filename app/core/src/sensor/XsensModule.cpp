@@ -412,11 +412,6 @@ bool CXsensModule::SetHeaveSettings(const mtobj::HeaveSettings& settings) {
     return true;
 }
 
-mtobj::HeaveSettings CXsensModule::GetHeaveSettings() const {
-    CSingleLock lock(m_heaveLock);
-    return m_heaveSettings;
-}
-
 std::optional<mtobj::Motion> CXsensModule::GetMotion() const {
     mtobj::Motion motion;
     if (m_pHeave && m_pHeave->GetMotion(&motion) == S_OK) {

@@ -135,9 +135,9 @@ std::size_t AccelerationFields(char* out, const mtobj::Motion* motion) {
         return Append(out, 0, "000000");
     }
     const int horizontal = RoundedWithin(
-        motion->horizontalAcceleration * 100.0 / kHorizontalAccelerationUnit, 0, 0xFF);
+        motion->horizontalAcceleration * 100.0 / mtobj::kHorizontalAccelerationUnit, 0, 0xFF);
     const int vertical = RoundedWithin(
-        motion->verticalAcceleration * 100.0 / kVerticalAccelerationUnit, -0x8000, 0x7FFF);
+        motion->verticalAcceleration * 100.0 / mtobj::kVerticalAccelerationUnit, -0x8000, 0x7FFF);
     std::size_t n = UpperHex(out, static_cast<unsigned>(horizontal), 2);
     return n + UpperHex(out + n, static_cast<unsigned>(vertical) & 0xFFFFU, 4);
 }

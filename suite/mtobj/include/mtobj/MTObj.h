@@ -85,7 +85,6 @@ public:
     // starts the heave's settling anew. E_INVALIDARG, settings unchanged, for settings that
     // cannot be used (HeaveSettings::Problem).
     virtual HRESULT SetHeaveSettings(const mtobj::HeaveSettings& settings) = 0;
-    virtual HRESULT GetHeaveSettings(mtobj::HeaveSettings* settings) = 0;
     // The newest motion: S_OK with it, S_FALSE (motion untouched) while the device gives no
     // heave (the simulator, a fused sensor, a heading-only sender, a closed port).
     virtual HRESULT GetMotion(mtobj::Motion* motion) = 0;

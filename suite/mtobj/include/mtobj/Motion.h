@@ -9,6 +9,11 @@
 
 namespace mtobj {
 
+// The units of TSS1's acceleration fields (cm/s² a count): the horizontal one unsigned, the
+// vertical one in 16-bit two's complement.
+constexpr double kHorizontalAccelerationUnit = 3.83;
+constexpr double kVerticalAccelerationUnit = 0.0625;
+
 struct Motion {
     double heave = 0;                   // m, positive up
     double verticalAcceleration = 0;    // m/s², positive up, gravity taken out

@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 #include "mtobj/Motion.h"
 
@@ -42,7 +41,8 @@ inline constexpr std::size_t kMaxLine = 120;
 
 // Cuts lines out of a byte stream. A line ends at CR or LF (CR LF gives one line); empty
 // lines are skipped. A line longer than kMaxLine is dropped whole, up to its end, however
-// long it runs; so is one that holds bytes that do not belong in a telegram.
+// long it runs; so is one that holds bytes that do not belong in a telegram. Feed calls
+// onLine(Line) for each line and onDrop(EDrop, first bytes) for each line dropped.
 class CLineReader {
 public:
     // One complete line: its text (no line end), the bytes it took on the line including
@@ -64,13 +64,8 @@ public:
                 const std::size_t bytes = m_length + 1;
                 if (m_tooLong || m_binary) {
                     // The drop is told the line's first kMaxLine bytes too, for the trace.
-                    const EDrop reason = m_tooLong ? EDrop::TooLong : EDrop::Binary;
-                    const std::string_view text(m_buffer.data(), m_length);
-                    if constexpr (std::is_invocable_v<OnDrop, EDrop, std::string_view>) {
-                        onDrop(reason, text);
-                    } else {
-                        onDrop(reason);
-                    }
+                    onDrop(m_tooLong ? EDrop::TooLong : EDrop::Binary,
+                           std::string_view(m_buffer.data(), m_length));
                 } else {
                     onLine(Line{std::string_view(m_buffer.data(), m_length), bytes, i});
                 }
