@@ -44,42 +44,32 @@ int OpenFarEnd(int com) {
                   O_RDWR | O_NOCTTY | O_NONBLOCK);
 }
 
-template <int Kind>
-void BM_Format(benchmark::State& state) {
+// Every sentence of the table, written from a turning, rolling moment with heave.
+void BM_Format(benchmark::State& state, const telegrams::Sentence* sentence) {
     char out[telegrams::kMaxTelegramLength];
-    float heading = 0.0f;
+    const mtobj::Motion motion{.heave = 0.42, .verticalAcceleration = -0.3, .status = 'U'};
+    telegrams::Moment moment{.time = 1.8e12, .rateOfTurn = 12.5F, .motion = &motion};
     for (auto _ : state) {
-        heading = heading >= 359.0f ? 0.0f : heading + 0.731f;
-        const float roll = heading / 20.0f - 9.0f;
-        const float pitch = 4.5f - heading / 40.0f;
-        std::size_t n = 0;
-        switch (Kind) {
-            case TELEGRAM_HDT:
-                n = telegrams::FormatHDT(out, heading);
-                break;
-            case TELEGRAM_HDM:
-                n = telegrams::FormatHDM(out, heading);
-                break;
-            case TELEGRAM_TSS1:
-                n = telegrams::FormatTSS1(out, roll, pitch);
-                break;
-            case TELEGRAM_TSS2:
-                n = telegrams::FormatTSS2(out, heading, roll, pitch);
-                break;
-            case TELEGRAM_PRDID:
-                n = telegrams::FormatPRDID(out, pitch, roll, heading);
-                break;
-        }
+        moment.trueHeading = moment.trueHeading >= 359.0F ? 0.0F : moment.trueHeading + 0.731F;
+        moment.magneticHeading = moment.trueHeading;
+        moment.roll = moment.trueHeading / 20.0F - 9.0F;
+        moment.pitch = 4.5F - moment.trueHeading / 40.0F;
+        moment.time += 10.0;
+        std::size_t n = sentence->format(out, moment);
         benchmark::DoNotOptimize(out);
         benchmark::DoNotOptimize(n);
     }
     state.SetLabel("ns per telegram = time per iteration");
 }
-BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_HDT)->Name("Format/HDT");
-BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_HDM)->Name("Format/HDM");
-BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_TSS1)->Name("Format/TSS1");
-BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_TSS2)->Name("Format/TSS2");
-BENCHMARK_TEMPLATE(BM_Format, TELEGRAM_PRDID)->Name("Format/PRDID");
+const bool g_formatRegistered = [] {
+    for (const telegrams::Sentence* sentence : mtobj::telegrams::Sentences()) {
+        if (sentence->format != nullptr) {
+            benchmark::RegisterBenchmark((std::string("Format/") + sentence->name).c_str(),
+                                         BM_Format, sentence);
+        }
+    }
+    return true;
+}();
 
 // One whole send cycle on the caller's thread (format, telegram object, write to the
 // pseudo-terminal) and the heap allocations it makes, per telegram type.

@@ -1,16 +1,63 @@
 // The telegram reader on a hostile byte stream, fed in pieces of any size: lines stay within
 // their limit, every line read is either used or dropped for a named reason, readings stay
-// in range, and the samples combined from them are finite and in range.
+// in range, and the samples combined from them are finite and in range. The input's first
+// bytes are also taken as a moment of any values (not a number, infinite, huge) that every
+// sentence is written from: each fits its room, and what Tavimo reads back is read safely.
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "FuzzSupport.h"
 #include "mtobj/TelegramSentences.h"
+#include "mtobj/sentences/Sentence.h"
 
 namespace {
 void Check(bool ok) {
     if (!ok) {
         std::abort();
+    }
+}
+
+template <typename T>
+T Take(const uint8_t*& data, std::size_t& size) {
+    T value{};
+    if (size >= sizeof(T)) {
+        std::memcpy(&value, data, sizeof(T));
+        data += sizeof(T);
+        size -= sizeof(T);
+    }
+    return value;
+}
+
+void WriteEverySentence(const uint8_t* data, std::size_t size) {
+    using namespace mtobj::telegrams;
+    mtobj::Motion motion;
+    motion.heave = Take<double>(data, size);
+    motion.verticalAcceleration = Take<double>(data, size);
+    motion.horizontalAcceleration = Take<double>(data, size);
+    motion.status = Take<char>(data, size);
+    Moment moment;
+    moment.time = Take<double>(data, size);
+    moment.roll = Take<float>(data, size);
+    moment.pitch = Take<float>(data, size);
+    moment.trueHeading = Take<float>(data, size);
+    moment.magneticHeading = Take<float>(data, size);
+    moment.variation = Take<float>(data, size);
+    const auto flags = Take<uint8_t>(data, size);
+    if ((flags & 1U) != 0) {
+        moment.rateOfTurn = Take<float>(data, size);
+    }
+    if ((flags & 2U) != 0) {
+        moment.motion = &motion;
+    }
+    for (const Sentence* sentence : Sentences()) {
+        if (sentence->format == nullptr) {
+            continue;
+        }
+        char out[kMaxSentenceLength + 1];
+        const std::size_t n = sentence->format(out, moment);
+        Check(n >= 2 && n < kMaxSentenceLength && out[n - 2] == '\r' && out[n - 1] == '\n');
+        (void)ParseLine(std::string_view(out, n - 2));
     }
 }
 }  // namespace
@@ -20,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return 0;
     }
     using namespace mtobj::telegrams;
+    WriteEverySentence(data, size);
     const std::string stream = tavimo_fuzz::Text(data + 1, size - 1);
     CLineReader reader;
     CSampleCombiner combiner(1.0 + data[0] % 200);

@@ -9,6 +9,7 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libxml2-dev libxslt1-dev
           gpsd gpsd-clients         # the peer relay beside Tavimo's (bench/TelegramRelayBench.cpp,
                                     # the age at the wire in bench/SensorBench.cpp), and a real
                                     # reader of the network ports in the tests
+          python3-nmea2             # pynmea2, the strict judge of the NMEA sentences written
           iproute2 util-linux)      # ip and unshare: network tests in a namespace of their own
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# The open readers from npm that the tests feed (signalk-server), in a cache folder.
+export TAVIMO_PEERS_DIR=${TAVIMO_PEERS_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/tavimo-peers}
+scripts/install-peers.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 

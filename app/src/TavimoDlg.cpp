@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "app/AdvancedDlg.h"
 #include "app/AlarmClient.h"
@@ -26,6 +27,7 @@
 #include "app/ExitStatus.h"
 #include "app/MotionTrackerSink.h"
 #include "app/TavimoIcon.h"
+#include "app/Telegrams.h"
 #include "app/XsensModule.h"
 #include "interfaces/Tickwise.h"
 #include "led/LedCtrl.h"
@@ -39,8 +41,6 @@ constexpr COLORREF kRed = 0x0000FF;
 constexpr COLORREF kOrange = 0x0087FF;
 constexpr COLORREF kGreen = 0x00FF00;
 
-const char* const kTelegramNames[] = {"None", "HDM",   "HDT",      "TSS1",
-                                      "TSS2", "PRDID", "HDT,TSS1", "HDM,TSS1"};
 const int kFrequencies[] = {1, 2, 5, 10, 25};
 
 // Selects the first entry with exactly this text; no change when none matches.
@@ -334,8 +334,8 @@ void CTavimoDlg::FillLists() {
     }
     for (QComboBox* list : {m_ui->primaryTelegramCombo, m_ui->secondaryTelegramCombo}) {
         list->clear();
-        for (int type = 0; type < 8; ++type) {
-            list->addItem(kTelegramNames[type], type);
+        for (int type = 0; type < kOutputTelegramCount; ++type) {
+            list->addItem(QString::fromStdString(telegrams::Label(type)), type);
         }
         list->setCurrentIndex(0);
     }
@@ -413,6 +413,26 @@ void CTavimoDlg::SelectNoting(QComboBox* list, const char* node, const std::stri
     m_settings.NotUnderstood(node, text, values, Text(list));
 }
 
+void CTavimoDlg::SelectTelegram(QComboBox* list, const char* node, const std::string& name) {
+    // The file names a type as the configuration does ("SignalK"); the list shows its label.
+    const std::optional<int> type = telegrams::TypeFromName(name);
+    if (type) {
+        list->setCurrentIndex(list->findData(*type));
+    }
+    if (name.empty() || type) {
+        return;
+    }
+    std::string values = "one of";
+    for (int code = 0; code < kOutputTelegramCount; ++code) {
+        values += std::string(code == 0 ? " " : ", ") + g_szOutputTelegramNames[code];
+    }
+    m_settings.NotUnderstood(node, name, values, TelegramName(list));
+}
+
+std::string CTavimoDlg::TelegramName(const QComboBox* list) {
+    return g_szOutputTelegramNames[TelegramType(list)];
+}
+
 bool CTavimoDlg::LoadSettings(std::string* reason) {
     const bool loaded = m_store.LoadSettings(m_settings, reason);
     ShowSettings();
@@ -428,10 +448,10 @@ void CTavimoDlg::ShowSettings() {
     SelectNoting(m_ui->sensorBaudCombo, XML_SENSOR_BAUD, m_settings.m_strSensorBaud, {});
     SelectNoting(m_ui->primaryBaudCombo, XML_PRIMARY_BAUD, m_settings.m_strPrimaryBaud, {});
     SelectNoting(m_ui->secondaryBaudCombo, XML_SECONDARY_BAUD, m_settings.m_strSecondaryBaud, {});
-    SelectNoting(m_ui->primaryTelegramCombo, XML_PRIMARY_TELEGRAM, m_settings.m_strPrimaryTelegram,
-                 {});
-    SelectNoting(m_ui->secondaryTelegramCombo, XML_SECONDARY_TELEGRAM,
-                 m_settings.m_strSecondaryTelegram, {});
+    SelectTelegram(m_ui->primaryTelegramCombo, XML_PRIMARY_TELEGRAM,
+                   m_settings.m_strPrimaryTelegram);
+    SelectTelegram(m_ui->secondaryTelegramCombo, XML_SECONDARY_TELEGRAM,
+                   m_settings.m_strSecondaryTelegram);
     for (QComboBox* list :
          {m_ui->primaryTelegramCombo, m_ui->primaryBaudCombo, m_ui->primaryPortCombo,
           m_ui->secondaryTelegramCombo, m_ui->secondaryBaudCombo, m_ui->secondaryPortCombo}) {
@@ -455,7 +475,8 @@ short CTavimoDlg::PortNumber(const QString& text) {
 }
 
 int CTavimoDlg::TelegramType(const QComboBox* list) {
-    return list->currentIndex() >= 0 ? list->currentData().toInt() : 0;
+    const int type = list->currentIndex() >= 0 ? list->currentData().toInt() : 0;
+    return type >= 0 && type < kOutputTelegramCount ? type : 0;
 }
 
 void CTavimoDlg::StopSensorIfRunning() {
@@ -674,8 +695,8 @@ void CTavimoDlg::OnSelChangeTelegram(bool primary) {
     QComboBox* list = primary ? m_ui->primaryTelegramCombo : m_ui->secondaryTelegramCombo;
     std::string& stored =
         primary ? m_settings.m_strPrimaryTelegram : m_settings.m_strSecondaryTelegram;
-    if (Text(list) != stored) {
-        stored = Text(list);
+    if (TelegramName(list) != stored) {
+        stored = TelegramName(list);
         (primary ? m_bPrimaryChanged : m_bSecondaryChanged) = true;
         UpdateOutputApply();
     }

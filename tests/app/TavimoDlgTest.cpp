@@ -30,6 +30,7 @@
 #include "app/QtPromptService.h"
 #include "app/ServerModule.h"
 #include "app/TavimoDlg.h"
+#include "app/Telegrams.h"
 #include "app/XsensModule.h"
 #include "attitude/AttitudeControls.h"
 #include "comlane/SerialDevice.h"
@@ -116,9 +117,10 @@ TEST_F(TavimoDlgTest, StartUpFillsTheListsWritesTheDefaultFileAndConnects) {
     EXPECT_TRUE(std::filesystem::exists(m_config));  // a missing file starts as the default
     auto* telegrams = Control<QComboBox>(13735);
     ASSERT_NE(telegrams, nullptr);
-    ASSERT_EQ(telegrams->count(), 8);
+    ASSERT_EQ(telegrams->count(), kOutputTelegramCount);
     EXPECT_EQ(telegrams->itemText(7), "HDM,TSS1");
     EXPECT_EQ(telegrams->itemData(7).toInt(), 7);
+    EXPECT_EQ(telegrams->itemText(TELEGRAM_SIGNALK), "Signal K");  // "SignalK" in the file
     auto* frequency = Control<QComboBox>(13743);
     EXPECT_EQ(frequency->itemText(0), "1 Hz");
     EXPECT_EQ(frequency->currentText(), "Max Output");

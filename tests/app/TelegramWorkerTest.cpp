@@ -114,8 +114,8 @@ TEST(AttitudeTelegramWorkerTest, SendsEveryTypeByteForByteInOrder) {
         EXPECT_EQ(client.Read(expected[type].size()), expected[type]) << "type " << type;
         ASSERT_TRUE(worker.sent.Wait(kBoundMs));
     }
-    // Types outside 1 to 7 send nothing: the next bytes are those of a later HDT.
-    for (const int type : {0, 9, -1}) {
+    // Types outside the list send nothing: the next bytes are those of a later HDT.
+    for (const int type : {0, kOutputTelegramCount, -1}) {
         worker.SetTelegramType(type);
         worker.SetAttitude(2000.0, roll, pitch, 100.0f, 0.0f);
         ASSERT_TRUE(worker.sent.Wait(kBoundMs));

@@ -157,6 +157,10 @@ private:
     void ShowVariation();
     static short PortNumber(const QString& text);
     static int TelegramType(const QComboBox* list);
+    // The configuration file's name of the type a telegram list shows ("SignalK").
+    static std::string TelegramName(const QComboBox* list);
+    // Selects the type the file names; a name not in the list is noted as not understood.
+    void SelectTelegram(QComboBox* list, const char* node, const std::string& name);
 
     std::unique_ptr<Ui::CTavimoDlg> m_ui;
     CErrorLog m_log;

@@ -1,5 +1,6 @@
-// The worker of one telegram output: sends the telegrams of its type (HDM, HDT, TSS1,
-// TSS2, PRDID, or the pairs HDT,TSS1 and HDM,TSS1) as ASCII telegrams on its port.
+// The worker of one telegram output: sends the sentences of its type (one of the output
+// list: HDT, TSS1, PASHR, Signal K, pairs such as HDT,TSS1, ...) as ASCII telegrams on its
+// port.
 #pragma once
 
 #include <atomic>
@@ -12,8 +13,8 @@ public:
     // The port is opened by the thread's first pass.
     CAttitudeTelegramWorker(int telegramType, short comNumber, unsigned baud);
 
-    // Sends the telegrams of the current type from one attitude; nothing without a port or
-    // for a type outside 1 to 7.
+    // Sends the sentences of the current type from one attitude; nothing without a port or
+    // for a type outside the list.
     void SendTelegrams() override;
     void SendHDT();
     void SendHDM();
@@ -26,8 +27,7 @@ public:
     int GetTelegramType() const { return m_nTelegramType; }
 
 private:
-    enum class EKind { HDT, HDM, TSS1, TSS2, PRDID };
-    void Send(EKind kind, const Attitude& attitude);
+    void Send(const telegrams::Sentence& sentence, const Attitude& attitude);
 
     std::atomic<int> m_nTelegramType;
     // The one telegram object of every send, its text's room reserved up front: the send

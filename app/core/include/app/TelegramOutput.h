@@ -22,6 +22,9 @@ public:
     // The motion at the monitoring point that the next attitude goes out with (nullopt while
     // the sensor gives no heave); outputs that carry no heave ignore it.
     virtual void SetMotion(const std::optional<mtobj::Motion>& /*motion*/) {}
+    // The rate of turn the next attitude goes out with (degrees a minute, positive to
+    // starboard; nullopt until known); outputs that carry none ignore it.
+    virtual void SetRateOfTurn(std::optional<float> /*degreesPerMinute*/) {}
     virtual void SetPort(short comNumber, unsigned baud) = 0;
     virtual void SetTelegramType(int type) = 0;
     // Whether the last opening of its port failed (the output is silent meanwhile).

@@ -51,6 +51,9 @@ public:
     // Stores the motion at the monitoring point that the next attitude goes out with
     // (nullopt while the sensor gives no heave); sends nothing by itself.
     void SetMotion(const std::optional<mtobj::Motion>& motion);
+    // Stores the rate of turn (degrees a minute, positive to starboard; nullopt while none
+    // is known) that the next attitude goes out with; sends nothing by itself.
+    void SetRateOfTurn(std::optional<float> degreesPerMinute);
 
     // Whether a port is held now (for the owner's display and for tests).
     bool HasPort() const;
@@ -67,6 +70,8 @@ protected:
         float pitch = 0.0f;
         float magneticHeading = 0.0f;
         float trueHeading = 0.0f;
+        float magneticVariation = 0.0f;
+        std::optional<float> rateOfTurn;  // degrees a minute, positive to starboard
         std::optional<mtobj::Motion> motion;
     };
     Attitude GetAttitude() const;

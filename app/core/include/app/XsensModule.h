@@ -55,6 +55,9 @@ public:
 
     bool GetOrientationDataLatest(double& time, float& pitch, float& roll, float& heading);
     bool GetOrientationData(double time, float& pitch, float& roll, float& heading);
+    // The rate of turn at `time`, whose heading is `heading`: degrees a minute, positive to
+    // starboard; nothing while the buffer holds less than a second before it.
+    std::optional<float> RateOfTurn(double time, float heading);
 
     int AddTelegramWorker(int type, short port, unsigned baud);
     bool ModifyTelegramWorker(int id, int type, short port, unsigned baud);

@@ -689,13 +689,39 @@ void CXsensModule::OutputStep() {
     }
     const float variation = m_fMagneticVariation.load();
     const std::optional<mtobj::Motion> motion = GetMotion();
+    const std::optional<float> rateOfTurn = RateOfTurn(time, heading);
     CSingleLock lock(m_workerLock);
     for (auto& [id, worker] : m_telegramWorkers) {
         if (worker) {
             worker->SetMotion(motion);
+            worker->SetRateOfTurn(rateOfTurn);
             worker->SetAttitude(time, roll, pitch, heading, variation);
         }
     }
+}
+
+std::optional<float> CXsensModule::RateOfTurn(double time, float heading) {
+    // The heading's change over the last second of the buffer: smooth enough for a
+    // plotter's or an autopilot's rate of turn, and known once a second of samples is held.
+    constexpr double kSpanMs = 1000.0;
+    Quaternion q;
+    {
+        CSingleLock lock(m_dataLock);
+        if (!m_sampleBuffer.GetInterpolated(q, time - kSpanMs, 0.0)) {
+            return std::nullopt;
+        }
+    }
+    float pitch = 0;
+    float roll = 0;
+    float before = 0;
+    AnglesFromQuaternion(q, pitch, roll, before);
+    double change = std::fmod(static_cast<double>(heading) - before, 360.0);
+    if (change > 180.0) {
+        change -= 360.0;
+    } else if (change < -180.0) {
+        change += 360.0;
+    }
+    return static_cast<float>(change * 60000.0 / kSpanMs);
 }
 
 // ---- Angles -----------------------------------------------------------------------------------

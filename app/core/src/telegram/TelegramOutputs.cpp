@@ -23,6 +23,9 @@ public:
     void SetMotion(const std::optional<mtobj::Motion>& motion) override {
         m_worker->SetMotion(motion);
     }
+    void SetRateOfTurn(std::optional<float> degreesPerMinute) override {
+        m_worker->SetRateOfTurn(degreesPerMinute);
+    }
     void SetPort(short comNumber, unsigned baud) override { m_worker->SetPort(comNumber, baud); }
     bool IsPortFailed() const override { return m_worker->IsPortFailed(); }
     void SetTelegramType(int type) override {

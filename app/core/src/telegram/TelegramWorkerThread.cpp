@@ -169,6 +169,7 @@ void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch, fl
         m_attitude.roll = roll;
         m_attitude.pitch = pitch;
         m_attitude.magneticHeading = magneticHeading;
+        m_attitude.magneticVariation = magneticVariation;
         float trueHeading = magneticHeading - magneticVariation;
         if (trueHeading < 0.0f) {
             trueHeading += 360.0f;
@@ -187,6 +188,11 @@ void CTelegramWorkerThread::SetAttitude(double time, float roll, float pitch, fl
 void CTelegramWorkerThread::SetMotion(const std::optional<mtobj::Motion>& motion) {
     CSingleLock lock(m_lock);
     m_attitude.motion = motion;
+}
+
+void CTelegramWorkerThread::SetRateOfTurn(std::optional<float> degreesPerMinute) {
+    CSingleLock lock(m_lock);
+    m_attitude.rateOfTurn = degreesPerMinute;
 }
 
 CTelegramWorkerThread::Attitude CTelegramWorkerThread::GetAttitude() const {

@@ -110,7 +110,8 @@ struct Reading {
     std::optional<Motion> motion;
 };
 
-// Reads one line; the reason when it cannot be used.
+// Reads one line with the parser of its sentence (mtobj/sentences/); the reason when it
+// cannot be used.
 struct ParseResult {
     std::optional<Reading> reading;
     EDrop drop = EDrop::Malformed;
@@ -121,15 +122,6 @@ ParseResult ParseLine(std::string_view line);
 // Checks "*hh" at the end of an NMEA sentence ("$" ... "*hh"), either case of hex digit.
 // On success `body` is the text between "$" and "*" (or after "$" when there is no "*").
 bool CheckNmeaChecksum(std::string_view sentence, std::string_view& body);
-
-// The sentence parsers, each given the fields of a checked sentence, the first being the
-// address ("HEHDT", "PRDID"). They fill `reading` or say why not.
-ParseResult ParseHDT(std::string_view body);
-ParseResult ParseHDM(std::string_view body);
-ParseResult ParseHDG(std::string_view body);
-ParseResult ParseTHS(std::string_view body);
-ParseResult ParsePRDID(std::string_view body);
-ParseResult ParseTSS1(std::string_view line);
 
 // One sample: heading, pitch and roll in degrees, at the PC time (ms) of its newest part.
 struct Sample {
