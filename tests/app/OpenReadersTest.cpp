@@ -88,8 +88,7 @@ public:
         const std::string output = (m_folder / "output").string();
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT, 0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        m_started =
-            posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
+        m_started = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
         posix_spawn_file_actions_destroy(&actions);
         return m_started;
     }
@@ -299,16 +298,17 @@ protected:
 // Feeds one output until the server's value at `path` has `key` near `expected` (or 60 s
 // have passed); returns the last value text read.
 std::string FeedUntil(const SignalK& server, CAttitudeTelegramWorker& worker,
-                      const std::string& path, const std::string& key, double expected,
-                      float roll, float pitch, float magnetic, float variation, float rate) {
+                      const std::string& path, const std::string& key, double expected, float roll,
+                      float pitch, float magnetic, float variation, float rate) {
     std::string value;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
         worker.SetRateOfTurn(rate);
         worker.SetAttitude(1.8e12, roll, pitch, magnetic, variation);
         value = server.Value(path);
-        const std::optional<double> got =
-            key.empty() ? std::optional(std::strtod(value.c_str(), nullptr)) : JsonNumber(value, key);
+        const std::optional<double> got = key.empty()
+                                              ? std::optional(std::strtod(value.c_str(), nullptr))
+                                              : JsonNumber(value, key);
         if (!value.empty() && got && std::fabs(*got - expected) < 1e-5) {
             break;
         }

@@ -34,15 +34,17 @@ std::size_t Digits(char* out, std::uint64_t n) {
 // what printf does with the exact value.
 std::size_t Fixed(char* out, double value, int decimals, int width, bool zeroPad, bool plus) {
     decimals = std::clamp(decimals, 0, 6);
-    if (!std::isfinite(value) || std::fabs(value) >= 1e15) {
+    static constexpr std::uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    const std::uint64_t scale = kScale[decimals];
+    // Beyond 1e18 scaled units the whole number no longer fits the digits below: printf
+    // writes it (clipped to 63 characters; such a value is nonsense, but the room holds).
+    if (!std::isfinite(value) || std::fabs(value) * static_cast<double>(scale) >= 1e18) {
         char format[16];
         std::snprintf(format, sizeof(format), "%%%s%s*.%df", plus ? "+" : "", zeroPad ? "0" : "",
                       decimals);
         const int n = std::snprintf(out, 64, format, width, value);
         return n > 0 ? std::min<std::size_t>(static_cast<std::size_t>(n), 63) : 0;
     }
-    static constexpr std::uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    const std::uint64_t scale = kScale[decimals];
     const bool negative = std::signbit(value);
     const auto scaled =
         static_cast<std::uint64_t>(std::nearbyint(std::fabs(value) * static_cast<double>(scale)));

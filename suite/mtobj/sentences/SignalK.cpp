@@ -9,8 +9,11 @@ namespace {
 constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
 
 std::size_t Radians(char* out, double degrees) {
+    // No angle or rate of a vessel comes near a million radians: beyond that, or not a
+    // number, the reader is told there is no value.
+    constexpr double kNonsense = 1e6;
     const double radians = degrees * kRadiansPerDegree;
-    if (!std::isfinite(radians)) {
+    if (!std::isfinite(radians) || std::fabs(radians) > kNonsense) {
         return fields::Append(out, 0, "null");
     }
     return fields::Fixed(out, radians, 6);

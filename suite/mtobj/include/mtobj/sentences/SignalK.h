@@ -9,7 +9,7 @@
 // list to starboard (Tavimo's port side up), pitch positive bow up, yaw the true heading
 // (0 to 2π, positive turning to starboard), rate of turn positive turning to starboard.
 // The time stamp is the sample's PC time. The rate of turn is left out until it is known;
-// a value that is not a number is written as null.
+// a value that is not a number (or beyond a million radians) is written as null.
 #pragma once
 
 #include "mtobj/sentences/Sentence.h"
