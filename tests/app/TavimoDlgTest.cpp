@@ -202,6 +202,15 @@ TEST_F(TavimoDlgTest, TelegramListsEnableTheirRowsAndTheApplyButton) {
     w.OnSelChangeTelegram(true);
     w.OnApplyOutput();
     EXPECT_EQ(w.PrimaryOutputId(), 0);  // "None" removes the output
+
+    // The window shows "Signal K"; the file names it "SignalK", and reads it back so.
+    primary->setCurrentIndex(primary->findText("Signal K"));
+    w.OnSelChangeTelegram(true);
+    w.OnApplyOutput();
+    EXPECT_EQ(ConfigValue("PrimaryPort/Telegram"), "SignalK");
+    primary->setCurrentIndex(0);
+    ASSERT_TRUE(w.LoadSettings());
+    EXPECT_EQ(primary->currentText(), "Signal K");
 }
 
 TEST_F(TavimoDlgTest, MagneticVariationLimits) {
