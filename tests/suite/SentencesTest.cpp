@@ -58,6 +58,15 @@ TEST(SentencesTest, NewSentencesFromAKnownMoment) {
     const mtobj::Motion settling{.heave = 0.004, .status = 'u'};
     EXPECT_EQ(Write(kPASHR, Sample(&settling)),
               "$PASHR,070509.123,123.45,T,+3.25,-2.50,+0.00,,,,0,0*1a\r\n");
+    // Read from another motion sensor: its heave goes on to the motion telegrams; a settling
+    // one and Ashtech's other PASHR are not used.
+    const ParseResult pashr = ParseLine("$PASHR,070509.123,123.45,T,+3.25,-2.50,-0.15,,,,0,1*19");
+    ASSERT_TRUE(pashr.reading && pashr.reading->motion);
+    EXPECT_DOUBLE_EQ(pashr.reading->motion->heave, -0.15);
+    EXPECT_EQ(ParseLine("$PASHR,070509.123,123.45,T,+3.25,-2.50,+0.00,,,,0,0*1a").drop,
+              EDrop::NotValid);
+    EXPECT_EQ(ParseLine("$PASHR,POS,0,5,123.4*12").drop, EDrop::Checksum);
+    EXPECT_EQ(ParseLine("$PASHR,POS,0,5,123.4").drop, EDrop::Unknown);
     EXPECT_EQ(Write(kSignalK, Sample()),
               R"({"context":"vessels.self","updates":[{"$source":"tavimo",)"
               R"("timestamp":"2026-12-10T07:05:09.123Z","values":[)"

@@ -1,6 +1,7 @@
 #include "mtobj/sentences/Pashr.h"
 
 #include <cctype>
+#include <vector>
 
 #include "mtobj/sentences/Fields.h"
 
@@ -26,6 +27,51 @@ std::size_t FormatPASHR(char* out, const Moment& m) {
     return AppendChecksum(out, n);
 }
 
-const Sentence kPASHR{"PASHR", "PASHR", FormatPASHR, EAddress::Proprietary, nullptr};
+ParseResult ParsePASHR(std::string_view body) {
+    using namespace fields;
+    std::vector<std::string_view> f;
+    // The address and 5 to 11 fields: through pitch at least.
+    Fields(body, 12, f);
+    if (f.size() < 4 || Trim(f[3]) != "T") {
+        return Dropped(EDrop::Unknown);  // another of the sentences named PASHR
+    }
+    if (f.size() < 6 || f.size() > 12) {
+        return Dropped(EDrop::Malformed);
+    }
+    Reading r;
+    r.source = std::string(f[0]);
+    double heading = 0;
+    double roll = 0;
+    double pitch = 0;
+    if (const auto drop = HeadingField(f[2], heading)) {
+        return Dropped(*drop);
+    }
+    for (auto [field, value] : {std::pair{f[4], &roll}, std::pair{f[5], &pitch}}) {
+        if (const auto drop = Number(field, *value)) {
+            return Dropped(*drop);
+        }
+    }
+    if (!AttitudeInRange(roll, pitch)) {
+        return Dropped(EDrop::OutOfRange);
+    }
+    double heave = 0;
+    const ENumber hasHeave = f.size() > 6 ? ParseDecimal(f[6], heave) : ENumber::Empty;
+    if (hasHeave == ENumber::Bad) {
+        return Dropped(EDrop::BadNumber);
+    }
+    if (f.size() > 11 && Trim(f[11]) == "0") {
+        return Dropped(EDrop::NotValid, "PASHR attitude status 0 (settling)");
+    }
+    r.heading = heading;
+    r.roll = roll;
+    r.pitch = pitch;
+    if (hasHeave == ENumber::Ok) {
+        r.heave = heave;
+        r.motion = Motion{.heave = heave, .status = 'U'};
+    }
+    return Read(std::move(r));
+}
+
+const Sentence kPASHR{"PASHR", "PASHR", FormatPASHR, EAddress::Proprietary, ParsePASHR};
 
 }  // namespace mtobj::telegrams

@@ -9,11 +9,16 @@
 //   7-9 roll, pitch and heading accuracy, degrees: empty (no estimate is made)
 //   10 position aiding: 0 (none)
 //   11 attitude status: 1 settled, 0 while roll, pitch or heave settle (TSS1's "u")
+// Read from another motion sensor (the attitude form only, "T" in field 3): heading, roll and
+// pitch, and the heave when field 6 holds one, passed on to the motion telegrams like a TSS1's
+// (its accelerations 0); the fields after pitch may be left out or empty. An attitude status
+// of 0 (not settled) is not used.
 #pragma once
 
 #include "mtobj/sentences/Sentence.h"
 
 namespace mtobj::telegrams {
 std::size_t FormatPASHR(char* out, const Moment& moment);
+ParseResult ParsePASHR(std::string_view body);
 extern const Sentence kPASHR;
 }  // namespace mtobj::telegrams
