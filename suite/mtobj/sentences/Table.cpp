@@ -15,9 +15,19 @@
 
 namespace mtobj::telegrams {
 namespace {
-const std::array<const Sentence*, 11> kTable{
-    &kHDT, &kHDM, &kHDG, &kTHS, &kPRDID, &kTSS1, &kTSS2, &kXDR, &kPASHR, &kROT, &kSignalK,
-};
+const auto kTable = std::to_array<const Sentence*>({
+    &kHDT,      // heading, true
+    &kHDM,      // heading, magnetic
+    &kHDG,      // heading, deviation and variation
+    &kTHS,      // true heading and its mode (read only)
+    &kPRDID,    // pitch, roll and heading
+    &kTSS1,     // motion: accelerations, heave, roll and pitch
+    &kTSS2,     // motion: heading, heave, roll and pitch (written only)
+    &kXDR,      // pitch and roll as transducers (written only)
+    &kPASHR,    // attitude and heave
+    &kROT,      // rate of turn (written only)
+    &kSignalK,  // Signal K delta (written only)
+});
 }  // namespace
 
 std::span<const Sentence* const> Sentences() {
