@@ -57,7 +57,8 @@ std::optional<int> TypeFromName(std::string_view name);
 // The type's text in the window's list: its sentences' labels, "HDT,TSS1", "Signal K".
 std::string Label(int type);
 
-// The seed's formatters and the checksum, under the names the telegram code has always used.
+// The first telegrams' formatters and the checksum, under the names the telegram code has
+// always used.
 using mtobj::telegrams::FormatHDM;
 using mtobj::telegrams::FormatHDT;
 using mtobj::telegrams::FormatPRDID;
