@@ -36,8 +36,9 @@ constexpr double kPi = 3.14159265358979323846;
 unsigned FreePort(int type) {
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     const sockaddr_in a = tavimo_test::Loopback(0);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(a));
-    const unsigned port = tavimo_test::LocalPort(fd);
+    const unsigned port = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof(a)) == 0
+                              ? tavimo_test::LocalPort(fd)
+                              : 0;
     ::close(fd);
     return port;
 }
@@ -71,6 +72,7 @@ public:
     // Starts the program args[0] with the environment and `more` added to it.
     bool Start(std::vector<std::string> args, std::vector<std::string> more = {}) {
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) {
             argv.push_back(a.data());
         }
@@ -79,6 +81,7 @@ public:
             more.emplace_back(*e);
         }
         std::vector<char*> envp;
+        envp.reserve(more.size() + 1);
         for (std::string& e : more) {
             envp.push_back(e.data());
         }
@@ -170,7 +173,7 @@ std::string GpsdAttitude(CAttitudeTelegramWorker& worker, const std::string& sou
             if (end == std::string::npos) {
                 break;
             }
-            const std::string line = got.substr(at, end - at);
+            std::string line = got.substr(at, end - at);
             if (line.find(until) != std::string::npos) {
                 return line;
             }
