@@ -212,7 +212,24 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
     }
 }
 
-CPointMotion::CPointMotion(const Vec3& point, double period) : m_heave(period), m_point(point) {}
+namespace {
+// The shorter filter's period: five sixths of the set one (15 s beside 18 s).
+double ShorterPeriod(double period) {
+    return CHeaveFilter::ClampPeriod(period * 5.0 / 6.0);
+}
+// The sea is followed with these: a crossing counts once the heave has been below -kBand and
+// comes up through +kBand; the mean of the crossing intervals forgets over kMemorySeconds; the
+// shorter period is taken at or below kTakeShorter of it and left above kLeaveShorter; the heave
+// passes from one filter to the other over kPassSeconds.
+constexpr double kBand = 0.01;  // m
+constexpr double kMemorySeconds = 180.0;
+constexpr double kTakeShorter = 0.66;
+constexpr double kLeaveShorter = 0.72;
+constexpr double kPassSeconds = 20.0;
+}  // namespace
+
+CPointMotion::CPointMotion(const Vec3& point, double period)
+    : m_heave(period), m_shorter(ShorterPeriod(period)), m_point(point) {}
 
 void CPointMotion::SetPoint(const Vec3& point) {
     if (point.x != m_point.x || point.y != m_point.y || point.z != m_point.z) {
@@ -222,11 +239,22 @@ void CPointMotion::SetPoint(const Vec3& point) {
 }
 
 void CPointMotion::SetPeriod(double seconds) {
-    m_heave.SetPeriod(seconds);
+    if (CHeaveFilter::ClampPeriod(seconds) != m_heave.Period()) {
+        m_heave.SetPeriod(seconds);
+        m_shorter.SetPeriod(ShorterPeriod(m_heave.Period()));
+        Reset();
+    }
 }
 
 void CPointMotion::Reset() {
     m_heave.Reset();
+    m_shorter.Reset();
+    m_below = false;
+    m_lastCrossing = -1;
+    m_crossingPeriod = 0;
+    m_crossings = 0;
+    m_shorterShare = 0;
+    m_preferShorter = false;
     m_started = false;
     m_haveArmRate = false;
     m_smooth1 = m_smooth2 = {};
@@ -247,6 +275,7 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
         m_haveArmRate = false;
         m_smooth1 = m_smooth2 = accel;
         m_heave.Update(seconds, accel.z);
+        m_shorter.Update(seconds, accel.z);
         return;
     }
     // The point's acceleration: the sensor's, and the second difference of where the lever
@@ -261,14 +290,47 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     m_lastArm = arm;
     m_lastSeconds = seconds;
     m_heave.Update(seconds, accel.z);
+    m_shorter.Update(seconds, accel.z);
+    FollowTheSea(seconds, dt);
     const double share = 1.0 - std::exp(-dt / kSmoothing);
     m_smooth1 = Add(m_smooth1, Scale(Sub(accel, m_smooth1), share));
     m_smooth2 = Add(m_smooth2, Scale(Sub(m_smooth1, m_smooth2), share));
 }
 
+void CPointMotion::FollowTheSea(double seconds, double dt) {
+    // The heave of the first half of the settling still carries the start's fit: its
+    // crossings are not the sea's.
+    if (m_heave.SettlingLeft() > CHeaveFilter::kSettlingSeconds / 2) {
+        return;
+    }
+    const double heave = m_heave.Heave();
+    if (heave < -kBand) {
+        m_below = true;
+    } else if (heave > kBand && m_below) {
+        m_below = false;
+        if (m_lastCrossing >= 0) {
+            const double interval = seconds - m_lastCrossing;
+            // Each interval weighs by its length: the mean forgets by time, not by count.
+            const double weight =
+                m_crossings == 0 ? 1.0 : 1.0 - std::exp(-interval / kMemorySeconds);
+            m_crossingPeriod += weight * (interval - m_crossingPeriod);
+            ++m_crossings;
+        }
+        m_lastCrossing = seconds;
+    }
+    const bool ready = m_following && m_heave.Settled() && m_shorter.Settled() &&
+                       m_crossings >= kFewestCrossings && m_shorter.Period() < m_heave.Period();
+    // Between the two thresholds the choice stands, so a sea near them does not flip it.
+    const bool take = m_crossingPeriod <= kTakeShorter * m_shorter.Period();
+    const bool leave = m_crossingPeriod > kLeaveShorter * m_shorter.Period();
+    m_preferShorter = ready && (take || (m_preferShorter && !leave));
+    const double step = dt / kPassSeconds;
+    m_shorterShare = std::clamp(m_shorterShare + (m_preferShorter ? step : -step), 0.0, 1.0);
+}
+
 PointMotion CPointMotion::Motion() const {
     PointMotion motion;
-    motion.heave = m_heave.Heave();
+    motion.heave = m_heave.Heave() + m_shorterShare * (m_shorter.Heave() - m_heave.Heave());
     motion.verticalAcceleration = m_smooth2.z;
     motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
     motion.settled = m_heave.Settled();

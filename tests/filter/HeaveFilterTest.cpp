@@ -80,4 +80,28 @@ TEST(HeaveFilterTest, TheHeaveSettlesFromAColdStartAndSaysWhenItHas) {
     EXPECT_FALSE(heave.Settled());
 }
 
+// The heave follows the sea: a short sea's heave comes from the shorter filter once both have
+// settled, a long sea and calm water keep the set period's.
+TEST(HeaveFilterTest, TheShorterPeriodIsTakenOnlyInAShortSea) {
+    const auto shareAfterSixMinutes = [](double peakPeriod, double height) {
+        mtobj::RawScenario sea = HeaveSea(peakPeriod, height, false, 3);
+        mtobj::CRawMotion motion(sea, 100);
+        attfilter::CPointMotion heave({}, attfilter::CHeaveFilter::kDefaultPeriod);
+        double shareAtSettling = -1;
+        for (long i = 0; i < 36000; ++i) {
+            mtobj::RawTruth truth;
+            const attfilter::RawSample raw = motion.Next(&truth);
+            heave.Update(raw.seconds, raw.accel, attfilter::OrientationOf(truth.attitude));
+            if (shareAtSettling < 0 && heave.SettlingLeft() <= 0) {
+                shareAtSettling = heave.ShorterShare();
+            }
+        }
+        EXPECT_LT(shareAtSettling, 0.01) << "nothing is chosen before the heave has settled";
+        return heave.ShorterShare();
+    };
+    EXPECT_EQ(shareAfterSixMinutes(5, 1.0), 1.0);
+    EXPECT_EQ(shareAfterSixMinutes(16, 1.0), 0.0);
+    EXPECT_EQ(shareAfterSixMinutes(8, 0.01), 0.0);  // calm water
+}
+
 }  // namespace

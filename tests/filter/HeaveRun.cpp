@@ -56,6 +56,7 @@ HeaveErrors HeaveRun::Run() const {
     mtobj::CRawMotion motion(scenario, rate);
     attfilter::CAttitudeFilter filter;
     attfilter::CPointMotion heave(point, period);
+    heave.SetFollowingTheSea(followSea);
     CTextbookHeave textbook(period, rate);
     // The point's height over the sensor at the last two samples, for the textbook filter's
     // acceleration at the point.

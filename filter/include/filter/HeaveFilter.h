@@ -100,6 +100,16 @@ struct PointMotion {
 // gives at the same time: its heave through the heave filter, and its accelerations, smoothed
 // over a few tenths of a second so the gyroscope's noise in the turn of the lever does not
 // show.
+//
+// The heave follows the sea. Beside the filter at the set period runs one at five sixths of
+// it; a period of about 1.25 times the sea's peak period loses no wave and passes less of the
+// accelerometer's noise (and of the slow error a turn leaves). Once both have settled, the
+// waves' mean zero up-crossing period, measured on the set period's heave over the last few
+// minutes, chooses: a sea whose waves cross up at most every 0.66 of the shorter period (10 s
+// beside 15 s: a peak period of about 12 s or less, as seas' crossings come every 0.75 to 0.9
+// of their peak period) takes the shorter filter's heave, one beyond 0.72 of it the set
+// period's again; the heave passes from one to the other over 20 s. Calm water, whose
+// crossings are slow and few, keeps the set period.
 class CPointMotion {
 public:
     explicit CPointMotion(const Vec3& point = {}, double period = CHeaveFilter::kDefaultPeriod);
@@ -118,9 +128,28 @@ public:
     PointMotion Motion() const;
     bool Started() const { return m_heave.Started(); }
     double SettlingLeft() const { return m_heave.SettlingLeft(); }
+    // The waves' mean zero up-crossing period measured so far (s; 0 before enough crossings)
+    // and how much of the heave is the shorter period's now (0 to 1).
+    double CrossingPeriod() const { return m_crossings >= kFewestCrossings ? m_crossingPeriod : 0; }
+    double ShorterShare() const { return m_shorterShare; }
+    // Following the sea is on unless turned off; off, the heave is the set period's alone (to
+    // measure what a period does by itself).
+    void SetFollowingTheSea(bool on) { m_following = on; }
 
 private:
+    static constexpr int kFewestCrossings = 12;
+    // Follows the set period's heave's zero up-crossings and moves the shorter filter's share.
+    void FollowTheSea(double seconds, double dt);
+
     CHeaveFilter m_heave;
+    CHeaveFilter m_shorter;  // at five sixths of the set period
+    bool m_below = false;    // the heave was last seen below the crossing band
+    double m_lastCrossing = -1;
+    double m_crossingPeriod = 0;
+    int m_crossings = 0;
+    double m_shorterShare = 0;
+    bool m_preferShorter = false;
+    bool m_following = true;
     Vec3 m_point;
     bool m_started = false;
     double m_lastSeconds = 0;
