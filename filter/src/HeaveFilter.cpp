@@ -226,6 +226,15 @@ constexpr double kMemorySeconds = 180.0;
 constexpr double kTakeShorter = 0.66;
 constexpr double kLeaveShorter = 0.72;
 constexpr double kPassSeconds = 20.0;
+// Waves longer than the shorter period show as a difference between the two filters' heave:
+// it may reach kLoss of the heave (or kLossFloor, what the accelerometer's noise alone makes)
+// for the shorter period to be taken, and past kLossLeave of it the set period's is taken
+// again. A swell under a short sea, or the roll's heave at a point away from the sensor, does
+// not send its long waves away.
+constexpr double kLoss = 0.08;
+constexpr double kLossFloor = 0.03;  // m
+constexpr double kLossLeave = 0.10;
+constexpr double kLossFloorLeave = 0.04;  // m
 }  // namespace
 
 CPointMotion::CPointMotion(const Vec3& point, double period)
@@ -253,6 +262,7 @@ void CPointMotion::Reset() {
     m_lastCrossing = -1;
     m_crossingPeriod = 0;
     m_crossings = 0;
+    m_heaveSquares = m_lossSquares = 0;
     m_shorterShare = 0;
     m_preferShorter = false;
     m_started = false;
@@ -304,6 +314,10 @@ void CPointMotion::FollowTheSea(double seconds, double dt) {
         return;
     }
     const double heave = m_heave.Heave();
+    const double loss = heave - m_shorter.Heave();
+    const double forget = 1.0 - std::exp(-dt / kMemorySeconds);
+    m_heaveSquares += forget * (heave * heave - m_heaveSquares);
+    m_lossSquares += forget * (loss * loss - m_lossSquares);
     if (heave < -kBand) {
         m_below = true;
     } else if (heave > kBand && m_below) {
@@ -321,8 +335,12 @@ void CPointMotion::FollowTheSea(double seconds, double dt) {
     const bool ready = m_following && m_heave.Settled() && m_shorter.Settled() &&
                        m_crossings >= kFewestCrossings && m_shorter.Period() < m_heave.Period();
     // Between the two thresholds the choice stands, so a sea near them does not flip it.
-    const bool take = m_crossingPeriod <= kTakeShorter * m_shorter.Period();
-    const bool leave = m_crossingPeriod > kLeaveShorter * m_shorter.Period();
+    const double heaveRms = std::sqrt(m_heaveSquares);
+    const double lossRms = std::sqrt(m_lossSquares);
+    const bool take = m_crossingPeriod <= kTakeShorter * m_shorter.Period() &&
+                      lossRms <= std::max(kLossFloor, kLoss * heaveRms);
+    const bool leave = m_crossingPeriod > kLeaveShorter * m_shorter.Period() ||
+                       lossRms > std::max(kLossFloorLeave, kLossLeave * heaveRms);
     m_preferShorter = ready && (take || (m_preferShorter && !leave));
     const double step = dt / kPassSeconds;
     m_shorterShare = std::clamp(m_shorterShare + (m_preferShorter ? step : -step), 0.0, 1.0);

@@ -108,8 +108,11 @@ struct PointMotion {
 // minutes, chooses: a sea whose waves cross up at most every 0.66 of the shorter period (10 s
 // beside 15 s: a peak period of about 12 s or less, as seas' crossings come every 0.75 to 0.9
 // of their peak period) takes the shorter filter's heave, one beyond 0.72 of it the set
-// period's again; the heave passes from one to the other over 20 s. Calm water, whose
-// crossings are slow and few, keeps the set period.
+// period's again; the heave passes from one to the other over 20 s. Longer waves hidden among
+// short ones (a swell under a wind sea, the roll's heave at a point away from the sensor) show
+// as a difference between the two filters' heave: past 8 % of the heave (or 3 cm, what the
+// accelerometer's noise alone leaves) it keeps the set period, past 10 % (4 cm) it returns to
+// it. Calm water, whose crossings are slow and few, keeps the set period.
 class CPointMotion {
 public:
     explicit CPointMotion(const Vec3& point = {}, double period = CHeaveFilter::kDefaultPeriod);
@@ -147,6 +150,8 @@ private:
     double m_lastCrossing = -1;
     double m_crossingPeriod = 0;
     int m_crossings = 0;
+    double m_heaveSquares = 0;  // the set period's heave, and what the shorter one lacks of
+    double m_lossSquares = 0;   // it, squared and averaged over the last few minutes
     double m_shorterShare = 0;
     bool m_preferShorter = false;
     bool m_following = true;
