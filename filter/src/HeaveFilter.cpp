@@ -332,8 +332,8 @@ void CPointMotion::FollowTheSea(double seconds, double dt) {
         }
         m_lastCrossing = seconds;
     }
-    const bool ready = m_following && m_heave.Settled() && m_shorter.Settled() &&
-                       m_crossings >= kFewestCrossings && m_shorter.Period() < m_heave.Period();
+    const bool ready = m_following && m_heave.Settled() && m_crossings >= kFewestCrossings &&
+                       m_shorter.Period() < m_heave.Period();
     // Between the two thresholds the choice stands, so a sea near them does not flip it.
     const double heaveRms = std::sqrt(m_heaveSquares);
     const double lossRms = std::sqrt(m_lossSquares);

@@ -17,6 +17,8 @@ std::size_t Append(char* out, std::size_t at, std::string_view text) {
     return at + text.size();
 }
 
+namespace {
+// Decimal digits of n; returns the count.
 std::size_t Digits(char* out, std::uint64_t n) {
     char reversed[24];
     std::size_t count = 0;
@@ -29,6 +31,7 @@ std::size_t Digits(char* out, std::uint64_t n) {
     }
     return count;
 }
+}  // namespace
 
 // A float times 10^decimals (up to 6) is exact in a double, and rounding it to nearest-even is
 // what printf does with the exact value.

@@ -1,12 +1,13 @@
 #include "mtobj/sentences/SignalK.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "mtobj/sentences/Fields.h"
 
 namespace mtobj::telegrams {
 namespace {
-constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
 std::size_t Radians(char* out, double degrees) {
     // No angle or rate of a vessel comes near a million radians: beyond that, or not a

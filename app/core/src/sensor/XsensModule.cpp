@@ -11,6 +11,7 @@
 
 #include "app/ServiceActivity.h"
 #include "interfaces/Tickwise.h"
+#include "mtobj/sentences/Fields.h"
 #include "platform/Prompt.h"
 
 namespace {
@@ -715,12 +716,8 @@ std::optional<float> CXsensModule::RateOfTurn(double time, float heading) {
     float roll = 0;
     float before = 0;
     AnglesFromQuaternion(q, pitch, roll, before);
-    double change = std::fmod(static_cast<double>(heading) - before, 360.0);
-    if (change > 180.0) {
-        change -= 360.0;
-    } else if (change < -180.0) {
-        change += 360.0;
-    }
+    const double change =
+        mtobj::telegrams::fields::Wrap360(static_cast<double>(heading) - before + 180.0) - 180.0;
     return static_cast<float>(change * 60000.0 / kSpanMs);
 }
 

@@ -1,7 +1,6 @@
 #include "app/Telegrams.h"
 
 #include <array>
-#include <vector>
 
 const char* const g_szOutputTelegramNames[kOutputTelegramCount] = {
     "None",     "HDM",      "HDT",       "TSS1",    "TSS2",    "PRDID",

@@ -19,8 +19,6 @@ namespace mtobj::telegrams::fields {
 
 // Copies a text in at `at`; returns the new length.
 std::size_t Append(char* out, std::size_t at, std::string_view text);
-// Decimal digits of n; returns the count.
-std::size_t Digits(char* out, std::uint64_t n);
 // printf's "%0<width>.<decimals>f" (zeroPad) or "%<width>.<decimals>f" (decimals 0 to 6),
 // and with `plus` a "+" before a value that is not negative.
 std::size_t Fixed(char* out, double value, int decimals, int width = 0, bool zeroPad = false,
