@@ -67,6 +67,11 @@ double FieldValue(const std::vector<std::string>& fields, std::size_t index) {
 // with exactly one floating-point conversion (and "%%") is given to snprintf, so a stray
 // "%s" or "%n" can never read or write memory it should not.
 bool FormatDouble(const std::string& format, double value, std::string& out) {
+    // snprintf stops at a NUL, so a format holding one would be checked on text snprintf never
+    // sees (and strchr matches a NUL against any set): refuse it.
+    if (format.find('\0') != std::string::npos) {
+        return false;
+    }
     int conversions = 0;
     for (std::size_t i = 0; i < format.size(); ++i) {
         if (format[i] != '%') {

@@ -113,6 +113,9 @@ TEST(PropItemTest, RealTextInAndOut) {
         item->SetFormatString(bad);
         EXPECT_EQ(Text(*item), "100") << bad;
     }
+    // A NUL inside the format cuts what snprintf sees: "%3" would reach it unfinished.
+    item->SetFormatString(std::string("%3\0f", 4));
+    EXPECT_EQ(Text(*item), "100");
     item->SetFormatString("%5.1f%%");
     EXPECT_EQ(Text(*item), "100.0%");
 }
