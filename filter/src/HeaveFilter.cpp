@@ -39,6 +39,13 @@ constexpr double kStandardGravity = 9.80665;
 // Each stage of the accelerations' smoothing (s): waves of 3 s and more pass with a few
 // degrees of lag.
 constexpr double kSmoothing = 0.1;
+// The leaks' fit forgets over kLeakMemory. A share is held toward nothing as a prior of
+// kLeakShareSigma (a tilt error of about a degree) would hold it, against the heave itself as
+// the fit's noise, one independent value of it every kWaveSeconds: in a sea without turns the
+// horizontal force is the waves' alone and its responses find no share worth taking.
+constexpr double kLeakMemory = 300.0;
+constexpr double kLeakShareSigma = 0.02;
+constexpr double kWaveSeconds = 10.0;
 
 }  // namespace
 
@@ -141,7 +148,12 @@ bool CHeaveFilter::SolveFit(Fit& fit) const {
 }
 
 void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
-    if (!std::isfinite(seconds) || !std::isfinite(verticalAcceleration)) {
+    Update(seconds, verticalAcceleration, Leaks{});
+}
+
+void CHeaveFilter::Update(double seconds, double verticalAcceleration, const Leaks& leaks) {
+    if (!std::isfinite(seconds) || !std::isfinite(verticalAcceleration) ||
+        !std::all_of(leaks.begin(), leaks.end(), [](double v) { return std::isfinite(v); })) {
         return;
     }
     const double dt = seconds - m_lastSeconds;
@@ -160,6 +172,14 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
         m_normal = {};
         m_normalRight = {};
         m_fit = {};
+        m_lastLeaks = leaks;
+        m_leakResponses = {};
+        m_leakNormal = {};
+        m_leakRight = {};
+        m_leakFit = {};
+        m_heaveSquares = 0;
+        m_leakWeight = 0;
+        m_nextLeakSolve = seconds;
         return;
     }
     if (dt <= 0.0) {
@@ -170,6 +190,46 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
     m_lastAccel = accel;
     m_lastSeconds = seconds;
     m_heave = m_x[0];
+    FitStart(seconds, dt);
+    FitLeaks(seconds, dt, leaks);
+}
+
+void CHeaveFilter::FitLeaks(double seconds, double dt, const Leaks& leaks) {
+    Leaks response{};
+    for (int j = 0; j < kLeaks; ++j) {
+        Step(m_leakResponses[j], dt, m_lastLeaks[j], leaks[j]);
+        response[j] = m_leakResponses[j][0];
+    }
+    m_lastLeaks = leaks;
+    const double forget = 1.0 - std::exp(-dt / kLeakMemory);
+    m_leakWeight += forget * (1.0 - m_leakWeight);
+    m_heaveSquares += forget * (m_heave * m_heave - m_heaveSquares);
+    for (int i = 0; i < kLeaks; ++i) {
+        for (int j = 0; j < kLeaks; ++j) {
+            m_leakNormal[i][j] += forget * (response[i] * response[j] - m_leakNormal[i][j]);
+        }
+        m_leakRight[i] += forget * (response[i] * m_heave - m_leakRight[i]);
+    }
+    if (seconds >= m_nextLeakSolve) {
+        m_nextLeakSolve = seconds + kRefitSeconds;
+        const double ridge =
+            m_heaveSquares / (kLeakMemory / kWaveSeconds) / (kLeakShareSigma * kLeakShareSigma);
+        std::array<Leaks, kLeaks> a = m_leakNormal;
+        Leaks b = m_leakRight;
+        for (int i = 0; i < kLeaks; ++i) {
+            a[i][i] += ridge * m_leakWeight + 1e-12;
+        }
+        Leaks fit{};
+        if (Solve<kLeaks>(a, b, fit)) {
+            m_leakFit = fit;
+        }
+    }
+    for (int j = 0; j < kLeaks; ++j) {
+        m_heave -= m_leakFit[j] * response[j];
+    }
+}
+
+void CHeaveFilter::FitStart(double seconds, double dt) {
     if (!m_fitting) {
         return;
     }
@@ -213,32 +273,46 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
 }
 
 namespace {
-// The shorter filter's period: five sixths of the set one (15 s beside 18 s).
-double ShorterPeriod(double period) {
-    return CHeaveFilter::ClampPeriod(period * 5.0 / 6.0);
-}
+// The filters' periods as shares of the set one (18, 15, 12 and 10 s at the default).
+constexpr std::array<double, 4> kPeriodShares{1.0, 5.0 / 6.0, 2.0 / 3.0, 5.0 / 9.0};
 // The sea is followed with these: a crossing counts once the heave has been below -kBand and
-// comes up through +kBand; the mean of the crossing intervals forgets over kMemorySeconds; the
-// shorter period is taken at or below kTakeShorter of it and left above kLeaveShorter; the heave
-// passes from one filter to the other over kPassSeconds.
+// comes up through +kBand; the mean of the crossing intervals forgets over kMemorySeconds; a
+// filter is taken at or below kTakeShorter of its period and left above kLeaveShorter; the
+// heave passes from one filter to the next over kPassSeconds.
 constexpr double kBand = 0.01;  // m
 constexpr double kMemorySeconds = 180.0;
 constexpr double kTakeShorter = 0.66;
 constexpr double kLeaveShorter = 0.72;
 constexpr double kPassSeconds = 20.0;
-// Waves longer than the shorter period show as a difference between the two filters' heave:
-// it may reach kLoss of the heave (or kLossFloor, what the accelerometer's noise alone makes)
-// for the shorter period to be taken, and past kLossLeave of it the set period's is taken
-// again. A swell under a short sea, or the roll's heave at a point away from the sensor, does
-// not send its long waves away.
+// Waves longer than a filter's period show as a difference between its heave and the next
+// longer filter's: it may reach kLoss of the heave (or kLossFloor, what the accelerometer's
+// noise alone makes) for the filter to be taken, and past kLossLeave of it the longer one is
+// taken again. A swell under a short sea, or the roll's heave at a point away from the
+// sensor, does not send its long waves away.
 constexpr double kLoss = 0.08;
 constexpr double kLossFloor = 0.03;  // m
 constexpr double kLossLeave = 0.10;
 constexpr double kLossFloorLeave = 0.04;  // m
+// What leaks into the vertical acceleration: a tilt error turns a part of the horizontal
+// specific force into it. The tilt error an accelerometer's bias leaves, and the one a turn
+// leaves while the filter learns the vessel's speed, stay with the vessel's axes, and so does
+// the turn's acceleration: the leak is a constant share of the horizontal force along and
+// across the bow.
+CHeaveFilter::Leaks LeaksOf(const Vec3& levelForce, const Quat& bodyToLevel) {
+    const Vec3 bow = Rotate(bodyToLevel, Vec3{1, 0, 0});
+    const double length = std::hypot(bow.x, bow.y);
+    if (!(length > 1e-6)) {
+        return {};
+    }
+    const double ax = bow.x / length, ay = bow.y / length;
+    return {levelForce.x * ax + levelForce.y * ay, levelForce.y * ax - levelForce.x * ay};
+}
 }  // namespace
 
-CPointMotion::CPointMotion(const Vec3& point, double period)
-    : m_heave(period), m_shorter(ShorterPeriod(period)), m_point(point) {}
+CPointMotion::CPointMotion(const Vec3& point, double period) : m_point(point) {
+    SetPeriod(period);
+    Reset();
+}
 
 void CPointMotion::SetPoint(const Vec3& point) {
     if (point.x != m_point.x || point.y != m_point.y || point.z != m_point.z) {
@@ -248,26 +322,41 @@ void CPointMotion::SetPoint(const Vec3& point) {
 }
 
 void CPointMotion::SetPeriod(double seconds) {
-    if (CHeaveFilter::ClampPeriod(seconds) != m_heave.Period()) {
-        m_heave.SetPeriod(seconds);
-        m_shorter.SetPeriod(ShorterPeriod(m_heave.Period()));
+    static_assert(kPeriodShares.size() == kFilters);
+    const double period = CHeaveFilter::ClampPeriod(seconds);
+    bool changed = false;
+    for (int i = 0; i < kFilters; ++i) {
+        const double share = CHeaveFilter::ClampPeriod(period * kPeriodShares[i]);
+        changed = changed || share != m_filters[i].Period();
+        m_filters[i].SetPeriod(share);
+    }
+    if (changed) {
         Reset();
     }
 }
 
 void CPointMotion::Reset() {
-    m_heave.Reset();
-    m_shorter.Reset();
+    for (CHeaveFilter& filter : m_filters) {
+        filter.Reset();
+    }
     m_below = false;
     m_lastCrossing = -1;
     m_crossingPeriod = 0;
     m_crossings = 0;
-    m_heaveSquares = m_lossSquares = 0;
-    m_shorterShare = 0;
-    m_preferShorter = false;
+    m_heaveSquares = 0;
+    m_lossSquares = {};
+    m_chosen = 0;
+    m_position = 0;
     m_started = false;
     m_haveArmRate = false;
     m_smooth1 = m_smooth2 = {};
+}
+
+double CPointMotion::FollowedPeriod() const {
+    const auto low = static_cast<int>(std::floor(m_position));
+    const int high = std::min(low + 1, kFilters - 1);
+    const double share = m_position - low;
+    return m_filters[low].Period() + share * (m_filters[high].Period() - m_filters[low].Period());
 }
 
 void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel) {
@@ -277,6 +366,7 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     const Vec3 arm = Rotate(bodyToLevel, m_point);
     Vec3 accel = Rotate(bodyToLevel, specificForce);
     accel.z -= kStandardGravity;
+    const CHeaveFilter::Leaks leaks = LeaksOf(accel, bodyToLevel);
     const double dt = seconds - m_lastSeconds;
     if (!m_started || dt <= 0.0 || dt > kLongestGap) {
         m_started = true;
@@ -284,8 +374,9 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
         m_lastArm = arm;
         m_haveArmRate = false;
         m_smooth1 = m_smooth2 = accel;
-        m_heave.Update(seconds, accel.z);
-        m_shorter.Update(seconds, accel.z);
+        for (CHeaveFilter& filter : m_filters) {
+            filter.Update(seconds, accel.z, leaks);
+        }
         return;
     }
     // The point's acceleration: the sensor's, and the second difference of where the lever
@@ -299,8 +390,9 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     m_haveArmRate = true;
     m_lastArm = arm;
     m_lastSeconds = seconds;
-    m_heave.Update(seconds, accel.z);
-    m_shorter.Update(seconds, accel.z);
+    for (CHeaveFilter& filter : m_filters) {
+        filter.Update(seconds, accel.z, leaks);
+    }
     FollowTheSea(seconds, dt);
     const double share = 1.0 - std::exp(-dt / kSmoothing);
     m_smooth1 = Add(m_smooth1, Scale(Sub(accel, m_smooth1), share));
@@ -310,14 +402,17 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
 void CPointMotion::FollowTheSea(double seconds, double dt) {
     // The heave of the first half of the settling still carries the start's fit: its
     // crossings are not the sea's.
-    if (m_heave.SettlingLeft() > CHeaveFilter::kSettlingSeconds / 2) {
+    const CHeaveFilter& set = m_filters[0];
+    if (set.SettlingLeft() > CHeaveFilter::kSettlingSeconds / 2) {
         return;
     }
-    const double heave = m_heave.Heave();
-    const double loss = heave - m_shorter.Heave();
+    const double heave = set.Heave();
     const double forget = 1.0 - std::exp(-dt / kMemorySeconds);
     m_heaveSquares += forget * (heave * heave - m_heaveSquares);
-    m_lossSquares += forget * (loss * loss - m_lossSquares);
+    for (int i = 1; i < kFilters; ++i) {
+        const double loss = m_filters[i - 1].Heave() - m_filters[i].Heave();
+        m_lossSquares[i] += forget * (loss * loss - m_lossSquares[i]);
+    }
     if (heave < -kBand) {
         m_below = true;
     } else if (heave > kBand && m_below) {
@@ -332,26 +427,41 @@ void CPointMotion::FollowTheSea(double seconds, double dt) {
         }
         m_lastCrossing = seconds;
     }
-    const bool ready = m_following && m_heave.Settled() && m_crossings >= kFewestCrossings &&
-                       m_shorter.Period() < m_heave.Period();
-    // Between the two thresholds the choice stands, so a sea near them does not flip it.
-    const double heaveRms = std::sqrt(m_heaveSquares);
-    const double lossRms = std::sqrt(m_lossSquares);
-    const bool take = m_crossingPeriod <= kTakeShorter * m_shorter.Period() &&
-                      lossRms <= std::max(kLossFloor, kLoss * heaveRms);
-    const bool leave = m_crossingPeriod > kLeaveShorter * m_shorter.Period() ||
-                       lossRms > std::max(kLossFloorLeave, kLossLeave * heaveRms);
-    m_preferShorter = ready && (take || (m_preferShorter && !leave));
+    // The shortest filter whose own and every longer filter's test the sea passes; between
+    // the two thresholds a filter already followed stays, so a sea near them does not flip it.
+    int chosen = 0;
+    if (m_following && set.Settled() && m_crossings >= kFewestCrossings) {
+        const double heaveRms = std::sqrt(m_heaveSquares);
+        for (int i = 1; i < kFilters; ++i) {
+            const double period = m_filters[i].Period();
+            const double lossRms = std::sqrt(m_lossSquares[i]);
+            const bool take = m_crossingPeriod <= kTakeShorter * period &&
+                              lossRms <= std::max(kLossFloor, kLoss * heaveRms);
+            const bool leave = m_crossingPeriod > kLeaveShorter * period ||
+                               lossRms > std::max(kLossFloorLeave, kLossLeave * heaveRms);
+            const bool keep = i <= m_chosen ? !leave : take;
+            if (!keep || !(period < m_filters[i - 1].Period())) {
+                break;
+            }
+            chosen = i;
+        }
+    }
+    m_chosen = chosen;
     const double step = dt / kPassSeconds;
-    m_shorterShare = std::clamp(m_shorterShare + (m_preferShorter ? step : -step), 0.0, 1.0);
+    m_position = std::clamp(m_position + std::clamp(m_chosen - m_position, -step, step), 0.0,
+                            static_cast<double>(kFilters - 1));
 }
 
 PointMotion CPointMotion::Motion() const {
     PointMotion motion;
-    motion.heave = m_heave.Heave() + m_shorterShare * (m_shorter.Heave() - m_heave.Heave());
+    const auto low = static_cast<int>(std::floor(m_position));
+    const int high = std::min(low + 1, kFilters - 1);
+    const double share = m_position - low;
+    motion.heave =
+        m_filters[low].Heave() + share * (m_filters[high].Heave() - m_filters[low].Heave());
     motion.verticalAcceleration = m_smooth2.z;
     motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
-    motion.settled = m_heave.Settled();
+    motion.settled = m_filters[0].Settled();
     return motion;
 }
 

@@ -54,7 +54,7 @@ double CTextbookHeave::Update(double verticalAcceleration) {
 
 HeaveErrors HeaveRun::Run() const {
     mtobj::CRawMotion motion(scenario, rate);
-    attfilter::CAttitudeFilter filter;
+    attfilter::CAttitudeFilter filter(tuning);
     attfilter::CPointMotion heave(point, period);
     heave.SetFollowingTheSea(followSea);
     CTextbookHeave textbook(period, rate);

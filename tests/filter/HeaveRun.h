@@ -36,6 +36,8 @@ struct HeaveRun {
     double rate = 100;
     double period = attfilter::CHeaveFilter::kDefaultPeriod;
     attfilter::Vec3 point;  // the monitoring point from the sensor (body axes, m)
+    // The attitude filter's tuning: the module's shipped settings unless told.
+    attfilter::FilterTuning tuning{0.2, 1.0};
     double from = 180;
     double limit = 0.05;  // m, for `settled`
     // The simulator's true attitude in place of the attitude filter's: what the heave

@@ -16,6 +16,14 @@
 // acceleration (CPointMotion below), so the point's heave is what roll and pitch add at that
 // distance as well.
 //
+// A tilt error of a few tenths of a degree turns as much of the horizontal acceleration into
+// the vertical: nothing in a sea, whose horizontal accelerations come and go with the waves,
+// but in a turn its centripetal acceleration holds for a minute, and the double integration
+// makes tens of centimetres of it. Fed the horizontal force along and across the bow beside
+// the vertical acceleration, the filter runs its response to each beside it and finds, by
+// least squares over the last five minutes, the share of each in the heave (the waves' heave
+// does not follow them, a leak does), and takes it out.
+//
 // Plain C++, no operating-system dependency; not thread-safe: one thread feeds and reads it.
 #pragma once
 
@@ -47,6 +55,13 @@ public:
     // a second resets): the vertical acceleration (m/s², up, gravity taken out) of the point
     // whose heave is wanted.
     void Update(double seconds, double verticalAcceleration);
+    // The same, with inputs that may leak into the vertical acceleration, each by a share
+    // that is constant over minutes: the share is found from the heave and taken out.
+    static constexpr int kLeaks = 2;
+    using Leaks = std::array<double, kLeaks>;
+    void Update(double seconds, double verticalAcceleration, const Leaks& leaks);
+    // The share of each leak input found in the vertical acceleration so far.
+    Leaks LeakShares() const { return m_leakFit; }
 
     // The heave of the point (m, positive up); 0 before the first sample.
     double Heave() const { return m_heave; }
@@ -67,6 +82,9 @@ private:
     void Step(State& x, double dt, double u0, double u1) const;
     // Solves the start's fit from what is gathered; false while it cannot be told yet.
     bool SolveFit(Fit& fit) const;
+    // The start's fit and the leaks' fit, each taking its part out of the heave.
+    void FitStart(double seconds, double dt);
+    void FitLeaks(double seconds, double dt, const Leaks& leaks);
 
     double m_period;
     std::array<double, 6> m_denominator{};  // the polynomial's coefficients at the corner
@@ -85,6 +103,16 @@ private:
     Fit m_normalRight{};
     Fit m_fit{};
     double m_bias = 0;  // the fitted accelerometer bias (m/s²), taken out of the input
+    // The leaks' fit: the filter's response to each leak input, and the normal equations of
+    // the fit of those responses to the heave, forgetting over minutes.
+    Leaks m_lastLeaks{};
+    std::array<State, kLeaks> m_leakResponses{};
+    std::array<Leaks, kLeaks> m_leakNormal{};
+    Leaks m_leakRight{};
+    Leaks m_leakFit{};
+    double m_heaveSquares = 0;
+    double m_leakWeight = 0;
+    double m_nextLeakSolve = 0;
 };
 
 // The vessel's motion at one point, as a motion telegram carries it.
@@ -101,18 +129,20 @@ struct PointMotion {
 // over a few tenths of a second so the gyroscope's noise in the turn of the lever does not
 // show.
 //
-// The heave follows the sea. Beside the filter at the set period runs one at five sixths of
-// it; a period of about 1.25 times the sea's peak period loses no wave and passes less of the
-// accelerometer's noise (and of the slow error a turn leaves). Once both have settled, the
-// waves' mean zero up-crossing period, measured on the set period's heave over the last few
-// minutes, chooses: a sea whose waves cross up at most every 0.66 of the shorter period (10 s
-// beside 15 s: a peak period of about 12 s or less, as seas' crossings come every 0.75 to 0.9
-// of their peak period) takes the shorter filter's heave, one beyond 0.72 of it the set
-// period's again; the heave passes from one to the other over 20 s. Longer waves hidden among
-// short ones (a swell under a wind sea, the roll's heave at a point away from the sensor) show
-// as a difference between the two filters' heave: past 8 % of the heave (or 3 cm, what the
-// accelerometer's noise alone leaves) it keeps the set period, past 10 % (4 cm) it returns to
-// it. Calm water, whose crossings are slow and few, keeps the set period.
+// The heave follows the sea. Beside the filter at the set period run filters at five sixths,
+// two thirds and five ninths of it (15, 12 and 10 s beside 18 s): a period of about 1.25
+// times the sea's peak period loses no wave, and each shorter one passes less of the
+// accelerometer's noise and of the slow error a turn leaves (that error falls with the square
+// of the period). Once they have settled, the waves' mean zero up-crossing period, measured
+// on the set period's heave over the last few minutes, chooses: a filter is taken when the
+// waves cross up at most every 0.66 of its period (10 s beside 15 s: a peak period of about
+// 12 s or less, as seas' crossings come every 0.75 to 0.9 of their peak period), and left
+// when they cross beyond 0.72 of it; the heave passes from one filter to the next over 20 s.
+// Longer waves hidden among short ones (a swell under a wind sea, the roll's heave at a point
+// away from the sensor) show as a difference between a filter's heave and the next longer
+// one's: past 8 % of the heave (or 3 cm, what the accelerometer's noise alone leaves) the
+// shorter one is not taken, past 10 % (4 cm) it is left. Calm water, whose crossings are slow
+// and few, keeps the set period.
 class CPointMotion {
 public:
     explicit CPointMotion(const Vec3& point = {}, double period = CHeaveFilter::kDefaultPeriod);
@@ -121,7 +151,7 @@ public:
     void SetPoint(const Vec3& point);
     Vec3 Point() const { return m_point; }
     void SetPeriod(double seconds);
-    double Period() const { return m_heave.Period(); }
+    double Period() const { return m_filters[0].Period(); }
     void Reset();
 
     // One accelerometer reading (m/s², specific force, body axes) and the orientation (body
@@ -129,31 +159,34 @@ public:
     void Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel);
 
     PointMotion Motion() const;
-    bool Started() const { return m_heave.Started(); }
-    double SettlingLeft() const { return m_heave.SettlingLeft(); }
+    bool Started() const { return m_filters[0].Started(); }
+    double SettlingLeft() const { return m_filters[0].SettlingLeft(); }
     // The waves' mean zero up-crossing period measured so far (s; 0 before enough crossings)
-    // and how much of the heave is the shorter period's now (0 to 1).
+    // and the period whose heave is given now (between two filters' while passing).
     double CrossingPeriod() const { return m_crossings >= kFewestCrossings ? m_crossingPeriod : 0; }
-    double ShorterShare() const { return m_shorterShare; }
+    double FollowedPeriod() const;
     // Following the sea is on unless turned off; off, the heave is the set period's alone (to
     // measure what a period does by itself).
     void SetFollowingTheSea(bool on) { m_following = on; }
 
 private:
     static constexpr int kFewestCrossings = 12;
-    // Follows the set period's heave's zero up-crossings and moves the shorter filter's share.
+    // Follows the set period's heave's zero up-crossings and chooses the filter to follow.
     void FollowTheSea(double seconds, double dt);
 
-    CHeaveFilter m_heave;
-    CHeaveFilter m_shorter;  // at five sixths of the set period
-    bool m_below = false;    // the heave was last seen below the crossing band
+    // The filters at the set period and at the shorter ones, longest first.
+    static constexpr int kFilters = 4;
+    std::array<CHeaveFilter, kFilters> m_filters;
+    bool m_below = false;  // the heave was last seen below the crossing band
     double m_lastCrossing = -1;
     double m_crossingPeriod = 0;
     int m_crossings = 0;
-    double m_heaveSquares = 0;  // the set period's heave, and what the shorter one lacks of
-    double m_lossSquares = 0;   // it, squared and averaged over the last few minutes
-    double m_shorterShare = 0;
-    bool m_preferShorter = false;
+    // The set period's heave, and what each filter's heave lacks of the next longer one's,
+    // squared and averaged over the last few minutes.
+    double m_heaveSquares = 0;
+    std::array<double, kFilters> m_lossSquares{};
+    int m_chosen = 0;       // the filter the heave goes to
+    double m_position = 0;  // where it is: between filters floor and ceil of it
     bool m_following = true;
     Vec3 m_point;
     bool m_started = false;
