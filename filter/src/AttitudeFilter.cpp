@@ -44,6 +44,13 @@ constexpr double kFirstLeverAcross = 2.0;
 // what the gyroscope's bias about the vertical may still be (one sigma).
 constexpr double kTurnRate = 0.5 * kDeg;
 constexpr double kTurnSeconds = 5.0;
+// A turn shows over kLastingTurnSeconds too: a heavy sea's yaw swings the rate by degrees a
+// second for a few seconds at a time, a course does not.
+constexpr double kLastingTurnSeconds = 15.0;
+// The speed's error turns the mean velocity by the rate of the turn (over kTurnSeconds) once
+// the filter is older than kYoungSeconds (by the gyroscope's rate itself before, passing from
+// one to the other over as long again): see Propagate.
+constexpr double kYoungSeconds = 30.0;
 // The velocity the waves leave beside the vessel's way (m/s, RMS): from a first guess,
 // learnt from the innovations within these bounds. It falls at once (over the time since the
 // start, at most kWaveSeconds) to what the innovations show, and rises slowly (over
@@ -367,6 +374,7 @@ void CAttitudeFilter::Propagate(const Vec3& turning, const Vec3& newest, double 
     // The turn the vessel makes: the rate about the vertical over seconds, which the
     // heading's wobble in the waves hardly moves.
     m_turning = Blend(m_turning, yaw, dt, kTurnSeconds);
+    m_lastingTurn = Blend(m_lastingTurn, yaw, dt, kLastingTurnSeconds);
     // Covariance: P' = F P Fᵀ + Q with F = I + A dt: the attitude error grows by the bias
     // error turned into the level frame (A[tilt][bias] = -R), the velocity error by the
     // specific force turned by the attitude error (A[velocity][tilt] = -[f]×, horizontal
@@ -389,9 +397,19 @@ void CAttitudeFilter::Propagate(const Vec3& turning, const Vec3& newest, double 
             entries[count++] = {kVelocity + i, kTilt + k, af[i * 3 + k]};
         }
     }
+    // The speed's error turns the mean velocity as the vessel's course turns: by the turn,
+    // not by the heading's wobble in the waves, which the way does not follow. Taken by the
+    // wobble, the speed would be learnt short (a sea's yaw, wrongly credited with turning the
+    // way, argues for less speed), and the turn's acceleration it leaves unexplained would
+    // tilt the attitude. In the filter's first minute the gyroscope's rate itself is taken: a
+    // turn begun as the filter starts must show the speed at once, not seconds later when the
+    // smoothed rate has caught up with it.
+    const double young =
+        std::clamp((2 * kYoungSeconds - (seconds - m_startSeconds)) / kYoungSeconds, 0.0, 1.0);
+    const double courseRate = young * yaw + (1 - young) * m_turning;
     const std::array<double, 2> sideways{across.x, across.y};
     for (int i = 0; i < 2; ++i) {
-        entries[count++] = {kMean + i, kSpeed, yaw * sideways[i]};
+        entries[count++] = {kMean + i, kSpeed, courseRate * sideways[i]};
         for (int k = 0; k < 3; ++k) {
             entries[count++] = {kMean + i, kBias + k, -m_speed * sideways[i] * r[6 + k]};
         }
@@ -536,7 +554,8 @@ void CAttitudeFilter::CorrectWithVelocity(const Vec3& accel, double dt) {
     // bias may be: before, the bias would pass for a turn of a speed never seen.
     const double biasSigma = std::sqrt(std::max(
         m_p[(kBias + 2) * (kN + 1)], 0.0));  // about the body's up, near enough the vertical's
-    const double turn = std::abs(m_turning) / (kTurnRate + biasSigma);
+    const double turn =
+        std::min(std::abs(m_turning), std::abs(m_lastingTurn)) / (kTurnRate + biasSigma);
     share[kSpeed] = std::clamp(turn - 1.0, 0.0, 1.0);
     // A velocity far beyond what the waves and the filter's own uncertainty allow has lost
     // its thread (broken readings were integrated, or readings were missing): it is taken

@@ -175,7 +175,8 @@ private:
     double m_vx = 0, m_vy = 0;
     double m_meanX = 0, m_meanY = 0;
     double m_speed = 0;
-    double m_turning = 0;  // the rate about the vertical over seconds (rad/s)
+    double m_turning = 0;      // the rate about the vertical over seconds (rad/s)
+    double m_lastingTurn = 0;  // and over a quarter of a minute
     Vec3 m_lever;
     bool m_velocityLost = false;  // readings were missing: the velocity is taken up anew
     double m_waveSpread = 0;      // what the waves leave of the velocity (mean square, m²/s²)
