@@ -178,7 +178,6 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration, const Lea
         m_leakRight = {};
         m_leakFit = {};
         m_heaveSquares = 0;
-        m_leakWeight = 0;
         m_nextLeakSolve = seconds;
         return;
     }
@@ -202,7 +201,6 @@ void CHeaveFilter::FitLeaks(double seconds, double dt, const Leaks& leaks) {
     }
     m_lastLeaks = leaks;
     const double forget = 1.0 - std::exp(-dt / kLeakMemory);
-    m_leakWeight += forget * (1.0 - m_leakWeight);
     m_heaveSquares += forget * (m_heave * m_heave - m_heaveSquares);
     for (int i = 0; i < kLeaks; ++i) {
         for (int j = 0; j < kLeaks; ++j) {
@@ -214,10 +212,13 @@ void CHeaveFilter::FitLeaks(double seconds, double dt, const Leaks& leaks) {
         m_nextLeakSolve = seconds + kRefitSeconds;
         const double ridge =
             m_heaveSquares / (kLeakMemory / kWaveSeconds) / (kLeakShareSigma * kLeakShareSigma);
+        // The averages above hold this much of the time since the start: the prior weighs
+        // as much as they do.
+        const double weight = 1.0 - std::exp(-(seconds - m_startSeconds) / kLeakMemory);
         std::array<Leaks, kLeaks> a = m_leakNormal;
         Leaks b = m_leakRight;
         for (int i = 0; i < kLeaks; ++i) {
-            a[i][i] += ridge * m_leakWeight + 1e-12;
+            a[i][i] += ridge * weight + 1e-12;
         }
         Leaks fit{};
         if (Solve<kLeaks>(a, b, fit)) {
@@ -352,11 +353,16 @@ void CPointMotion::Reset() {
     m_smooth1 = m_smooth2 = {};
 }
 
-double CPointMotion::FollowedPeriod() const {
+template <typename Value>
+double CPointMotion::AtPosition(Value value) const {
     const auto low = static_cast<int>(std::floor(m_position));
     const int high = std::min(low + 1, kFilters - 1);
     const double share = m_position - low;
-    return m_filters[low].Period() + share * (m_filters[high].Period() - m_filters[low].Period());
+    return value(m_filters[low]) + share * (value(m_filters[high]) - value(m_filters[low]));
+}
+
+double CPointMotion::FollowedPeriod() const {
+    return AtPosition([](const CHeaveFilter& filter) { return filter.Period(); });
 }
 
 void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel) {
@@ -454,11 +460,7 @@ void CPointMotion::FollowTheSea(double seconds, double dt) {
 
 PointMotion CPointMotion::Motion() const {
     PointMotion motion;
-    const auto low = static_cast<int>(std::floor(m_position));
-    const int high = std::min(low + 1, kFilters - 1);
-    const double share = m_position - low;
-    motion.heave =
-        m_filters[low].Heave() + share * (m_filters[high].Heave() - m_filters[low].Heave());
+    motion.heave = AtPosition([](const CHeaveFilter& filter) { return filter.Heave(); });
     motion.verticalAcceleration = m_smooth2.z;
     motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
     motion.settled = m_filters[0].Settled();

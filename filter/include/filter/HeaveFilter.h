@@ -111,7 +111,6 @@ private:
     Leaks m_leakRight{};
     Leaks m_leakFit{};
     double m_heaveSquares = 0;
-    double m_leakWeight = 0;
     double m_nextLeakSolve = 0;
 };
 
@@ -173,6 +172,9 @@ private:
     static constexpr int kFewestCrossings = 12;
     // Follows the set period's heave's zero up-crossings and chooses the filter to follow.
     void FollowTheSea(double seconds, double dt);
+    // A value of the filters where the heave is now: between two filters' while it passes.
+    template <typename Value>
+    double AtPosition(Value value) const;
 
     // The filters at the set period and at the shorter ones, longest first.
     static constexpr int kFilters = 4;
