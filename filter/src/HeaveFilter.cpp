@@ -76,6 +76,18 @@ void CHeaveFilter::SetPeriod(double seconds) {
     Reset();
 }
 
+std::complex<double> CHeaveFilter::Response(double omega) const {
+    // H(s) = (s⁴ + b1 s³ + b2 s²) / D(s) at s = jω, D by Horner's rule.
+    const std::complex<double> s(0.0, omega);
+    std::complex<double> d = 1.0;
+    for (const double c : m_denominator) {
+        d = d * s + c;
+    }
+    const std::complex<double> n =
+        ((s + kNumerator1 * m_denominator[0]) * s + kNumerator2 * m_denominator[1]) * s * s;
+    return n / d;
+}
+
 void CHeaveFilter::Reset() {
     m_started = false;
     m_x = {};
@@ -276,24 +288,27 @@ void CHeaveFilter::FitStart(double seconds, double dt) {
 namespace {
 // The filters' periods as shares of the set one (18, 15, 12 and 10 s at the default).
 constexpr std::array<double, 4> kPeriodShares{1.0, 5.0 / 6.0, 2.0 / 3.0, 5.0 / 9.0};
-// The sea is followed with these: a crossing counts once the heave has been below -kBand and
-// comes up through +kBand; the mean of the crossing intervals forgets over kMemorySeconds; a
-// filter is taken at or below kTakeShorter of its period and left above kLeaveShorter; the
-// heave passes from one filter to the next over kPassSeconds.
-constexpr double kBand = 0.01;  // m
-constexpr double kMemorySeconds = 180.0;
-constexpr double kTakeShorter = 0.66;
-constexpr double kLeaveShorter = 0.72;
-constexpr double kPassSeconds = 20.0;
-// Waves longer than a filter's period show as a difference between its heave and the next
-// longer filter's: it may reach kLoss of the heave (or kLossFloor, what the accelerometer's
-// noise alone makes) for the filter to be taken, and past kLossLeave of it the longer one is
-// taken again. A swell under a short sea, or the roll's heave at a point away from the
-// sensor, does not send its long waves away.
-constexpr double kLoss = 0.08;
-constexpr double kLossFloor = 0.03;  // m
-constexpr double kLossLeave = 0.10;
-constexpr double kLossFloorLeave = 0.04;  // m
+// The mix. The filters' heaves' products are averaged over kProductsMemory; the weights are
+// solved once kProductsSeconds of them are in and the set filter has settled, and again every
+// kRefitSeconds. The accelerometer's white noise is measured from the vertical acceleration's
+// second differences (6 σ² for white noise; a wave's are smaller by the square of its angular
+// frequency times the sample interval, squared), but taken as no more than a good sensor's,
+// kNoiseDensity (g/√Hz, as velocity random walk: 1 g/√Hz is 9.80665 m/s over a second's
+// square root): the vessel's vibration shows there too, and taking noise for more than it is
+// sends long waves away, while taking it for less only gives back part of what the mix
+// gains. Each filter's own noise is added once more to its products (kNoiseRidge): the
+// measured products are an estimate over a few minutes, and a mix that leaned hard on their
+// small differences would follow that estimate's error.
+constexpr double kProductsMemory = 180.0;
+constexpr double kProductsSeconds = 60.0;
+constexpr double kNoiseDensity = 100e-6;
+constexpr double kNoiseRidge = 1.0;
+// The noise's products are integrated over frequency from kLowestNoise to kHighestNoise (Hz),
+// in kNoiseSteps steps even in the logarithm: the filters pass nothing below the first, and
+// the double integration leaves next to nothing above the second.
+constexpr double kLowestNoise = 1e-4;
+constexpr double kHighestNoise = 10.0;
+constexpr int kNoiseSteps = 2000;
 // What leaks into the vertical acceleration: a tilt error turns a part of the horizontal
 // specific force into it. The tilt error an accelerometer's bias leaves, and the one a turn
 // leaves while the filter learns the vessel's speed, stay with the vessel's axes, and so does
@@ -334,35 +349,52 @@ void CPointMotion::SetPeriod(double seconds) {
     if (changed) {
         Reset();
     }
+    if (!changed && m_noise[0][0] > 0.0) {
+        return;
+    }
+    // The noise's part of the filters' heaves' products for a noise of 1 (m/s²)²/Hz
+    // (two-sided): through each pair of responses, over positive and negative frequencies.
+    const double step = std::log(kHighestNoise / kLowestNoise) / kNoiseSteps;
+    m_noise = {};
+    for (int k = 0; k < kNoiseSteps; ++k) {
+        const double hertz = kLowestNoise * std::exp((k + 0.5) * step);
+        std::array<std::complex<double>, kFilters> response;
+        for (int i = 0; i < kFilters; ++i) {
+            response[i] = m_filters[i].Response(2.0 * std::numbers::pi * hertz);
+        }
+        const double weight = 2.0 * hertz * step;
+        for (int i = 0; i < kFilters; ++i) {
+            for (int j = 0; j < kFilters; ++j) {
+                m_noise[i][j] += weight * std::real(response[i] * std::conj(response[j]));
+            }
+        }
+    }
 }
 
 void CPointMotion::Reset() {
     for (CHeaveFilter& filter : m_filters) {
         filter.Reset();
     }
-    m_below = false;
-    m_lastCrossing = -1;
-    m_crossingPeriod = 0;
-    m_crossings = 0;
-    m_heaveSquares = 0;
-    m_lossSquares = {};
-    m_chosen = 0;
-    m_position = 0;
+    m_products = {};
+    m_weights = {};
+    m_haveWeights = false;
+    m_productsSince = -1;
+    m_nextWeights = 0;
+    m_noiseSquares = 0;
+    m_lastVertical = {};
+    m_noiseHistory = 0;
+    m_noiseSamples = 0;
     m_started = false;
     m_haveArmRate = false;
     m_smooth1 = m_smooth2 = {};
 }
 
-template <typename Value>
-double CPointMotion::AtPosition(Value value) const {
-    const auto low = static_cast<int>(std::floor(m_position));
-    const int high = std::min(low + 1, kFilters - 1);
-    const double share = m_position - low;
-    return value(m_filters[low]) + share * (value(m_filters[high]) - value(m_filters[low]));
-}
-
-double CPointMotion::FollowedPeriod() const {
-    return AtPosition([](const CHeaveFilter& filter) { return filter.Period(); });
+std::array<double, 4> CPointMotion::Weights() const {
+    static_assert(kFilters == 4);
+    if (Combined()) {
+        return m_weights;
+    }
+    return {1.0, 0.0, 0.0, 0.0};
 }
 
 void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel) {
@@ -380,11 +412,13 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
         m_lastArm = arm;
         m_haveArmRate = false;
         m_smooth1 = m_smooth2 = accel;
+        m_noiseHistory = 0;  // a gap: the next second difference would span it
         for (CHeaveFilter& filter : m_filters) {
             filter.Update(seconds, accel.z, leaks);
         }
         return;
     }
+    MeasureNoise(accel.z, dt);
     // The point's acceleration: the sensor's, and the second difference of where the lever
     // puts the point (the heave filter's two integrations undo the differences, so the
     // orientation's small noise reaches the heave at no more than its own size).
@@ -399,68 +433,80 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     for (CHeaveFilter& filter : m_filters) {
         filter.Update(seconds, accel.z, leaks);
     }
-    FollowTheSea(seconds, dt);
+    Combine(seconds, dt);
     const double share = 1.0 - std::exp(-dt / kSmoothing);
     m_smooth1 = Add(m_smooth1, Scale(Sub(accel, m_smooth1), share));
     m_smooth2 = Add(m_smooth2, Scale(Sub(m_smooth1, m_smooth2), share));
 }
 
-void CPointMotion::FollowTheSea(double seconds, double dt) {
-    // The heave of the first half of the settling still carries the start's fit: its
-    // crossings are not the sea's.
+void CPointMotion::MeasureNoise(double vertical, double dt) {
+    // The sensor's own vertical acceleration, before the lever adds the turn of the point:
+    // the orientation's noise in that turn is no accelerometer noise.
+    if (m_noiseHistory >= 2) {
+        const double second = vertical - 2.0 * m_lastVertical[0] + m_lastVertical[1];
+        // σ² = density² / dt for white noise: the density² is σ² dt.
+        const double sample = second * second * dt / 6.0;
+        ++m_noiseSamples;
+        m_noiseSquares += (sample - m_noiseSquares) / static_cast<double>(m_noiseSamples);
+    }
+    m_lastVertical[1] = m_lastVertical[0];
+    m_lastVertical[0] = vertical;
+    m_noiseHistory = std::min(m_noiseHistory + 1, 2);
+}
+
+double CPointMotion::NoiseDensity() const {
+    if (m_noiseSamples == 0) {
+        return kNoiseDensity;
+    }
+    return std::min(kNoiseDensity, std::sqrt(m_noiseSquares) / kStandardGravity);
+}
+
+void CPointMotion::Combine(double seconds, double dt) {
+    // The heave of the first half of the settling still carries the start's fit: it is not
+    // the sea's.
     const CHeaveFilter& set = m_filters[0];
-    if (set.SettlingLeft() > CHeaveFilter::kSettlingSeconds / 2) {
+    if (!m_following || set.SettlingLeft() > CHeaveFilter::kSettlingSeconds / 2) {
         return;
     }
-    const double heave = set.Heave();
-    const double forget = 1.0 - std::exp(-dt / kMemorySeconds);
-    m_heaveSquares += forget * (heave * heave - m_heaveSquares);
-    for (int i = 1; i < kFilters; ++i) {
-        const double loss = m_filters[i - 1].Heave() - m_filters[i].Heave();
-        m_lossSquares[i] += forget * (loss * loss - m_lossSquares[i]);
+    if (m_productsSince < 0) {
+        m_productsSince = seconds;
     }
-    if (heave < -kBand) {
-        m_below = true;
-    } else if (heave > kBand && m_below) {
-        m_below = false;
-        if (m_lastCrossing >= 0) {
-            const double interval = seconds - m_lastCrossing;
-            // Each interval weighs by its length: the mean forgets by time, not by count.
-            const double weight =
-                m_crossings == 0 ? 1.0 : 1.0 - std::exp(-interval / kMemorySeconds);
-            m_crossingPeriod += weight * (interval - m_crossingPeriod);
-            ++m_crossings;
-        }
-        m_lastCrossing = seconds;
-    }
-    // The shortest filter whose own and every longer filter's test the sea passes; between
-    // the two thresholds a filter already followed stays, so a sea near them does not flip it.
-    int chosen = 0;
-    if (m_following && set.Settled() && m_crossings >= kFewestCrossings) {
-        const double heaveRms = std::sqrt(m_heaveSquares);
-        for (int i = 1; i < kFilters; ++i) {
-            const double period = m_filters[i].Period();
-            const double lossRms = std::sqrt(m_lossSquares[i]);
-            const bool take = m_crossingPeriod <= kTakeShorter * period &&
-                              lossRms <= std::max(kLossFloor, kLoss * heaveRms);
-            const bool leave = m_crossingPeriod > kLeaveShorter * period ||
-                               lossRms > std::max(kLossFloorLeave, kLossLeave * heaveRms);
-            const bool keep = i <= m_chosen ? !leave : take;
-            if (!keep || !(period < m_filters[i - 1].Period())) {
-                break;
-            }
-            chosen = i;
+    // An average of all there is until the memory is full, forgetting from then on.
+    const double span = std::clamp(seconds - m_productsSince, dt, kProductsMemory);
+    const double forget = 1.0 - std::exp(-dt / span);
+    for (int i = 0; i < kFilters; ++i) {
+        for (int j = 0; j < kFilters; ++j) {
+            const double product = m_filters[i].Heave() * m_filters[j].Heave();
+            m_products[i][j] += forget * (product - m_products[i][j]);
         }
     }
-    m_chosen = chosen;
-    const double step = dt / kPassSeconds;
-    m_position = std::clamp(m_position + std::clamp(m_chosen - m_position, -step, step), 0.0,
-                            static_cast<double>(kFilters - 1));
+    if (!set.Settled() || seconds - m_productsSince < kProductsSeconds || seconds < m_nextWeights) {
+        return;
+    }
+    m_nextWeights = seconds + kRefitSeconds;
+    // The weights w that leave the least error: Σ_j products_ij w_j = what filter i's heave
+    // shares with the sea's, taken as the set filter's heave less its noise.
+    Square a = m_products;
+    std::array<double, kFilters> b{};
+    const double noise = NoiseDensity() * NoiseDensity() * kStandardGravity * kStandardGravity;
+    for (int i = 0; i < kFilters; ++i) {
+        a[i][i] += kNoiseRidge * noise * m_noise[i][i];
+        b[i] = m_products[0][i] - noise * m_noise[0][i];
+    }
+    std::array<double, kFilters> weights{};
+    if (Solve<kFilters>(a, b, weights) &&
+        std::all_of(weights.begin(), weights.end(), [](double w) { return std::isfinite(w); })) {
+        m_weights = weights;
+        m_haveWeights = true;
+    }
 }
 
 PointMotion CPointMotion::Motion() const {
     PointMotion motion;
-    motion.heave = AtPosition([](const CHeaveFilter& filter) { return filter.Heave(); });
+    const std::array<double, kFilters> weights = Weights();
+    for (int i = 0; i < kFilters; ++i) {
+        motion.heave += weights[i] * m_filters[i].Heave();
+    }
     motion.verticalAcceleration = m_smooth2.z;
     motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
     motion.settled = m_filters[0].Settled();

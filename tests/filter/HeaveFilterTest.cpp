@@ -2,8 +2,12 @@
 // at a monitoring point away from the sensor, and from a cold start.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+#include <random>
+#include <utility>
 
 #include "HeaveRun.h"
 
@@ -121,28 +125,89 @@ TEST(HeaveFilterTest, ATurnsLeakIsFoundAndTakenOut) {
     EXPECT_LT(std::abs(waves.LeakShares()[1]), 0.1 * kShare);
 }
 
-// The heave follows the sea: a short sea's heave comes from a shorter filter once they have
-// settled, a long sea and calm water keep the set period's.
-TEST(HeaveFilterTest, AShorterPeriodIsTakenOnlyInAShortSea) {
-    const auto periodAfterSixMinutes = [](double peakPeriod, double height) {
+// The heave follows the sea: once settled, a short sea's mix leans on the shortest filter, a
+// long sea's on the longest ones, and calm water, whose heave is the noise, takes little of
+// any; before, the heave is the set period's alone.
+TEST(HeaveFilterTest, EachSeaGetsItsOwnMixOfFilters) {
+    const auto weightsAfterSixMinutes = [](double peakPeriod, double height) {
         mtobj::RawScenario sea = HeaveSea(peakPeriod, height, false, 3);
         mtobj::CRawMotion motion(sea, 100);
         attfilter::CPointMotion heave({}, attfilter::CHeaveFilter::kDefaultPeriod);
-        double periodBeforeSettling = 0;
         for (long i = 0; i < 36000; ++i) {
             mtobj::RawTruth truth;
             const attfilter::RawSample raw = motion.Next(&truth);
             heave.Update(raw.seconds, raw.accel, attfilter::OrientationOf(truth.attitude));
             if (heave.SettlingLeft() > 0) {
-                periodBeforeSettling = heave.FollowedPeriod();
+                EXPECT_EQ(heave.Weights(), (std::array<double, 4>{1, 0, 0, 0}));
             }
         }
-        EXPECT_EQ(periodBeforeSettling, 18.0) << "nothing is chosen before the heave has settled";
-        return heave.FollowedPeriod();
+        return heave.Weights();
     };
-    EXPECT_EQ(periodAfterSixMinutes(5, 1.0), 10.0);
-    EXPECT_EQ(periodAfterSixMinutes(16, 1.0), 18.0);
-    EXPECT_EQ(periodAfterSixMinutes(8, 0.01), 18.0);  // calm water
+    const std::array<double, 4> shortSea = weightsAfterSixMinutes(5, 1.0);
+    EXPECT_GT(shortSea[3], 2 * shortSea[0]);
+    const std::array<double, 4> longSea = weightsAfterSixMinutes(16, 1.0);
+    EXPECT_GT(longSea[0] + longSea[1], 0.6);
+    EXPECT_LT(longSea[3], 0.1);
+    const std::array<double, 4> calm = weightsAfterSixMinutes(8, 0.01);
+    EXPECT_LT(std::abs(calm[0]) + std::abs(calm[1]) + std::abs(calm[2]) + std::abs(calm[3]), 0.6);
+}
+
+// Once settled, the heave is the filters' mix: in a short, low sea mostly the short filters,
+// whose noise is least (the error falls to little more than half the set filter's alone); in a
+// long sea the long ones, so no long wave is lost.
+TEST(HeaveFilterTest, TheFiltersAreMixedForTheLeastError) {
+    const auto errors = [](double peakPeriod, double height, std::uint32_t seed) {
+        mtobj::RawScenario sea = HeaveSea(peakPeriod, height, false, seed);
+        mtobj::CRawMotion motion(sea, 100);
+        attfilter::CPointMotion mixed;
+        attfilter::CPointMotion alone;
+        alone.SetFollowingTheSea(false);
+        double mixedSquares = 0, aloneSquares = 0;
+        long count = 0;
+        for (long i = 0; i < 36000; ++i) {
+            mtobj::RawTruth truth;
+            const attfilter::RawSample raw = motion.Next(&truth);
+            const attfilter::Quat q = attfilter::OrientationOf(truth.attitude);
+            mixed.Update(raw.seconds, raw.accel, q);
+            alone.Update(raw.seconds, raw.accel, q);
+            EXPECT_EQ(mixed.Combined(), mixed.SettlingLeft() <= 0) << "at " << truth.seconds;
+            EXPECT_FALSE(alone.Combined());
+            if (truth.seconds >= 180) {
+                const double h = motion.HeaveAt(truth.seconds);
+                mixedSquares += std::pow(mixed.Motion().heave - h, 2);
+                aloneSquares += std::pow(alone.Motion().heave - h, 2);
+                ++count;
+            }
+        }
+        return std::pair{std::sqrt(mixedSquares / count), std::sqrt(aloneSquares / count)};
+    };
+    for (const std::uint32_t seed : {1U, 2U}) {
+        const auto [shortMixed, shortAlone] = errors(8, 0.5, seed);
+        EXPECT_LT(shortMixed, 0.7 * shortAlone) << "seed " << seed;
+        const auto [longMixed, longAlone] = errors(15, 2, seed);
+        EXPECT_LT(longMixed, 1.1 * longAlone) << "seed " << seed;
+    }
+}
+
+// The noise the mix takes is the sensor's as measured, at most a good sensor's 100 µg/√Hz: a
+// quiet sensor is taken as it is, a noisy one (or a vibrating hull) as the good sensor.
+TEST(HeaveFilterTest, TheAccelerometersNoiseIsMeasuredUpToAGoodSensors) {
+    const auto measured = [](double density) {
+        constexpr double kG = 9.80665;
+        constexpr double kRate = 100;
+        std::mt19937 draw(7);
+        std::normal_distribution<double> white(0.0, density * kG * std::sqrt(kRate));
+        attfilter::CPointMotion heave;
+        for (long i = 0; i < 60 * 100; ++i) {
+            const double t = static_cast<double>(i) / kRate;
+            const double wave = 0.5 * std::pow(2 * std::numbers::pi / 8, 2) *
+                                std::sin(2 * std::numbers::pi * t / 8);
+            heave.Update(t, {0, 0, kG - wave + white(draw)}, attfilter::Quat{1, 0, 0, 0});
+        }
+        return heave.NoiseDensity();
+    };
+    EXPECT_NEAR(measured(30e-6), 30e-6, 3e-6);
+    EXPECT_EQ(measured(300e-6), 100e-6);
 }
 
 }  // namespace

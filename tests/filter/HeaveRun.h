@@ -43,8 +43,8 @@ struct HeaveRun {
     // The simulator's true attitude in place of the attitude filter's: what the heave
     // filter does with a perfect attitude.
     bool trueAttitude = false;
-    // The heave filter follows the sea (its shorter period in a short sea); off, the set
-    // period alone.
+    // The heave filter follows the sea (its filters mixed for the sea); off, the set period
+    // alone.
     bool followSea = true;
 
     HeaveErrors Run() const;

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <array>
+#include <complex>
 
 #include "filter/AttitudeFilter.h"
 
@@ -62,6 +63,9 @@ public:
     void Update(double seconds, double verticalAcceleration, const Leaks& leaks);
     // The share of each leak input found in the vertical acceleration so far.
     Leaks LeakShares() const { return m_leakFit; }
+    // The filter's response from the vertical acceleration to the heave at the angular
+    // frequency `omega` (rad/s): what it makes of a wave, and of the accelerometer's noise.
+    std::complex<double> Response(double omega) const;
 
     // The heave of the point (m, positive up); 0 before the first sample.
     double Heave() const { return m_heave; }
@@ -132,16 +136,16 @@ struct PointMotion {
 // two thirds and five ninths of it (15, 12 and 10 s beside 18 s): a period of about 1.25
 // times the sea's peak period loses no wave, and each shorter one passes less of the
 // accelerometer's noise and of the slow error a turn leaves (that error falls with the square
-// of the period). Once they have settled, the waves' mean zero up-crossing period, measured
-// on the set period's heave over the last few minutes, chooses: a filter is taken when the
-// waves cross up at most every 0.66 of its period (10 s beside 15 s: a peak period of about
-// 12 s or less, as seas' crossings come every 0.75 to 0.9 of their peak period), and left
-// when they cross beyond 0.72 of it; the heave passes from one filter to the next over 20 s.
-// Longer waves hidden among short ones (a swell under a wind sea, the roll's heave at a point
-// away from the sensor) show as a difference between a filter's heave and the next longer
-// one's: past 8 % of the heave (or 3 cm, what the accelerometer's noise alone leaves) the
-// shorter one is not taken, past 10 % (4 cm) it is left. Calm water, whose crossings are slow
-// and few, keeps the set period.
+// of the period), but loses more of the long waves. Once the set filter has settled, the heave
+// is the four filters' heaves mixed by the weights that leave the least error (a Wiener
+// combination): each filter's heave is the sea's heave through its response plus the
+// accelerometer's noise through it. How the filters' heaves vary together is measured over the
+// last few minutes; how much of that is the noise follows from their responses and the
+// accelerometer's white noise, measured from the acceleration but taken as no more than a good
+// sensor's (100 µg/√Hz); the set filter's heave, less its noise, stands for the sea's. So each
+// sea gets its own mix: a short sea mostly the short filters, whose noise is least, with what
+// the longer ones see beyond them; a long sea or a swell under a short one mostly the long
+// filters; calm water, whose heave is noise, next to nothing.
 class CPointMotion {
 public:
     explicit CPointMotion(const Vec3& point = {}, double period = CHeaveFilter::kDefaultPeriod);
@@ -160,36 +164,39 @@ public:
     PointMotion Motion() const;
     bool Started() const { return m_filters[0].Started(); }
     double SettlingLeft() const { return m_filters[0].SettlingLeft(); }
-    // The waves' mean zero up-crossing period measured so far (s; 0 before enough crossings)
-    // and the period whose heave is given now (between two filters' while passing).
-    double CrossingPeriod() const { return m_crossings >= kFewestCrossings ? m_crossingPeriod : 0; }
-    double FollowedPeriod() const;
     // Following the sea is on unless turned off; off, the heave is the set period's alone (to
     // measure what a period does by itself).
     void SetFollowingTheSea(bool on) { m_following = on; }
+    // True while the heave is the filters' mix; their weights, longest period first (the set
+    // period's heave alone before).
+    bool Combined() const { return m_following && m_haveWeights; }
+    std::array<double, 4> Weights() const;
+    // The accelerometer's white noise the combination takes (g/√Hz): the sensor's as measured,
+    // at most a good sensor's.
+    double NoiseDensity() const;
 
 private:
-    static constexpr int kFewestCrossings = 12;
-    // Follows the set period's heave's zero up-crossings and chooses the filter to follow.
-    void FollowTheSea(double seconds, double dt);
-    // A value of the filters where the heave is now: between two filters' while it passes.
-    template <typename Value>
-    double AtPosition(Value value) const;
-
     // The filters at the set period and at the shorter ones, longest first.
     static constexpr int kFilters = 4;
+    using Square = std::array<std::array<double, kFilters>, kFilters>;
+    // Measures how the filters' heaves vary together and solves the weights of their mix.
+    void Combine(double seconds, double dt);
+    // Measures the accelerometer's white noise from the sensor's vertical acceleration.
+    void MeasureNoise(double vertical, double dt);
     std::array<CHeaveFilter, kFilters> m_filters;
-    bool m_below = false;  // the heave was last seen below the crossing band
-    double m_lastCrossing = -1;
-    double m_crossingPeriod = 0;
-    int m_crossings = 0;
-    // The set period's heave, and what each filter's heave lacks of the next longer one's,
-    // squared and averaged over the last few minutes.
-    double m_heaveSquares = 0;
-    std::array<double, kFilters> m_lossSquares{};
-    int m_chosen = 0;       // the filter the heave goes to
-    double m_position = 0;  // where it is: between filters floor and ceil of it
     bool m_following = true;
+    // The combination: the filters' heaves' products averaged over the last minutes, the
+    // part of them the accelerometer's noise makes, and the weights.
+    Square m_products{};
+    Square m_noise{};
+    std::array<double, kFilters> m_weights{};
+    bool m_haveWeights = false;
+    double m_productsSince = -1;
+    double m_nextWeights = 0;
+    double m_noiseSquares = 0;               // the noise density² measured ((m/s²)²/Hz)
+    std::array<double, 2> m_lastVertical{};  // the last two, newest first
+    int m_noiseHistory = 0;                  // how many of them follow without a gap
+    long m_noiseSamples = 0;
     Vec3 m_point;
     bool m_started = false;
     double m_lastSeconds = 0;
