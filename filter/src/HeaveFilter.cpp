@@ -474,8 +474,10 @@ void CPointMotion::Combine(double seconds, double dt) {
     // An average of all there is until the memory is full, forgetting from then on.
     const double span = std::clamp(seconds - m_productsSince, dt, kProductsMemory);
     const double forget = 1.0 - std::exp(-dt / span);
+    // The products are symmetric: the upper triangle is averaged, the lower one copied at the
+    // solve.
     for (int i = 0; i < kFilters; ++i) {
-        for (int j = 0; j < kFilters; ++j) {
+        for (int j = i; j < kFilters; ++j) {
             const double product = m_filters[i].Heave() * m_filters[j].Heave();
             m_products[i][j] += forget * (product - m_products[i][j]);
         }
@@ -487,6 +489,11 @@ void CPointMotion::Combine(double seconds, double dt) {
     // The weights w that leave the least error: Σ_j products_ij w_j = what filter i's heave
     // shares with the sea's, taken as the set filter's heave less its noise.
     Square a = m_products;
+    for (int i = 1; i < kFilters; ++i) {
+        for (int j = 0; j < i; ++j) {
+            a[i][j] = a[j][i];
+        }
+    }
     std::array<double, kFilters> b{};
     const double noise = NoiseDensity() * NoiseDensity() * kStandardGravity * kStandardGravity;
     for (int i = 0; i < kFilters; ++i) {
