@@ -286,8 +286,10 @@ void CHeaveFilter::FitStart(double seconds, double dt) {
 }
 
 namespace {
-// The filters' periods as shares of the set one (18, 15, 12 and 10 s at the default).
-constexpr std::array<double, 4> kPeriodShares{1.0, 5.0 / 6.0, 2.0 / 3.0, 5.0 / 9.0};
+// The filters' periods as shares of the set one, longest first (27, 18, 15, 12, 10 and 8 s
+// at the default); the set one is CPointMotion::kSet.
+constexpr std::array<double, CPointMotion::kFilters> kPeriodShares{1.5,       1.0,       5.0 / 6.0,
+                                                                   2.0 / 3.0, 5.0 / 9.0, 4.0 / 9.0};
 // The mix. The filters' heaves' products are averaged over kProductsMemory; the weights are
 // solved once kProductsSeconds of them are in and the set filter has settled, and again every
 // kRefitSeconds. The accelerometer's white noise is measured from the vertical acceleration's
@@ -338,7 +340,7 @@ void CPointMotion::SetPoint(const Vec3& point) {
 }
 
 void CPointMotion::SetPeriod(double seconds) {
-    static_assert(kPeriodShares.size() == kFilters);
+    static_assert(kPeriodShares[kSet] == 1.0);
     const double period = CHeaveFilter::ClampPeriod(seconds);
     bool changed = false;
     for (int i = 0; i < kFilters; ++i) {
@@ -389,12 +391,13 @@ void CPointMotion::Reset() {
     m_smooth1 = m_smooth2 = {};
 }
 
-std::array<double, 4> CPointMotion::Weights() const {
-    static_assert(kFilters == 4);
+std::array<double, CPointMotion::kFilters> CPointMotion::Weights() const {
     if (Combined()) {
         return m_weights;
     }
-    return {1.0, 0.0, 0.0, 0.0};
+    std::array<double, kFilters> alone{};
+    alone[kSet] = 1.0;
+    return alone;
 }
 
 void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel) {
@@ -464,7 +467,7 @@ double CPointMotion::NoiseDensity() const {
 void CPointMotion::Combine(double seconds, double dt) {
     // The heave of the first half of the settling still carries the start's fit: it is not
     // the sea's.
-    const CHeaveFilter& set = m_filters[0];
+    const CHeaveFilter& set = m_filters[kSet];
     if (!m_following || set.SettlingLeft() > CHeaveFilter::kSettlingSeconds / 2) {
         return;
     }
@@ -498,7 +501,7 @@ void CPointMotion::Combine(double seconds, double dt) {
     const double noise = NoiseDensity() * NoiseDensity() * kStandardGravity * kStandardGravity;
     for (int i = 0; i < kFilters; ++i) {
         a[i][i] += kNoiseRidge * noise * m_noise[i][i];
-        b[i] = m_products[0][i] - noise * m_noise[0][i];
+        b[i] = m_products[std::min(i, kSet)][std::max(i, kSet)] - noise * m_noise[kSet][i];
     }
     std::array<double, kFilters> weights{};
     if (Solve<kFilters>(a, b, weights) &&
@@ -516,7 +519,7 @@ PointMotion CPointMotion::Motion() const {
     }
     motion.verticalAcceleration = m_smooth2.z;
     motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
-    motion.settled = m_filters[0].Settled();
+    motion.settled = m_filters[kSet].Settled();
     return motion;
 }
 

@@ -132,13 +132,15 @@ struct PointMotion {
 // over a few tenths of a second so the gyroscope's noise in the turn of the lever does not
 // show.
 //
-// The heave follows the sea. Beside the filter at the set period run filters at five sixths,
-// two thirds and five ninths of it (15, 12 and 10 s beside 18 s): a period of about 1.25
-// times the sea's peak period loses no wave, and each shorter one passes less of the
-// accelerometer's noise and of the slow error a turn leaves (that error falls with the square
-// of the period), but loses more of the long waves. Once the set filter has settled, the heave
-// is the four filters' heaves mixed by the weights that leave the least error (a Wiener
-// combination): each filter's heave is the sea's heave through its response plus the
+// The heave follows the sea. Beside the filter at the set period run one at half as long again
+// and four shorter ones, at five sixths, two thirds, five ninths and four ninths of it (27, 15,
+// 12, 10 and 8 s beside 18 s): a period of about 1.25 times the sea's peak period loses no
+// wave, and each shorter one passes less of the accelerometer's noise and of the slow error a
+// turn leaves (that error falls with the square of the period), but loses more of the long
+// waves; the longer one passes more noise but leads the longest waves of a long sea the least,
+// and mixed with the others it keeps what the set one alone bends. Once the set filter has
+// settled, the heave is the six filters' heaves mixed by the weights that leave the least error
+// (a Wiener combination): each filter's heave is the sea's heave through its response plus the
 // accelerometer's noise through it. How the filters' heaves vary together is measured over the
 // last few minutes; how much of that is the noise follows from their responses and the
 // accelerometer's white noise, measured from the acceleration but taken as no more than a good
@@ -154,7 +156,7 @@ public:
     void SetPoint(const Vec3& point);
     Vec3 Point() const { return m_point; }
     void SetPeriod(double seconds);
-    double Period() const { return m_filters[0].Period(); }
+    double Period() const { return m_filters[kSet].Period(); }
     void Reset();
 
     // One accelerometer reading (m/s², specific force, body axes) and the orientation (body
@@ -162,22 +164,24 @@ public:
     void Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel);
 
     PointMotion Motion() const;
-    bool Started() const { return m_filters[0].Started(); }
-    double SettlingLeft() const { return m_filters[0].SettlingLeft(); }
+    bool Started() const { return m_filters[kSet].Started(); }
+    double SettlingLeft() const { return m_filters[kSet].SettlingLeft(); }
     // Following the sea is on unless turned off; off, the heave is the set period's alone (to
     // measure what a period does by itself).
     void SetFollowingTheSea(bool on) { m_following = on; }
+    // The filters: one at the set period (kSet), one longer and four shorter.
+    static constexpr int kFilters = 6;
+    static constexpr int kSet = 1;
     // True while the heave is the filters' mix; their weights, longest period first (the set
     // period's heave alone before).
     bool Combined() const { return m_following && m_haveWeights; }
-    std::array<double, 4> Weights() const;
+    std::array<double, kFilters> Weights() const;
     // The accelerometer's white noise the combination takes (g/√Hz): the sensor's as measured,
     // at most a good sensor's.
     double NoiseDensity() const;
 
 private:
-    // The filters at the set period and at the shorter ones, longest first.
-    static constexpr int kFilters = 4;
+    // The filters at the set period and at the others, longest first.
     using Square = std::array<std::array<double, kFilters>, kFilters>;
     // Measures how the filters' heaves vary together and solves the weights of their mix.
     void Combine(double seconds, double dt);
