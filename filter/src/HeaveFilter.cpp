@@ -287,7 +287,9 @@ void CHeaveFilter::FitStart(double seconds, double dt) {
 
 namespace {
 // The filters' periods as shares of the set one, longest first (27, 18, 15, 12, 10 and 8 s
-// at the default); the set one is CPointMotion::kSet.
+// at the default); the set one is CPointMotion::kSet. Each is clamped into 5..30 s, so near
+// either end of the setting some filters are the same; each filter's noise added to its
+// products (kNoiseRidge below) keeps the mix solvable then.
 constexpr std::array<double, CPointMotion::kFilters> kPeriodShares{1.5,       1.0,       5.0 / 6.0,
                                                                    2.0 / 3.0, 5.0 / 9.0, 4.0 / 9.0};
 // The mix. The filters' heaves' products are averaged over kProductsMemory; the weights are
