@@ -502,8 +502,8 @@ void CPointMotion::Combine(double seconds, double dt) {
     std::array<double, kFilters> b{};
     const double noise = NoiseDensity() * NoiseDensity() * kStandardGravity * kStandardGravity;
     for (int i = 0; i < kFilters; ++i) {
+        b[i] = a[kSet][i] - noise * m_noise[kSet][i];  // before the ridge is added below
         a[i][i] += kNoiseRidge * noise * m_noise[i][i];
-        b[i] = m_products[std::min(i, kSet)][std::max(i, kSet)] - noise * m_noise[kSet][i];
     }
     std::array<double, kFilters> weights{};
     if (Solve<kFilters>(a, b, weights) &&

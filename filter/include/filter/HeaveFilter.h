@@ -181,7 +181,7 @@ public:
     double NoiseDensity() const;
 
 private:
-    // The filters at the set period and at the others, longest first.
+    // One row and one column a filter, longest first.
     using Square = std::array<std::array<double, kFilters>, kFilters>;
     // Measures how the filters' heaves vary together and solves the weights of their mix.
     void Combine(double seconds, double dt);
