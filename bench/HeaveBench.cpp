@@ -9,6 +9,10 @@
 // heave is measured at the sensor and at a monitoring point 8 m forward and 6 m down; its error
 // counts from 3 minutes on. The goal: an RMS error of at most 5 cm or 5 % of the significant heave,
 // whichever is larger.
+//
+// The filter's periods and mix were chosen on draws 1 to 30 of these seas; every cell also runs on
+// draws 31 to 60, which no choice has seen, so what the figures promise for a sea not yet met can
+// be read from those.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -40,17 +44,19 @@ Spread SpreadOf(std::vector<double> v) {
 }
 
 // Arguments: peak period (s), significant heave (cm), turns (0/1), the point (0 the sensor,
-// 1 forward 8 m and down 6 m).
+// 1 forward 8 m and down 6 m), the draws (0: 1 to 30, those the filter was chosen on; 1: 31 to
+// 60, held out).
 void BM_HeaveAccuracy(benchmark::State& state) {
     const auto peakPeriod = static_cast<double>(state.range(0));
     const double significantHeave = static_cast<double>(state.range(1)) / 100.0;
     const bool turns = state.range(2) != 0;
     const bool atPoint = state.range(3) != 0;
+    const std::uint32_t firstDraw = state.range(4) != 0 ? kDraws + 1 : 1;
     const double goal = Goal(significantHeave);
     for (auto _ : state) {
         std::vector<double> rms, baseline, settled;
         long beyondGoal = 0, notBetter = 0;
-        for (std::uint32_t seed = 1; seed <= kDraws; ++seed) {
+        for (std::uint32_t seed = firstDraw; seed < firstDraw + kDraws; ++seed) {
             HeaveRun run;
             run.scenario = HeaveSea(peakPeriod, significantHeave, turns, seed);
             run.seconds = 360;
@@ -76,8 +82,8 @@ void BM_HeaveAccuracy(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_HeaveAccuracy)
-    ->ArgNames({"Tp", "Hs_cm", "turns", "point"})
-    ->ArgsProduct({{5, 8, 10, 12, 15, 20}, {50, 100, 200, 400}, {0, 1}, {0, 1}})
+    ->ArgNames({"Tp", "Hs_cm", "turns", "point", "heldout"})
+    ->ArgsProduct({{5, 8, 10, 12, 15, 20}, {50, 100, 200, 400}, {0, 1}, {0, 1}, {0, 1}})
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
