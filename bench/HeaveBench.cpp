@@ -118,6 +118,36 @@ BENCHMARK(BM_HeaveErrorSources)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
+// What the centre the vessel rolls and pitches about is worth, in 4 m seas at the sensor
+// (2 to 8 m above the centre, 17° of roll), no turns, on draws 31 to 60: the centre as the
+// attitude filter learns it (what the module does), none (the heave filters alone lose the
+// slow sinking of a sensor high above it as the roll grows and fades), and the simulator's own.
+void BM_HeaveCentre(benchmark::State& state) {
+    const auto peakPeriod = static_cast<double>(state.range(0));
+    const auto centre = static_cast<HeaveRun::Centre>(state.range(1));
+    for (auto _ : state) {
+        std::vector<double> rms;
+        int beyond = 0;
+        for (std::uint32_t seed = kDraws + 1; seed <= 2 * kDraws; ++seed) {
+            HeaveRun run;
+            run.scenario = HeaveSea(peakPeriod, 4.0, false, seed);
+            run.seconds = 360;
+            run.centre = centre;
+            rms.push_back(run.Run().rms);
+            beyond += rms.back() > Goal(4.0) ? 1 : 0;
+        }
+        const Spread r = SpreadOf(rms);
+        state.counters["rms_median_cm"] = r.median * 100;
+        state.counters["rms_worst_cm"] = r.worst * 100;
+        state.counters["beyond_goal"] = beyond;
+    }
+}
+BENCHMARK(BM_HeaveCentre)
+    ->ArgNames({"Tp", "centre_learnt_none_true"})
+    ->ArgsProduct({{5, 10, 15}, {0, 1, 2}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
 // Which period for which sea: the heave filter at one fixed period (not following the sea)
 // against the seas' peak period, at 0.5 and 2 m of significant heave, no turns, at the
 // sensor; 30 draws each. A shorter period passes less of the accelerometer's noise and loses

@@ -46,6 +46,14 @@ constexpr double kSmoothing = 0.1;
 constexpr double kLeakMemory = 300.0;
 constexpr double kLeakShareSigma = 0.02;
 constexpr double kWaveSeconds = 10.0;
+// How long the mean of the vessel's roll and pitch is taken over for the height the lever
+// adds (s): long beside the groups of waves, whose slow sinking is heave.
+constexpr double kLevelMemory = 600.0;
+// The centre as the attitude filter learns it moves from one sample to the next by its
+// noise; fed through the second difference as it stands, that noise times the roll's rate,
+// integrated twice, would be tens of centimetres of heave. It is smoothed over a minute: a
+// centre that stays a metre off costs the heave next to nothing, one that jitters a lot.
+constexpr double kCentreSmoothing = 60.0;
 
 }  // namespace
 
@@ -391,6 +399,11 @@ void CPointMotion::Reset() {
     m_started = false;
     m_haveArmRate = false;
     m_smooth1 = m_smooth2 = {};
+    m_haveUpRate = false;
+    m_meanUpSince = -1;
+    m_lever = 0;
+    m_haveCentre = false;
+    m_centre = {};
 }
 
 std::array<double, CPointMotion::kFilters> CPointMotion::Weights() const {
@@ -402,20 +415,25 @@ std::array<double, CPointMotion::kFilters> CPointMotion::Weights() const {
     return alone;
 }
 
-void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel) {
+void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel,
+                          const Vec3& sensorFromCentre) {
     if (!std::isfinite(seconds) || !Finite(specificForce)) {
         return;
     }
     const Vec3 arm = Rotate(bodyToLevel, m_point);
+    const Vec3 up = RotateBack(bodyToLevel, Vec3{0, 0, 1});
     Vec3 accel = Rotate(bodyToLevel, specificForce);
     accel.z -= kStandardGravity;
     const CHeaveFilter::Leaks leaks = LeaksOf(accel, bodyToLevel);
+    const Vec3 centre = UpdateLever(seconds, up, sensorFromCentre);
     const double dt = seconds - m_lastSeconds;
     if (!m_started || dt <= 0.0 || dt > kLongestGap) {
         m_started = true;
         m_lastSeconds = seconds;
         m_lastArm = arm;
         m_haveArmRate = false;
+        m_lastUp = up;
+        m_haveUpRate = false;
         m_smooth1 = m_smooth2 = accel;
         m_noiseHistory = 0;  // a gap: the next second difference would span it
         for (CHeaveFilter& filter : m_filters) {
@@ -424,9 +442,21 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
         return;
     }
     MeasureNoise(accel.z, dt);
-    // The point's acceleration: the sensor's, and the second difference of where the lever
-    // puts the point (the heave filter's two integrations undo the differences, so the
-    // orientation's small noise reaches the heave at no more than its own size).
+    // The centre's vertical acceleration: the sensor's, less the second difference of the
+    // sensor's height over the centre, taken with the centre as it stands now at all three
+    // times (as it is learnt it moves, and its moves are no acceleration). The heave
+    // filter's two integrations undo the differences, so the orientation's small noise
+    // reaches the heave at no more than its own size.
+    const Vec3 upRate = Scale(Sub(up, m_lastUp), 1.0 / dt);
+    double vertical = accel.z;
+    if (m_haveUpRate) {
+        vertical -= Dot(Sub(upRate, m_lastUpRate), centre) / dt;
+    }
+    m_lastUpRate = upRate;
+    m_haveUpRate = true;
+    m_lastUp = up;
+    // The point's acceleration, for the motion telegram: the sensor's, and the second
+    // difference of where the lever puts the point.
     const Vec3 armRate = Scale(Sub(arm, m_lastArm), 1.0 / dt);
     if (m_haveArmRate) {
         accel = Add(accel, Scale(Sub(armRate, m_lastArmRate), 1.0 / dt));
@@ -436,12 +466,35 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     m_lastArm = arm;
     m_lastSeconds = seconds;
     for (CHeaveFilter& filter : m_filters) {
-        filter.Update(seconds, accel.z, leaks);
+        filter.Update(seconds, vertical, leaks);
     }
     Combine(seconds, dt);
     const double share = 1.0 - std::exp(-dt / kSmoothing);
     m_smooth1 = Add(m_smooth1, Scale(Sub(accel, m_smooth1), share));
     m_smooth2 = Add(m_smooth2, Scale(Sub(m_smooth1, m_smooth2), share));
+}
+
+Vec3 CPointMotion::UpdateLever(double seconds, const Vec3& up, const Vec3& sensorFromCentre) {
+    const double dt = seconds - m_lastSeconds;
+    const bool following = m_started && dt > 0.0 && dt <= kLongestGap;
+    if (m_meanUpSince < 0 || seconds < m_lastSeconds) {
+        m_meanUpSince = seconds;
+        m_meanUp = up;
+    } else if (following) {
+        const double span = std::clamp(seconds - m_meanUpSince, dt, kLevelMemory);
+        m_meanUp = Add(m_meanUp, Scale(Sub(up, m_meanUp), 1.0 - std::exp(-dt / span)));
+    }
+    if (Finite(sensorFromCentre)) {
+        if (!m_haveCentre) {
+            m_centre = sensorFromCentre;
+            m_haveCentre = true;
+        } else if (following) {
+            m_centre = Add(m_centre, Scale(Sub(sensorFromCentre, m_centre),
+                                           1.0 - std::exp(-dt / kCentreSmoothing)));
+        }
+    }
+    m_lever = Dot(Sub(up, m_meanUp), Add(m_centre, m_point));
+    return m_centre;
 }
 
 void CPointMotion::MeasureNoise(double vertical, double dt) {
@@ -519,6 +572,7 @@ PointMotion CPointMotion::Motion() const {
     for (int i = 0; i < kFilters; ++i) {
         motion.heave += weights[i] * m_filters[i].Heave();
     }
+    motion.heave += m_lever;
     motion.verticalAcceleration = m_smooth2.z;
     motion.horizontalAcceleration = std::hypot(m_smooth2.x, m_smooth2.y);
     motion.settled = m_filters[kSet].Settled();

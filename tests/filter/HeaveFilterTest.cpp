@@ -49,7 +49,7 @@ TEST(HeaveFilterTest, DrawnIrregularSeasMeetTheirGoal) {
 TEST(HeaveFilterTest, AMonitoringPointRisesAndFallsWithTheRoll) {
     // No heave at all, only roll (15° at 9 s) and pitch (3° at 6 s): a transducer 8 m forward
     // and 6 m down, and one 10 m to port (2.6 m up and down), heave by what the angles put
-    // them up and down, within a few percent.
+    // them up and down, within a centimetre or two.
     mtobj::RawScenario s;
     s.heaveAmplitude = 0;
     s.rollAmplitude = 15;
@@ -61,7 +61,26 @@ TEST(HeaveFilterTest, AMonitoringPointRisesAndFallsWithTheRoll) {
         run.scenario = s;
         run.point = point;
         const HeaveErrors e = run.Run();
-        EXPECT_LT(e.rms, 0.07 * 2.6) << "point " << point.x << ", " << point.y << ", " << point.z;
+        EXPECT_LT(e.rms, 0.03) << "point " << point.x << ", " << point.y << ", " << point.z;
+    }
+}
+
+TEST(HeaveFilterTest, ASensorHighAboveTheRollCentreSinksAsTheVesselRolls) {
+    // 4 m seas with 17° of roll, the sensor 8 m above the centre the vessel rolls about: as the
+    // roll grows and fades from one group of waves to the next, the sensor sinks and rises by
+    // a decimetre or more, too slowly for a heave filter. Given the centre as the attitude
+    // filter learns it, the heave keeps that sinking and meets the goal (20 cm); without it,
+    // it is centimetres worse.
+    for (std::uint32_t seed = 2; seed <= 5; ++seed) {
+        HeaveRun run;
+        run.scenario = HeaveSea(10, 4, false, seed);
+        run.scenario.leverArm = {0, 0, 8};
+        run.seconds = 360;
+        const double learnt = run.Run().rms;
+        run.centre = HeaveRun::Centre::None;
+        const double none = run.Run().rms;
+        EXPECT_LT(learnt, 0.2) << "draw " << seed;
+        EXPECT_LT(learnt, none - 0.03) << "draw " << seed;
     }
 }
 

@@ -79,7 +79,10 @@ HeaveErrors HeaveRun::Run() const {
         }
         const attfilter::Quat q =
             trueAttitude ? attfilter::OrientationOf(truth.attitude) : filter.Quaternion();
-        heave.Update(raw.seconds, raw.accel, q);
+        const attfilter::Vec3 sensorFromCentre = centre == Centre::Learnt ? filter.LeverArm()
+                                                 : centre == Centre::True ? scenario.leverArm
+                                                                          : attfilter::Vec3{};
+        heave.Update(raw.seconds, raw.accel, q, sensorFromCentre);
         // The textbook filter: the same vertical acceleration at the point.
         const double w = q[0], x = q[1], y = q[2], z = q[3];
         const double up[3] = {2 * (x * z - w * y), 2 * (y * z + w * x),

@@ -46,6 +46,11 @@ struct HeaveRun {
     // The heave filter follows the sea (its filters mixed for the sea); off, the set period
     // alone.
     bool followSea = true;
+    // The sensor's place from the centre the vessel rolls and pitches about, as the heave
+    // filter is given it: as the attitude filter learns it (what the module does), none, or
+    // the simulator's own.
+    enum class Centre { Learnt, None, True };
+    Centre centre = Centre::Learnt;
 
     HeaveErrors Run() const;
 };

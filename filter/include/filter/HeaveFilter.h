@@ -12,9 +12,8 @@
 // accelerometer's bias; left alone, what it guessed would take minutes to die out. It fits
 // the start and the bias to the first minute and a quarter instead (a wave's heave averages
 // out, a wrong start does not) and takes them out; its heave counts as settled 150 s after the
-// start. For a point of the vessel away from the sensor it is fed that point's vertical
-// acceleration (CPointMotion below), so the point's heave is what roll and pitch add at that
-// distance as well.
+// start. CPointMotion below feeds it the vertical acceleration of the centre the vessel rolls
+// and pitches about and adds what roll and pitch add at the point wanted.
 //
 // A tilt error of a few tenths of a degree turns as much of the horizontal acceleration into
 // the vertical: nothing in a sea, whose horizontal accelerations come and go with the waves,
@@ -132,6 +131,13 @@ struct PointMotion {
 // over a few tenths of a second so the gyroscope's noise in the turn of the lever does not
 // show.
 //
+// The heave filters are fed the vertical acceleration of the centre the vessel rolls and
+// pitches about, and what roll and pitch add at the point is added to their heave as it
+// stands: the height of the point over that centre, less its mean over the last minutes.
+// Through a filter it would lose what changes slowly with the roll's size from one group of
+// waves to the next: a point high above the centre sinks as the vessel rolls (by its height
+// times 1 - cos roll), and that slow sinking is as much heave as the waves'.
+//
 // The heave follows the sea. Beside the filter at the set period run one at half as long again
 // and four shorter ones, at five sixths, two thirds, five ninths and four ninths of it (27, 15,
 // 12, 10 and 8 s beside 18 s): a period of about 1.25 times the sea's peak period loses no
@@ -160,8 +166,11 @@ public:
     void Reset();
 
     // One accelerometer reading (m/s², specific force, body axes) and the orientation (body
-    // to level) at its time.
-    void Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel);
+    // to level) at its time; `sensorFromCentre` is the sensor's place from the centre the
+    // vessel rolls and pitches about (body axes, m), as the attitude filter learns it
+    // (CAttitudeFilter::LeverArm), or nothing where it is not known.
+    void Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel,
+                const Vec3& sensorFromCentre = {});
 
     PointMotion Motion() const;
     bool Started() const { return m_filters[kSet].Started(); }
@@ -187,6 +196,9 @@ private:
     void Combine(double seconds, double dt);
     // Measures the accelerometer's white noise from the sensor's vertical acceleration.
     void MeasureNoise(double vertical, double dt);
+    // Follows the centre, smoothed, and the point's height over it less its mean (before the
+    // sample's time is taken as the last); returns the centre.
+    Vec3 UpdateLever(double seconds, const Vec3& up, const Vec3& sensorFromCentre);
     std::array<CHeaveFilter, kFilters> m_filters;
     bool m_following = true;
     // The combination: the filters' heaves' products averaged over the last minutes, the
@@ -208,6 +220,17 @@ private:
     Vec3 m_lastArmRate;  // and its rate
     bool m_haveArmRate = false;
     Vec3 m_smooth1, m_smooth2;  // the point's acceleration through two smoothing stages
+    // The level frame's up in body axes at the last sample, its rate then, and its mean over
+    // the last minutes (an average of all there is until the memory is full): the point's
+    // height over the centre is up · (centre to sensor + sensor to point).
+    Vec3 m_lastUp;
+    Vec3 m_lastUpRate;
+    bool m_haveUpRate = false;
+    Vec3 m_meanUp;
+    double m_meanUpSince = -1;
+    double m_lever = 0;  // the point's height over the centre less its mean (m)
+    Vec3 m_centre;       // the sensor's place from the centre, smoothed
+    bool m_haveCentre = false;
 };
 
 }  // namespace attfilter

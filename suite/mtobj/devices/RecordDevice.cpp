@@ -634,7 +634,8 @@ private:
         if (!m_filter.HasAttitude()) {
             m_pointMotion.Reset();
         } else {
-            m_pointMotion.Update(raw.seconds, raw.accel, m_filter.Quaternion());
+            m_pointMotion.Update(raw.seconds, raw.accel, m_filter.Quaternion(),
+                                 m_filter.LeverArm());
             const attfilter::PointMotion point = m_pointMotion.Motion();
             motion.heave = point.heave;
             motion.verticalAcceleration = point.verticalAcceleration;
