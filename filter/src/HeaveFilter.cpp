@@ -417,7 +417,11 @@ std::array<double, CPointMotion::kFilters> CPointMotion::Weights() const {
 
 void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel,
                           const Vec3& sensorFromCentre) {
-    if (!std::isfinite(seconds) || !Finite(specificForce)) {
+    // A reading or an orientation that is not a number is passed over: taken in, it would
+    // stay in the mean level and the smoothed accelerations for good.
+    if (!std::isfinite(seconds) || !Finite(specificForce) ||
+        !std::all_of(bodyToLevel.begin(), bodyToLevel.end(),
+                     [](double v) { return std::isfinite(v); })) {
         return;
     }
     const Vec3 arm = Rotate(bodyToLevel, m_point);

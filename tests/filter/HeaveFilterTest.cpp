@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <utility>
@@ -82,6 +83,28 @@ TEST(HeaveFilterTest, ASensorHighAboveTheRollCentreSinksAsTheVesselRolls) {
         EXPECT_LT(learnt, 0.2) << "draw " << seed;
         EXPECT_LT(learnt, none - 0.03) << "draw " << seed;
     }
+}
+
+TEST(HeaveFilterTest, AnOrientationThatIsNotANumberIsPassedOver) {
+    // A heave of 0.5 m at 8 s, the sensor rolling 10° at 9 s 6 m above the centre; one
+    // sample's orientation is broken. The heave and the accelerations go on as numbers.
+    attfilter::CPointMotion heave({0, 5, -3});
+    constexpr double kG = 9.80665;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (long i = 0; i < 200L * 100; ++i) {
+        const double t = static_cast<double>(i) / 100;
+        const double wave =
+            0.5 * std::pow(2 * std::numbers::pi / 8, 2) * std::sin(2 * std::numbers::pi * t / 8);
+        const double roll = 10 * std::numbers::pi / 180 * std::sin(2 * std::numbers::pi * t / 9);
+        const attfilter::Quat q =
+            i == 5000 ? attfilter::Quat{nan, 0, 0, 0}
+                      : attfilter::Quat{std::cos(roll / 2), std::sin(roll / 2), 0, 0};
+        heave.Update(t, {0, kG * std::sin(roll), kG * std::cos(roll) - wave}, q, {0, 0, 6});
+    }
+    const attfilter::PointMotion m = heave.Motion();
+    EXPECT_TRUE(std::isfinite(m.heave) && std::isfinite(m.verticalAcceleration) &&
+                std::isfinite(m.horizontalAcceleration));
+    EXPECT_TRUE(m.settled);
 }
 
 TEST(HeaveFilterTest, TheHeaveSettlesFromAColdStartAndSaysWhenItHas) {
