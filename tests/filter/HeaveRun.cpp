@@ -67,6 +67,7 @@ HeaveErrors HeaveRun::Run() const {
     std::deque<double> window;  // the errors over the last 30 s
     double windowSum = 0, windowSquares = 0;
     const auto windowLength = static_cast<std::size_t>(30 * rate);
+    std::size_t sinceWindow = 0;  // samples since the last whole window was recorded
     HeaveErrors e;
     const auto count = static_cast<long>(seconds * rate);
     for (long i = 0; i < count; ++i) {
@@ -108,6 +109,11 @@ HeaveErrors HeaveRun::Run() const {
             window.pop_front();
         }
         const auto n = static_cast<double>(window.size());
+        if (++sinceWindow == windowLength) {
+            sinceWindow = 0;
+            e.windows.push_back(
+                std::sqrt(std::max(0.0, windowSquares / n - (windowSum / n) * (windowSum / n))));
+        }
         if (window.size() < windowLength ||
             windowSquares / n - (windowSum / n) * (windowSum / n) > limit * limit) {
             e.settled = truth.seconds;

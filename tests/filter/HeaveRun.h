@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "filter/HeaveFilter.h"
 #include "mtobj/RawMotion.h"
@@ -28,6 +29,9 @@ struct HeaveErrors {
     double settled = 0;
     // The share of samples from `from` on whose status said settled ('U').
     double settledShare = 0;
+    // The RMS error about its mean over each whole 30 s since the heave filter started: how
+    // the error comes down from a cold start.
+    std::vector<double> windows;
 };
 
 struct HeaveRun {
