@@ -326,8 +326,8 @@ constexpr int kNoiseSteps = 2000;
 // leaves while the filter learns the vessel's speed, stay with the vessel's axes, and so does
 // the turn's acceleration: the leak is a constant share of the horizontal force along and
 // across the bow.
-CHeaveFilter::Leaks LeaksOf(const Vec3& levelForce, const Quat& bodyToLevel) {
-    const Vec3 bow = Rotate(bodyToLevel, Vec3{1, 0, 0});
+CHeaveFilter::Leaks LeaksOf(const Vec3& levelForce, const Mat3& bodyToLevel) {
+    const Vec3 bow{bodyToLevel[0], bodyToLevel[3], bodyToLevel[6]};  // the body's x, level
     const double length = std::hypot(bow.x, bow.y);
     if (!(length > 1e-6)) {
         return {};
@@ -397,9 +397,8 @@ void CPointMotion::Reset() {
     m_noiseHistory = 0;
     m_noiseSamples = 0;
     m_started = false;
-    m_haveArmRate = false;
+    m_haveRates = false;
     m_smooth1 = m_smooth2 = {};
-    m_haveUpRate = false;
     m_meanUpSince = -1;
     m_lever = 0;
     m_haveCentre = false;
@@ -419,25 +418,23 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
                           const Vec3& sensorFromCentre) {
     // A reading or an orientation that is not a number is passed over: taken in, it would
     // stay in the mean level and the smoothed accelerations for good.
-    if (!std::isfinite(seconds) || !Finite(specificForce) ||
-        !std::all_of(bodyToLevel.begin(), bodyToLevel.end(),
-                     [](double v) { return std::isfinite(v); })) {
+    if (!std::isfinite(seconds) || !Finite(specificForce) || !Finite(bodyToLevel)) {
         return;
     }
-    const Vec3 arm = Rotate(bodyToLevel, m_point);
-    const Vec3 up = RotateBack(bodyToLevel, Vec3{0, 0, 1});
-    Vec3 accel = Rotate(bodyToLevel, specificForce);
+    const Mat3 rotation = RotationOf(bodyToLevel);
+    const Vec3 arm = Apply(rotation, m_point);
+    const Vec3 up{rotation[6], rotation[7], rotation[8]};  // the level's up, in body axes
+    Vec3 accel = Apply(rotation, specificForce);
     accel.z -= kStandardGravity;
-    const CHeaveFilter::Leaks leaks = LeaksOf(accel, bodyToLevel);
+    const CHeaveFilter::Leaks leaks = LeaksOf(accel, rotation);
     const Vec3 centre = UpdateLever(seconds, up, sensorFromCentre);
     const double dt = seconds - m_lastSeconds;
     if (!m_started || dt <= 0.0 || dt > kLongestGap) {
         m_started = true;
         m_lastSeconds = seconds;
         m_lastArm = arm;
-        m_haveArmRate = false;
         m_lastUp = up;
-        m_haveUpRate = false;
+        m_haveRates = false;
         m_smooth1 = m_smooth2 = accel;
         m_noiseHistory = 0;  // a gap: the next second difference would span it
         for (CHeaveFilter& filter : m_filters) {
@@ -453,20 +450,19 @@ void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat&
     // reaches the heave at no more than its own size.
     const Vec3 upRate = Scale(Sub(up, m_lastUp), 1.0 / dt);
     double vertical = accel.z;
-    if (m_haveUpRate) {
+    if (m_haveRates) {
         vertical -= Dot(Sub(upRate, m_lastUpRate), centre) / dt;
     }
     m_lastUpRate = upRate;
-    m_haveUpRate = true;
     m_lastUp = up;
     // The point's acceleration, for the motion telegram: the sensor's, and the second
     // difference of where the lever puts the point.
     const Vec3 armRate = Scale(Sub(arm, m_lastArm), 1.0 / dt);
-    if (m_haveArmRate) {
+    if (m_haveRates) {
         accel = Add(accel, Scale(Sub(armRate, m_lastArmRate), 1.0 / dt));
     }
     m_lastArmRate = armRate;
-    m_haveArmRate = true;
+    m_haveRates = true;
     m_lastArm = arm;
     m_lastSeconds = seconds;
     for (CHeaveFilter& filter : m_filters) {

@@ -40,6 +40,9 @@ inline Vec3 Normalised(const Vec3& a) {
 inline bool Finite(const Vec3& a) {
     return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
 }
+inline bool Finite(const Quat& q) {
+    return std::isfinite(q[0]) && std::isfinite(q[1]) && std::isfinite(q[2]) && std::isfinite(q[3]);
+}
 inline Vec3 Apply(const Mat3& m, const Vec3& v) {
     return {m[0] * v.x + m[1] * v.y + m[2] * v.z, m[3] * v.x + m[4] * v.y + m[5] * v.z,
             m[6] * v.x + m[7] * v.y + m[8] * v.z};

@@ -216,16 +216,15 @@ private:
     Vec3 m_point;
     bool m_started = false;
     double m_lastSeconds = 0;
-    Vec3 m_lastArm;      // the point from the sensor in the level frame
-    Vec3 m_lastArmRate;  // and its rate
-    bool m_haveArmRate = false;
+    Vec3 m_lastArm;             // the point from the sensor in the level frame
+    Vec3 m_lastArmRate;         // and its rate
+    bool m_haveRates = false;   // the arm's and the up's rates are there (from the second sample)
     Vec3 m_smooth1, m_smooth2;  // the point's acceleration through two smoothing stages
     // The level frame's up in body axes at the last sample, its rate then, and its mean over
     // the last minutes (an average of all there is until the memory is full): the point's
     // height over the centre is up · (centre to sensor + sensor to point).
     Vec3 m_lastUp;
     Vec3 m_lastUpRate;
-    bool m_haveUpRate = false;
     Vec3 m_meanUp;
     double m_meanUpSince = -1;
     double m_lever = 0;  // the point's height over the centre less its mean (m)
