@@ -105,15 +105,13 @@ constexpr double kMaxLever = 30.0;
 // The fastest a vessel goes through the water (m/s, about 40 knots).
 constexpr double kMaxSpeed = 20.0;
 // Readings beyond these are left out: rate (rad/s, the range of MEMS gyroscopes), specific
-// force (m/s²; at rest it is g, heave and turns move it by tenths), field (any unit from gauss
-// to nanotesla or counts, as only its direction is used).
+// force (m/s², below this and beyond kMaxForce; at rest it is g, heave and turns move
+// it by tenths), field (any unit from gauss to nanotesla or counts, as only its direction is
+// used).
 constexpr double kMaxRate = 2000 * kDeg;
-constexpr double kMinForce = 0.1 * 9.80665;
-constexpr double kMaxForce = 20 * 9.80665;
+constexpr double kMinForce = 0.1 * kStandardGravity;
 constexpr double kMinField = 1e-9;
 constexpr double kMaxField = 1e6;
-// After this many samples in a row older than the newest, their times are taken up.
-constexpr int kOlderBeforeRestamp = 50;
 // A gap in the samples longer than this is not integrated across.
 constexpr double kMaxStep = 0.2;
 
@@ -238,7 +236,7 @@ void CAttitudeFilter::Update(const RawSample& sample) {
     if (sample.seconds < m_lastSeconds) {
         // An older sample is left out; but a run of them means the clock went back (or an
         // earlier time was garbled far ahead): take up the new times rather than stop.
-        if (++m_older < kOlderBeforeRestamp) {
+        if (++m_older < kOlderInARow) {
             return;
         }
         m_gyroSeconds = m_accelSeconds = m_magSeconds = sample.seconds;

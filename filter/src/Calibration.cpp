@@ -10,7 +10,6 @@
 
 namespace attfilter {
 namespace {
-constexpr double kStandardGravity = 9.80665;
 
 // What a magnetometer fit must reach to be trusted.
 constexpr std::size_t kMinFitSamples = 50;

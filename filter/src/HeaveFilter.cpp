@@ -35,7 +35,6 @@ constexpr double kFitSeconds = 75.0;
 constexpr double kRefitSeconds = 1.0;  // how often the fit is solved while it gathers
 // A gap in the samples this long (or time going back) starts the filter cold.
 constexpr double kLongestGap = 1.0;
-constexpr double kStandardGravity = 9.80665;
 // Each stage of the accelerations' smoothing (s): waves of 3 s and more pass with a few
 // degrees of lag.
 constexpr double kSmoothing = 0.1;
@@ -172,8 +171,10 @@ void CHeaveFilter::Update(double seconds, double verticalAcceleration) {
 }
 
 void CHeaveFilter::Update(double seconds, double verticalAcceleration, const Leaks& leaks) {
-    if (!std::isfinite(seconds) || !std::isfinite(verticalAcceleration) ||
-        !std::all_of(leaks.begin(), leaks.end(), [](double v) { return std::isfinite(v); })) {
+    // A reading beyond any accelerometer's (or not a number) is passed over.
+    const auto measurable = [](double a) { return std::abs(a) <= kMaxForce; };
+    if (!std::isfinite(seconds) || !measurable(verticalAcceleration) ||
+        !std::all_of(leaks.begin(), leaks.end(), measurable)) {
         return;
     }
     const double dt = seconds - m_lastSeconds;
@@ -397,6 +398,7 @@ void CPointMotion::Reset() {
     m_noiseHistory = 0;
     m_noiseSamples = 0;
     m_started = false;
+    m_older = 0;
     m_haveRates = false;
     m_smooth1 = m_smooth2 = {};
     m_meanUpSince = -1;
@@ -416,11 +418,19 @@ std::array<double, CPointMotion::kFilters> CPointMotion::Weights() const {
 
 void CPointMotion::Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel,
                           const Vec3& sensorFromCentre) {
-    // A reading or an orientation that is not a number is passed over: taken in, it would
-    // stay in the mean level and the smoothed accelerations for good.
-    if (!std::isfinite(seconds) || !Finite(specificForce) || !Finite(bodyToLevel)) {
+    // A reading beyond any accelerometer's or an orientation that is no rotation (either not a
+    // number, say) is passed over: taken in, it would stay in the mean level and the smoothed
+    // accelerations for good.
+    if (!std::isfinite(seconds) || !(Norm(specificForce) <= kMaxForce) || !Rotation(bodyToLevel)) {
         return;
     }
+    // An older sample is passed over, as the attitude filter passes it over (two devices'
+    // readings merged a trace out of order); a run of them says the clock went back, and the
+    // heave starts anew from them.
+    if (m_started && seconds < m_lastSeconds && ++m_older < kOlderInARow) {
+        return;
+    }
+    m_older = 0;
     const Mat3 rotation = RotationOf(bodyToLevel);
     const Vec3 arm = Apply(rotation, m_point);
     const Vec3 up{rotation[6], rotation[7], rotation[8]};  // the level's up, in body axes

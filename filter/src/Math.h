@@ -14,6 +14,13 @@ using Mat3 = std::array<double, 9>;
 
 // One degree in radians.
 inline constexpr double kDeg = std::numbers::pi / 180.0;
+inline constexpr double kStandardGravity = 9.80665;  // m/s²
+// No accelerometer reads beyond this (m/s², MEMS ranges end at 16 g): a reading beyond it,
+// taken in, would overflow the filters' sums of squares.
+inline constexpr double kMaxForce = 20 * kStandardGravity;
+// A sample older than the newest is passed over; after this many in a row the clock is taken
+// to have gone back, and their times are taken up.
+inline constexpr int kOlderInARow = 50;
 
 inline Vec3 Add(const Vec3& a, const Vec3& b) {
     return {a.x + b.x, a.y + b.y, a.z + b.z};
@@ -40,8 +47,10 @@ inline Vec3 Normalised(const Vec3& a) {
 inline bool Finite(const Vec3& a) {
     return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
 }
-inline bool Finite(const Quat& q) {
-    return std::isfinite(q[0]) && std::isfinite(q[1]) && std::isfinite(q[2]) && std::isfinite(q[3]);
+// True for a rotation's quaternion: of unit length, near enough (false for one that is not a
+// number).
+inline bool Rotation(const Quat& q) {
+    return std::abs(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3] - 1.0) < 1e-6;
 }
 inline Vec3 Apply(const Mat3& m, const Vec3& v) {
     return {m[0] * v.x + m[1] * v.y + m[2] * v.z, m[3] * v.x + m[4] * v.y + m[5] * v.z,

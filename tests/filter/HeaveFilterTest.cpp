@@ -85,10 +85,14 @@ TEST(HeaveFilterTest, ASensorHighAboveTheRollCentreSinksAsTheVesselRolls) {
     }
 }
 
-TEST(HeaveFilterTest, AnOrientationThatIsNotANumberIsPassedOver) {
-    // A heave of 0.5 m at 8 s, the sensor rolling 10° at 9 s 6 m above the centre; one
-    // sample's orientation is broken. The heave and the accelerations go on as numbers.
+TEST(HeaveFilterTest, ABrokenSampleIsPassedOver) {
+    // A heave of 0.5 m at 8 s, the sensor rolling 10° at 9 s 6 m above the centre; four
+    // samples are broken: an orientation that is not a number, one that is no rotation, a
+    // reading beyond any accelerometer's, one stamped a trace before the last. The heave goes
+    // on as without them.
     attfilter::CPointMotion heave({0, 5, -3});
+    attfilter::CPointMotion clean({0, 5, -3});
+    attfilter::CHeaveFilter alone;
     constexpr double kG = 9.80665;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (long i = 0; i < 200L * 100; ++i) {
@@ -96,15 +100,37 @@ TEST(HeaveFilterTest, AnOrientationThatIsNotANumberIsPassedOver) {
         const double wave =
             0.5 * std::pow(2 * std::numbers::pi / 8, 2) * std::sin(2 * std::numbers::pi * t / 8);
         const double roll = 10 * std::numbers::pi / 180 * std::sin(2 * std::numbers::pi * t / 9);
-        const attfilter::Quat q =
-            i == 5000 ? attfilter::Quat{nan, 0, 0, 0}
-                      : attfilter::Quat{std::cos(roll / 2), std::sin(roll / 2), 0, 0};
-        heave.Update(t, {0, kG * std::sin(roll), kG * std::cos(roll) - wave}, q, {0, 0, 6});
+        const attfilter::Quat q{std::cos(roll / 2), std::sin(roll / 2), 0, 0};
+        const attfilter::Vec3 force{0, kG * std::sin(roll), kG * std::cos(roll) - wave};
+        clean.Update(t, force, q, {0, 0, 6});
+        switch (i) {
+            case 5000:
+                heave.Update(t, force, {nan, 0, 0, 0}, {0, 0, 6});
+                break;
+            case 6000:
+                heave.Update(t, force, {1e200, 1e200, 0, 0}, {0, 0, 6});
+                break;
+            case 7000:
+                heave.Update(t, {0, 0, 1e300}, q, {0, 0, 6});
+                break;
+            case 8000:
+                heave.Update(t - 0.011, force, q, {0, 0, 6});
+                break;
+            default:
+                heave.Update(t, force, q, {0, 0, 6});
+        }
+        alone.Update(t, i == 7000 ? 1e300 : -wave, {i == 8000 ? -1e300 : 0.0, 0});
     }
     const attfilter::PointMotion m = heave.Motion();
-    EXPECT_TRUE(std::isfinite(m.heave) && std::isfinite(m.verticalAcceleration) &&
-                std::isfinite(m.horizontalAcceleration));
+    EXPECT_TRUE(std::isfinite(m.verticalAcceleration) && std::isfinite(m.horizontalAcceleration));
+    EXPECT_NEAR(m.heave, clean.Motion().heave, 0.005);
     EXPECT_TRUE(m.settled);
+    EXPECT_NEAR(alone.Heave(), 0.5 * std::sin(2 * std::numbers::pi * 199.99 / 8), 0.05);
+    // The clock set back a minute: 50 samples on, the heave starts anew from the new times.
+    for (int i = 0; i < 60; ++i) {
+        heave.Update(140 + i / 100.0, {0, 0, kG}, {1, 0, 0, 0}, {0, 0, 6});
+        EXPECT_EQ(heave.Motion().settled, i < 49) << i;
+    }
 }
 
 TEST(HeaveFilterTest, TheHeaveSettlesFromAColdStartAndSaysWhenItHas) {

@@ -168,7 +168,9 @@ public:
     // One accelerometer reading (m/s², specific force, body axes) and the orientation (body
     // to level) at its time; `sensorFromCentre` is the sensor's place from the centre the
     // vessel rolls and pitches about (body axes, m), as the attitude filter learns it
-    // (CAttitudeFilter::LeverArm), or nothing where it is not known.
+    // (CAttitudeFilter::LeverArm), or nothing where it is not known. Samples come in time
+    // order: an older one is passed over, but after 50 in a row (the clock went back), or
+    // after a gap of more than a second, the heave starts anew.
     void Update(double seconds, const Vec3& specificForce, const Quat& bodyToLevel,
                 const Vec3& sensorFromCentre = {});
 
@@ -216,6 +218,7 @@ private:
     Vec3 m_point;
     bool m_started = false;
     double m_lastSeconds = 0;
+    int m_older = 0;            // samples in a row older than the last
     Vec3 m_lastArm;             // the point from the sensor in the level frame
     Vec3 m_lastArmRate;         // and its rate
     bool m_haveRates = false;   // the arm's and the up's rates are there (from the second sample)
