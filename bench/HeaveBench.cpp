@@ -43,6 +43,25 @@ Spread SpreadOf(std::vector<double> v) {
     return {at(0.5), at(0.95), v.back()};
 }
 
+// Runs the 30 draws from `firstDraw`, each as `setUp(seed)` makes it, and reports the RMS
+// error's median and worst (cm) and how many draws were beyond the goal.
+template <typename SetUp>
+void ReportDraws(benchmark::State& state, std::uint32_t firstDraw, double significantHeave,
+                 SetUp setUp) {
+    for (auto _ : state) {
+        std::vector<double> rms;
+        int beyond = 0;
+        for (std::uint32_t seed = firstDraw; seed < firstDraw + kDraws; ++seed) {
+            rms.push_back(setUp(seed).Run().rms);
+            beyond += rms.back() > Goal(significantHeave) ? 1 : 0;
+        }
+        const Spread r = SpreadOf(rms);
+        state.counters["rms_median_cm"] = r.median * 100;
+        state.counters["rms_worst_cm"] = r.worst * 100;
+        state.counters["beyond_goal"] = beyond;
+    }
+}
+
 // Arguments: peak period (s), significant heave (cm), turns (0/1), the point (0 the sensor,
 // 1 forward 8 m and down 6 m), the draws (0: 1 to 30, those the filter was chosen on; 1: 31 to
 // 60, held out).
@@ -125,22 +144,13 @@ BENCHMARK(BM_HeaveErrorSources)
 void BM_HeaveCentre(benchmark::State& state) {
     const auto peakPeriod = static_cast<double>(state.range(0));
     const auto centre = static_cast<HeaveRun::Centre>(state.range(1));
-    for (auto _ : state) {
-        std::vector<double> rms;
-        int beyond = 0;
-        for (std::uint32_t seed = kDraws + 1; seed <= 2 * kDraws; ++seed) {
-            HeaveRun run;
-            run.scenario = HeaveSea(peakPeriod, 4.0, false, seed);
-            run.seconds = 360;
-            run.centre = centre;
-            rms.push_back(run.Run().rms);
-            beyond += rms.back() > Goal(4.0) ? 1 : 0;
-        }
-        const Spread r = SpreadOf(rms);
-        state.counters["rms_median_cm"] = r.median * 100;
-        state.counters["rms_worst_cm"] = r.worst * 100;
-        state.counters["beyond_goal"] = beyond;
-    }
+    ReportDraws(state, kDraws + 1, 4.0, [&](std::uint32_t seed) {
+        HeaveRun run;
+        run.scenario = HeaveSea(peakPeriod, 4.0, false, seed);
+        run.seconds = 360;
+        run.centre = centre;
+        return run;
+    });
 }
 BENCHMARK(BM_HeaveCentre)
     ->ArgNames({"Tp", "centre_learnt_none_true"})
@@ -196,23 +206,14 @@ void BM_HeavePeriodChoice(benchmark::State& state) {
     const double peakPeriod = static_cast<double>(state.range(0));
     const double setting = static_cast<double>(state.range(1));
     const double significantHeave = static_cast<double>(state.range(2)) / 100.0;
-    for (auto _ : state) {
-        std::vector<double> rms;
-        int beyond = 0;
-        for (std::uint32_t seed = 1; seed <= kDraws; ++seed) {
-            HeaveRun run;
-            run.scenario = HeaveSea(peakPeriod, significantHeave, false, seed);
-            run.seconds = 360;
-            run.period = setting;
-            run.followSea = false;  // the period by itself
-            rms.push_back(run.Run().rms);
-            beyond += rms.back() > Goal(significantHeave) ? 1 : 0;
-        }
-        const Spread r = SpreadOf(rms);
-        state.counters["rms_median_cm"] = r.median * 100;
-        state.counters["rms_worst_cm"] = r.worst * 100;
-        state.counters["beyond_goal"] = beyond;
-    }
+    ReportDraws(state, 1, significantHeave, [&](std::uint32_t seed) {
+        HeaveRun run;
+        run.scenario = HeaveSea(peakPeriod, significantHeave, false, seed);
+        run.seconds = 360;
+        run.period = setting;
+        run.followSea = false;  // the period by itself
+        return run;
+    });
 }
 BENCHMARK(BM_HeavePeriodChoice)
     ->ArgNames({"Tp", "period", "Hs_cm"})
