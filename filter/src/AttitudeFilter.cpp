@@ -301,6 +301,7 @@ void CAttitudeFilter::Update(const RawSample& sample) {
         } else {
             m_velocityLost = true;
         }
+        RememberMoment(sample.seconds);
     }
     if (magOk) {
         const double dt = sample.seconds - m_magSeconds;
@@ -505,6 +506,82 @@ double CAttitudeFilter::Measure(const Vector& h, double y, double r, const Vecto
         m_lever = lever;
     }
     return s;
+}
+
+void CAttitudeFilter::RememberMoment(double seconds) {
+    Moment& m = m_moments[m_nextMoment];
+    m.seconds = seconds;
+    m.vx = m_vx;
+    m.vy = m_vy;
+    m.q = m_q;
+    m.rate = m_rate;
+    m_nextMoment = (m_nextMoment + 1) % kMoments;
+    m_momentCount = std::min(m_momentCount + 1, kMoments);
+}
+
+void CAttitudeFilter::ShiftMoments(double dx, double dy) {
+    for (std::size_t i = 0; i < m_momentCount; ++i) {
+        m_moments[i].vx += dx;
+        m_moments[i].vy += dy;
+    }
+}
+
+bool CAttitudeFilter::MeasureGroundVelocity(double seconds, double north, double west,
+                                            const Vec3& antenna, double sigma) {
+    constexpr double kMaxGroundSpeed = 100.0;
+    constexpr double kLongestLatency = 1.0;
+    if (!m_started || m_momentCount == 0 || !std::isfinite(seconds) ||
+        !(std::hypot(north, west) <= kMaxGroundSpeed) || !Finite(antenna) ||
+        !(Norm(antenna) <= kMaxLever) || !(sigma > 0) || !std::isfinite(sigma) ||
+        TiltUncertainty() > kGroundVelocityTilt) {
+        return false;
+    }
+    // The newest moment at or before the reading's time.
+    const Moment* at = nullptr;
+    for (std::size_t k = 1; k <= m_momentCount; ++k) {
+        const Moment& m = m_moments[(m_nextMoment + kMoments - k) % kMoments];
+        if (k == 1 && seconds > m.seconds) {
+            return false;  // ahead of the newest sample
+        }
+        if (m.seconds <= seconds) {
+            at = &m;
+            break;
+        }
+    }
+    if (at == nullptr || seconds - at->seconds > kMaxStep ||
+        m_moments[(m_nextMoment + kMoments - 1) % kMoments].seconds - seconds > kLongestLatency) {
+        return false;
+    }
+    // The antenna's velocity then: the sensor's, and the antenna swung about it by the rate.
+    const Vec3 swing = Rotate(at->q, Cross(at->rate, antenna));
+    if (!m_onGround) {
+        const double dx = north - (at->vx + swing.x), dy = west - (at->vy + swing.y);
+        m_vx += dx;
+        m_vy += dy;
+        m_meanX += dx;
+        m_meanY += dy;
+        ShiftMoments(dx, dy);
+        m_onGround = true;
+        return true;
+    }
+    // As the velocity corrects (CorrectWithVelocity): everything but the heading, which is
+    // the magnetometer's, and the bias about the vertical; the second axis from where the
+    // first left the states. What a correction moves the velocity by, it moves the remembered
+    // velocities by, so each reading is compared with what the filter now holds of its moment.
+    const Mat3 r = RotationOf(m_q);
+    const Vec3 up{r[6], r[7], r[8]};
+    Vector share;
+    share.fill(1);
+    share[kTilt + 2] = 0;
+    for (int axis = 0; axis < 2; ++axis) {
+        Vector h{};
+        h[kVelocity + axis] = 1;
+        const double vx = m_vx, vy = m_vy;
+        const double y = axis == 0 ? north - (at->vx + swing.x) : west - (at->vy + swing.y);
+        Measure(h, y, sigma * sigma, share, nullptr, &up);
+        ShiftMoments(m_vx - vx, m_vy - vy);
+    }
+    return true;
 }
 
 void CAttitudeFilter::TakeUpVelocity(const Vec3& swing, bool astray) {

@@ -504,6 +504,32 @@ TEST(AttitudeFilterTurn, LearnsTheSpeedInASeaThatYaws) {
     }
 }
 
+// A ground velocity is taken once roll and pitch have settled, for a moment the filter has
+// passed within the last second, and only when it can be used.
+TEST(AttitudeFilterInput, TakesAGroundVelocityThatCanBeUsed) {
+    CAttitudeFilter filter;
+    EXPECT_FALSE(filter.MeasureGroundVelocity(0, 3, 0, {}, 0.05));  // no attitude yet
+    double t = 0;
+    for (; t < 30; t += 0.01) {
+        filter.Update(Still(t, {0, 0, kG}, {0, 0.2, -0.45}));
+    }
+    ASSERT_LT(filter.TiltUncertainty(), CAttitudeFilter::kGroundVelocityTilt);
+    const double last = t - 0.01;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(filter.MeasureGroundVelocity(last + 0.5, 0, 0, {}, 0.05));  // ahead
+    EXPECT_FALSE(filter.MeasureGroundVelocity(last - 1.5, 0, 0, {}, 0.05));  // too old
+    EXPECT_FALSE(filter.MeasureGroundVelocity(last, nan, 0, {}, 0.05));
+    EXPECT_FALSE(filter.MeasureGroundVelocity(last, 0, 0, {nan, 0, 0}, 0.05));
+    EXPECT_FALSE(filter.MeasureGroundVelocity(last, 0, 0, {}, 0));
+    EXPECT_FALSE(filter.MeasureGroundVelocity(last, 150, 0, {}, 0.05));
+    // At rest the first reading says the vessel was at rest from the start: nothing moves.
+    const EulerAngles before = filter.Attitude();
+    EXPECT_TRUE(filter.MeasureGroundVelocity(last - 0.2, 0, 0, {}, 0.05));
+    EXPECT_TRUE(filter.MeasureGroundVelocity(last, 0, 0, {}, 0.05));
+    EXPECT_NEAR(filter.Attitude().roll, before.roll, 0.01);
+    EXPECT_NEAR(filter.Attitude().pitch, before.pitch, 0.01);
+}
+
 // A sensor without a magnetometer (or with it switched off): roll and pitch as before, the
 // heading starts at 0 and follows the gyroscope.
 TEST(AttitudeFilterInput, RunsWithoutTheMagnetometer) {

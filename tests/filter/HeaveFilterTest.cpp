@@ -85,6 +85,22 @@ TEST(HeaveFilterTest, ASensorHighAboveTheRollCentreSinksAsTheVesselRolls) {
     }
 }
 
+// Draw 10's vessel turns gently (0.9 °/s for two minutes), which teaches the attitude filter
+// 3.9 of its 6.1 m/s, and then sharply (4.4 °/s): the turn's acceleration, taken at the
+// wrong speed, tilts the attitude, and the heave is 8 cm off. Given a GNSS receiver's velocity
+// over ground, a fifth of a second late, the turn no longer passes for tilt; from an antenna
+// 8 m up a mast too, whose swing with the roll is taken out.
+TEST(HeaveFilterTest, AGroundVelocityKeepsTheHeaveThroughATurn) {
+    HeaveRun run;
+    run.scenario = HeaveSea(10, 1, true, 10);
+    run.seconds = 360;
+    EXPECT_GT(run.Run().rms, 0.06);
+    run.groundVelocityLag = 0.2;
+    EXPECT_LT(run.Run().rms, 0.04);
+    run.antenna = {-2, 0, 8};
+    EXPECT_LT(run.Run().rms, 0.04);
+}
+
 TEST(HeaveFilterTest, ABrokenSampleIsPassedOver) {
     // A heave of 0.5 m at 8 s, the sensor rolling 10° at 9 s 6 m above the centre; four
     // samples are broken: an orientation that is not a number, one that is no rotation, a

@@ -69,11 +69,21 @@ HeaveErrors HeaveRun::Run() const {
     const auto windowLength = static_cast<std::size_t>(30 * rate);
     std::size_t sinceWindow = 0;  // samples since the last whole window was recorded
     HeaveErrors e;
+    std::mt19937 receiverNoise(static_cast<std::uint32_t>(scenario.speedKnots * 1000));
+    std::normal_distribution<double> velocityNoise(0.0, 0.03);
+    double nextReading = 0;
     const auto count = static_cast<long>(seconds * rate);
     for (long i = 0; i < count; ++i) {
         mtobj::RawTruth truth;
         const attfilter::RawSample raw = motion.Next(&truth);
         filter.Update(raw);
+        if (groundVelocityLag >= 0 && raw.seconds >= nextReading) {
+            nextReading = raw.seconds + 0.2;
+            const double then = raw.seconds - groundVelocityLag;
+            const attfilter::Vec3 v = motion.VelocityAt(then, antenna);
+            filter.MeasureGroundVelocity(then, v.x + velocityNoise(receiverNoise),
+                                         v.y + velocityNoise(receiverNoise), antenna, 0.05);
+        }
         if (!filter.HasAttitude()) {
             e.settled = truth.seconds;
             continue;

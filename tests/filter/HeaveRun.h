@@ -55,6 +55,11 @@ struct HeaveRun {
     // the simulator's own.
     enum class Centre { Learnt, None, True };
     Centre centre = Centre::Learnt;
+    // A GNSS receiver's velocity over ground given to the attitude filter, five readings a
+    // second with 3 cm/s of noise and sigma 5 cm/s, each arriving `groundVelocityLag` seconds
+    // after the moment it holds for (stamped with that moment); negative: none.
+    double groundVelocityLag = -1;
+    attfilter::Vec3 antenna;  // the receiver's antenna from the sensor (body axes, m)
 
     HeaveErrors Run() const;
 };

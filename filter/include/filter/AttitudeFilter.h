@@ -97,6 +97,22 @@ public:
     // Feeds one sample; samples come in time order (an older one is ignored, but after a run
     // of 50 older ones the filter takes up their times, as after a clock set back).
     void Update(const RawSample& sample);
+    // The vessel's velocity over ground as a GNSS receiver measured it at `seconds` (the PC
+    // time the reading holds for, not the time it arrived), at its antenna (`antenna`: body
+    // axes from the sensor, m), in the filter's level frame (m/s toward north and west: a
+    // true course is turned by the magnetic variation first, as the filter's north is the
+    // magnetometer's), with its one-sigma uncertainty (m/s). The reading is compared with the
+    // filter's own velocity of that moment, so a receiver's latency of up to a second does
+    // not pass for acceleration, and with it a turn's acceleration no longer passes for tilt.
+    // The first reading taken moves the filter's velocities, which start from the vessel's
+    // at the start, onto the ground. False, and nothing changes: before roll and pitch are
+    // within kGroundVelocityTilt (a stale reading while they are degrees off would lead them
+    // astray), for a time ahead of the newest sample or more than a second before it, and for
+    // values that are not numbers, a sigma not above zero or a speed beyond 100 m/s. Fed from
+    // the thread that feeds the samples.
+    bool MeasureGroundVelocity(double seconds, double north, double west, const Vec3& antenna,
+                               double sigma);
+    static constexpr double kGroundVelocityTilt = 0.3;  // degrees, TiltUncertainty
 
     // True once a first attitude was formed from accelerometer and magnetometer (from the
     // accelerometer alone with the magnetometer off).
@@ -144,6 +160,22 @@ private:
     // Returns hᵀ P h, the variance the states' uncertainty gave y (before the correction).
     double Measure(const Vector& h, double y, double r, const Vector& share,
                    const Vec3* biasAlong = nullptr, const Vec3* notBias = nullptr);
+
+    // The filter's velocity, orientation and rate of each of the last samples, for readings
+    // of the ground velocity that hold for a moment already past.
+    struct Moment {
+        double seconds = 0;
+        double vx = 0, vy = 0;
+        std::array<double, 4> q{1, 0, 0, 0};
+        Vec3 rate;
+    };
+    static constexpr std::size_t kMoments = 512;
+    std::array<Moment, kMoments> m_moments{};
+    std::size_t m_momentCount = 0;
+    std::size_t m_nextMoment = 0;
+    bool m_onGround = false;  // the velocities are over ground, not from the start's
+    void RememberMoment(double seconds);
+    void ShiftMoments(double dx, double dy);
 
     std::array<double, 4> m_q{1, 0, 0, 0};
     Vec3 m_bias;

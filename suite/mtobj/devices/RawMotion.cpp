@@ -332,6 +332,15 @@ double CRawMotion::HeaveAt(double t, const Vec3& fromSensor) const {
     return PositionAt(t, fromSensor).z - Turn(flat, Add(m_s.leverArm, fromSensor)).z;
 }
 
+Vec3 CRawMotion::VelocityAt(double t, const Vec3& fromSensor) const {
+    const Vec3 ahead = PositionAt(t + kStep, fromSensor);
+    const Vec3 behind = PositionAt(t - kStep, fromSensor);
+    const double way = m_s.speedKnots * kKnot;
+    const double course = CourseAt(t);
+    return Add(Vec3{way * std::cos(course), -way * std::sin(course), 0},
+               Scale(Add(ahead, Scale(behind, -1.0)), 0.5 / kStep));
+}
+
 Quat CRawMotion::OrientationAt(double t) const {
     // Heading clockwise (about -z), bow up (about -y), port up (about +x).
     const Angles a = AnglesAt(t);

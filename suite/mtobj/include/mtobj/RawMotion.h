@@ -130,6 +130,9 @@ public:
     // positive up.
     attfilter::Vec3 PositionAt(double t, const attfilter::Vec3& fromSensor = {}) const;
     double HeaveAt(double t, const attfilter::Vec3& fromSensor = {}) const;
+    // The velocity over ground of a point of the vessel (level axes: north, west, up; m/s):
+    // the way along the course, and the sea's motion with the point swung about the centre.
+    attfilter::Vec3 VelocityAt(double t, const attfilter::Vec3& fromSensor = {}) const;
 
 private:
     struct Angles {
