@@ -180,6 +180,32 @@ BENCHMARK(BM_HeaveGroundVelocity)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
+// What the module's mistakes about the receiver's readings cost, in turns at the sensor on
+// draws 31 to 60, readings a fifth of a second late: none (stamped exactly, course and
+// antenna right), stamped 0.1 s late (the PC clock not on UTC: the receiver's shortest
+// latency), the course 2 and 5 degrees off (a variation or heading offset wrong), and the
+// antenna given 2 m forward of where it is.
+void BM_HeaveGroundVelocityMistakes(benchmark::State& state) {
+    const auto peakPeriod = static_cast<double>(state.range(0));
+    const double significantHeave = static_cast<double>(state.range(1)) / 100.0;
+    const auto mistake = state.range(2);
+    ReportDraws(state, kDraws + 1, significantHeave, [&](std::uint32_t seed) {
+        HeaveRun run;
+        run.scenario = HeaveSea(peakPeriod, significantHeave, true, seed);
+        run.seconds = 360;
+        run.groundVelocityLag = 0.2;
+        run.groundStampLate = mistake == 1 ? 0.1 : 0.0;
+        run.groundCourseOff = mistake == 2 ? 2.0 : mistake == 3 ? 5.0 : 0.0;
+        run.antennaOff = {mistake == 4 ? 2.0 : 0.0, 0, 0};
+        return run;
+    });
+}
+BENCHMARK(BM_HeaveGroundVelocityMistakes)
+    ->ArgNames({"Tp", "Hs_cm", "none_late_course2_course5_antenna"})
+    ->ArgsProduct({{10, 15}, {100, 400}, {0, 1, 2, 3, 4}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
 // How the error comes down from a cold start, at 1 m, no turns, at the sensor, on draws 31
 // to 60: the RMS error over each 30 s from the start (median over the draws) beside the
 // error over the run's last 3 minutes, and how many 30 s spans from 3 minutes on are beyond

@@ -71,6 +71,12 @@ CAdvancedDlg::CAdvancedDlg(CTavimoDlg* mainDlg)
     m_ui->pointYEdit->setText(QString::number(settings.m_heave.y));
     m_ui->pointZEdit->setText(QString::number(settings.m_heave.z));
     m_ui->heavePeriodEdit->setText(QString::number(settings.m_heave.period));
+    m_ui->gnssPortEdit->setText(QString::fromStdString(settings.m_heave.gnssPort));
+    m_ui->gnssPortEdit->setPlaceholderText(QStringLiteral("none"));
+    m_ui->gnssBaudEdit->setText(QString::number(settings.m_heave.gnssBaud));
+    m_ui->antennaXEdit->setText(QString::number(settings.m_heave.antennaX));
+    m_ui->antennaYEdit->setText(QString::number(settings.m_heave.antennaY));
+    m_ui->antennaZEdit->setText(QString::number(settings.m_heave.antennaZ));
     m_heaveTimer.setInterval(1000);
     connect(&m_heaveTimer, &QTimer::timeout, this, &CAdvancedDlg::ShowHeave);
     m_heaveTimer.start();
@@ -169,8 +175,9 @@ void CAdvancedDlg::OnOK() {
     double gain = 0.0;
     double weight = 0.0;
     double window = 0.0;
-    mtobj::HeaveSettings heave;
+    mtobj::HeaveSettings heave = m_pMainDlg->Settings().m_heave;
     const double arm = mtobj::HeaveSettings::kLongestArm;
+    double baud = 0;
     if (!Validate(m_ui->gainEdit->text(), 0.1, 100.0, EField::Real, m_ui->gainEdit, gain) ||
         !Validate(m_ui->weightEdit->text(), 0.1, 100.0, EField::Real, m_ui->weightEdit, weight) ||
         !Validate(m_ui->windowEdit->text(), 0.0, 10000.0, EField::Unsigned, m_ui->windowEdit,
@@ -180,7 +187,22 @@ void CAdvancedDlg::OnOK() {
         !Validate(m_ui->pointZEdit->text(), -arm, arm, EField::Real, m_ui->pointZEdit, heave.z) ||
         !Validate(m_ui->heavePeriodEdit->text(), attfilter::CHeaveFilter::kMinPeriod,
                   attfilter::CHeaveFilter::kMaxPeriod, EField::Real, m_ui->heavePeriodEdit,
-                  heave.period)) {
+                  heave.period) ||
+        !Validate(m_ui->gnssBaudEdit->text(), 1, mtobj::HeaveSettings::kFastestBaud,
+                  EField::Unsigned, m_ui->gnssBaudEdit, baud) ||
+        !Validate(m_ui->antennaXEdit->text(), -arm, arm, EField::Real, m_ui->antennaXEdit,
+                  heave.antennaX) ||
+        !Validate(m_ui->antennaYEdit->text(), -arm, arm, EField::Real, m_ui->antennaYEdit,
+                  heave.antennaY) ||
+        !Validate(m_ui->antennaZEdit->text(), -arm, arm, EField::Real, m_ui->antennaZEdit,
+                  heave.antennaZ)) {
+        return;
+    }
+    heave.gnssBaud = static_cast<long>(baud);
+    heave.gnssPort = m_ui->gnssPortEdit->text().trimmed().toStdString();
+    if (const std::string problem = heave.Problem(); !problem.empty()) {
+        AfxMessageBox("Please enter " + problem + ".", MB_ICONEXCLAMATION);
+        m_ui->gnssPortEdit->setFocus();
         return;
     }
     m_fFilterGain = static_cast<float>(gain);

@@ -280,19 +280,30 @@ TEST_F(SettingsTest, TheHeaveNodesAreReadCheckedAndAddedOnlyOnceSet) {
     EXPECT_EQ(ReadFile(m_file), older);
 
     // Set in the window: the nodes go in and read back.
-    settings.m_heave = {.x = 8, .y = 0, .z = -6.5, .period = 12};
+    settings.m_heave.x = 8;
+    settings.m_heave.z = -6.5;
+    settings.m_heave.period = 12;
+    settings.m_heave.gnssPort = "COM5";
+    settings.m_heave.gnssBaud = 38400;
+    settings.m_heave.antennaZ = 12.5;
     ASSERT_TRUE(store.SaveSettings(settings));
     EXPECT_EQ(Node(m_file, "Heave/MonitoringPoint/Z"), "-6.5");
+    EXPECT_EQ(Node(m_file, "Heave/Gnss/Port"), "COM5");
     CTavimoSettings again;
     ASSERT_TRUE(store.LoadSettings(again));
     EXPECT_EQ(again.m_heave.x, 8.0);
     EXPECT_EQ(again.m_heave.z, -6.5);
     EXPECT_EQ(again.m_heave.period, 12.0);
+    EXPECT_EQ(again.m_heave.gnssPort, "COM5");
+    EXPECT_EQ(again.m_heave.gnssBaud, 38400);
+    EXPECT_EQ(again.m_heave.antennaX, 0.0);
+    EXPECT_EQ(again.m_heave.antennaZ, 12.5);
 
     // A value not understood, or out of range, is named and the default kept; the others count.
     Write(
         "<Heave><FilterPeriod>40</FilterPeriod><MonitoringPoint><X>8 m</X><Y>-2</Y>"
-        "</MonitoringPoint></Heave>");
+        "</MonitoringPoint><Gnss><Baud_Rate>9600.5</Baud_Rate><Antenna><Y>600</Y></Antenna>"
+        "</Gnss></Heave>");
     CTavimoSettings mistaken;
     ASSERT_TRUE(store.LoadSettings(mistaken));
     std::string said;
@@ -306,4 +317,9 @@ TEST_F(SettingsTest, TheHeaveNodesAreReadCheckedAndAddedOnlyOnceSet) {
               std::string::npos)
         << said;
     EXPECT_NE(said.find("Heave/MonitoringPoint/X \"8 m\""), std::string::npos) << said;
+    EXPECT_EQ(mistaken.m_heave.gnssBaud, 4800);
+    EXPECT_NE(said.find("Heave/Gnss/Baud_Rate \"9600.5\" is not a baud rate; using 4800"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Heave/Gnss/Antenna/Y \"600\""), std::string::npos) << said;
 }

@@ -471,7 +471,11 @@ TEST(IioCaptureTest, ARawSensorGivesTheHeaveAtTheMonitoringPointAndWhenItHasSett
     ASSERT_TRUE(WriteRawCapture(capture, "lsm9ds1", sea, rate, 240));
     auto replay = Device("replay:fast:" + capture);
     const attfilter::Vec3 point{8, 0, -6};
-    replay->SetHeaveSettings({.x = point.x, .y = point.y, .z = point.z, .period = 18});
+    mtobj::HeaveSettings heave;
+    heave.x = point.x;
+    heave.y = point.y;
+    heave.z = point.z;
+    replay->SetHeaveSettings(heave);
     ASSERT_EQ(replay->Open("COM1", 115200), S_OK);
     replay->Configure(Config(2, static_cast<int>(rate)));
     ASSERT_EQ(replay->Start(), S_OK);

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "filter/AttitudeFilter.h"
+#include "mtobj/GroundVelocity.h"
 
 mtobj::RawScenario HeaveSea(double peakPeriod, double significantHeave, bool withTurns,
                             std::uint32_t seed) {
@@ -81,8 +82,15 @@ HeaveErrors HeaveRun::Run() const {
             nextReading = raw.seconds + 0.2;
             const double then = raw.seconds - groundVelocityLag;
             const attfilter::Vec3 v = motion.VelocityAt(then, antenna);
-            filter.MeasureGroundVelocity(then, v.x + velocityNoise(receiverNoise),
-                                         v.y + velocityNoise(receiverNoise), antenna, 0.05);
+            const double north = v.x + velocityNoise(receiverNoise);
+            const double west = v.y + velocityNoise(receiverNoise);
+            const double off = groundCourseOff * std::numbers::pi / 180.0;  // clockwise
+            const double c = std::cos(off), s = std::sin(off);
+            filter.MeasureGroundVelocity(
+                std::min(raw.seconds, then + groundStampLate), c * north + s * west,
+                c * west - s * north,
+                {antenna.x + antennaOff.x, antenna.y + antennaOff.y, antenna.z + antennaOff.z},
+                mtobj::GroundVelocitySigma(std::hypot(north, west)));
         }
         if (!filter.HasAttitude()) {
             e.settled = truth.seconds;

@@ -55,11 +55,18 @@ struct HeaveRun {
     // the simulator's own.
     enum class Centre { Learnt, None, True };
     Centre centre = Centre::Learnt;
-    // A GNSS receiver's velocity over ground given to the attitude filter, five readings a
-    // second with 3 cm/s of noise and sigma 5 cm/s, each arriving `groundVelocityLag` seconds
-    // after the moment it holds for (stamped with that moment); negative: none.
+    // A GNSS receiver's velocity over ground given to the attitude filter as the module gives
+    // it (its sigma for the speed), five readings a second with 3 cm/s of noise, each arriving
+    // `groundVelocityLag` seconds after the moment it holds for; negative: none.
     double groundVelocityLag = -1;
     attfilter::Vec3 antenna;  // the receiver's antenna from the sensor (body axes, m)
+    // What the module may get wrong about a reading: its moment stamped this late (s, a PC
+    // clock not on UTC stamps by the receiver's shortest latency), its course turned by this
+    // much (degrees, a variation or heading offset off), and the antenna given this far
+    // from where it is (m).
+    double groundStampLate = 0;
+    double groundCourseOff = 0;
+    attfilter::Vec3 antennaOff;
 
     HeaveErrors Run() const;
 };

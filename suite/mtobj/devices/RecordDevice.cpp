@@ -17,6 +17,7 @@
 #include "filter/HeaveFilter.h"
 #include "interfaces/ErrorLog.h"
 #include "mtobj/CalibrationStore.h"
+#include "mtobj/GroundVelocity.h"
 #include "mtobj/IioScan.h"
 #include "platform/Paths.h"
 
@@ -35,6 +36,10 @@ constexpr double kNoMagSeconds = 2.0;
 // Roll and pitch count as settled once the filter's own uncertainty of them is this small
 // (degrees): a few tenths of a degree in any sea once it has converged, degrees before.
 constexpr double kSettledTilt = 0.5;
+// GNSS readings waiting for the samples to reach their moment, at most.
+constexpr std::size_t kMostGroundWaiting = 32;
+// How often what became of the readings is traced, in the samples' time.
+constexpr double kGroundTraceSeconds = 60.0;
 
 // A gyroscope bias taken at rest is never exactly zero.
 bool GyroBiasTaken(const attfilter::SensorCalibration& c) {
@@ -151,6 +156,8 @@ public:
             m_calibrationChanged = false;
         }
         m_sawMag = false;
+        m_ground.waiting.clear();
+        m_ground.usable = -1;
         m_sawQuaternion = false;
         m_sawRawAccel = false;
         m_firstRawSeconds = -1;
@@ -375,9 +382,19 @@ public:
     }
 
     void SetHeaveSettings(const HeaveSettings& settings) override {
-        std::lock_guard lock(m_motionMutex);
-        m_heaveSettings = settings;
-        m_heaveSettingsChanged.store(true);
+        std::shared_ptr<CGnssReceiver> gone;
+        {
+            std::lock_guard lock(m_motionMutex);
+            m_heaveSettings = settings;
+            if (!m_receiver || m_receiver->Port() != settings.gnssPort ||
+                m_receiver->Baud() != settings.gnssBaud) {
+                // The old receiver's thread ends here, outside the lock, unless the reader
+                // still holds it; it lets go at its next sample.
+                gone = std::move(m_receiver);
+                m_receiver = std::make_shared<CGnssReceiver>(settings.gnssPort, settings.gnssBaud);
+            }
+            m_heaveSettingsChanged.store(true);
+        }
     }
     std::optional<Motion> CurrentMotion() const override {
         std::lock_guard lock(m_motionMutex);
@@ -629,6 +646,13 @@ private:
             std::lock_guard lock(m_motionMutex);
             m_pointMotion.SetPoint({m_heaveSettings.x, m_heaveSettings.y, m_heaveSettings.z});
             m_pointMotion.SetPeriod(m_heaveSettings.period);
+            m_ground.receiver = m_receiver;
+            m_ground.antenna = {m_heaveSettings.antennaX, m_heaveSettings.antennaY,
+                                m_heaveSettings.antennaZ};
+            m_ground.variation = m_heaveSettings.variation;
+        }
+        if (m_ground.receiver) {
+            TakeGroundVelocity(raw.seconds);
         }
         Motion motion;
         if (!m_filter.HasAttitude()) {
@@ -643,6 +667,61 @@ private:
             motion.status = point.settled && m_filter.TiltUncertainty() <= kSettledTilt ? 'U' : 'u';
         }
         PublishMotion(motion);
+    }
+    // Gives the attitude filter the receiver's readings whose moment its samples have reached
+    // (reader thread). They are used only while the heading comes from a calibrated,
+    // undisturbed magnetometer: only then is the filter's north the receiver's north turned
+    // by the variation and the heading offset. A reading is refused by the filter while roll
+    // and pitch are still settling, or when it is more than a second old.
+    void TakeGroundVelocity(double seconds) {
+        GroundState& g = m_ground;
+        g.receiver->Take(g.waiting);
+        if (g.waiting.empty()) {
+            return;
+        }
+        // Readings are on the PC clock, samples on the device's (a capture plays later).
+        const double pcLessDevice = m_source->PcSeconds(seconds) - seconds;
+        std::size_t done = 0;
+        for (; done < g.waiting.size(); ++done) {
+            const GroundReading& r = g.waiting[done];
+            const double moment = r.moment - pcLessDevice;
+            if (moment > seconds) {
+                break;  // the samples have not reached it yet
+            }
+            const bool usable =
+                m_sawMag && m_calibration.magCalibrated && !m_filter.MagneticDisturbance();
+            if (!usable) {
+                if (g.usable != 0) {  // said once each time it stops being usable
+                    g.usable = 0;
+                    Report("GNSS",
+                           "the receiver's velocity over ground is not used: the "
+                           "heading is not from a calibrated, undisturbed magnetometer");
+                }
+                continue;
+            }
+            const LevelVelocity v = FilterFrameVelocity(
+                r.speed, r.course, r.variation.value_or(g.variation), m_calibration.headingOffset);
+            const bool taken = m_filter.MeasureGroundVelocity(moment, v.north, v.west, g.antenna,
+                                                              GroundVelocitySigma(r.speed));
+            ++(taken ? g.taken : g.refused);
+            if (taken && g.usable != 1) {  // and once each time the filter takes them again
+                g.usable = 1;
+                Report("GNSS", "the receiver's velocity over ground on " + g.receiver->Port() +
+                                   " is used in turns");
+            }
+        }
+        if (seconds - g.tracedAt >= kGroundTraceSeconds) {
+            g.tracedAt = seconds;
+            m_log.Trace("GNSS", "velocities taken %llu, refused %llu; receiver on %s: %s",
+                        static_cast<unsigned long long>(g.taken),
+                        static_cast<unsigned long long>(g.refused), g.receiver->Port().c_str(),
+                        g.receiver->Counters().c_str());
+        }
+        g.waiting.erase(g.waiting.begin(), g.waiting.begin() + static_cast<std::ptrdiff_t>(done));
+        // A reading the samples never reach (a clock far off) is not kept for ever.
+        if (g.waiting.size() > kMostGroundWaiting) {
+            g.waiting.erase(g.waiting.begin());
+        }
     }
     void PublishMotion(const std::optional<Motion>& motion) {
         std::lock_guard lock(m_motionMutex);
@@ -768,9 +847,21 @@ private:
     std::atomic<int> m_standing{static_cast<int>(HeadingStanding::Trusted)};
     attfilter::CPointMotion m_pointMotion;
     bool m_sawRawAccel = false;
+    // The GNSS receiver's readings on their way to the filter.
+    struct GroundState {
+        std::shared_ptr<CGnssReceiver> receiver;
+        std::vector<GroundReading> waiting;
+        attfilter::Vec3 antenna;
+        double variation = 0;
+        int usable = -1;  // -1 not yet known, 0 not usable (said), 1 taken (said)
+        std::uint64_t taken = 0, refused = 0;
+        double tracedAt = -1e300;
+    };
+    GroundState m_ground;
     // The heave settings handed in and the motion handed out (m_motionMutex).
     mutable std::mutex m_motionMutex;
     HeaveSettings m_heaveSettings;
+    std::shared_ptr<CGnssReceiver> m_receiver;
     std::atomic<bool> m_heaveSettingsChanged{false};
     std::optional<Motion> m_motion;
     // Calibration while running: the step (collected by the reader, computed by its own

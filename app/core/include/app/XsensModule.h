@@ -68,7 +68,8 @@ public:
 
     // Settings the main window gives before start and on "Apply".
     void SetSmoothing(bool on) { m_bSmoothing = on; }
-    void SetMagneticVariation(float degrees) { m_fMagneticVariation = degrees; }
+    // Also turns the GNSS receiver's true course into the sensor's frame (heave settings).
+    void SetMagneticVariation(float degrees);
     void SetTimeWindow(double ms) { m_dfTimeWindow = ms; }
     void SetOutputInterval(double ms) { m_dfOutputInterval = ms; }
     bool IsSmoothing() const { return m_bSmoothing; }
@@ -148,6 +149,9 @@ private:
     CComPtr<IMotionTrackerHeave> m_pHeave;
     mutable CCriticalSection m_heaveLock;
     mtobj::HeaveSettings m_heaveSettings;  // under m_heaveLock
+    // The heave settings as the sensor object takes them: with the module's variation, east
+    // positive (the module's own is what the true heading lacks). Under m_heaveLock.
+    HRESULT ForwardHeaveSettings(const mtobj::HeaveSettings& settings);
 
     // Written by the data path, read by the window's display: guarded by m_dataLock.
     mutable CCriticalSection m_dataLock;

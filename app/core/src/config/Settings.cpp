@@ -377,6 +377,15 @@ bool CTavimoSettingsStore::SaveSettings(const CTavimoSettings& s) const {
     keep(XML_MONITORING_POINT_X, s.m_heave.x, defaults.x);
     keep(XML_MONITORING_POINT_Y, s.m_heave.y, defaults.y);
     keep(XML_MONITORING_POINT_Z, s.m_heave.z, defaults.z);
+    std::string existing;
+    if (!s.m_heave.gnssPort.empty() || Read(config, XML_GNSS_PORT, existing)) {
+        config.SetOrAddValue(XML_GNSS_PORT, text(XML_GNSS_PORT, s.m_heave.gnssPort));
+    }
+    keep(XML_GNSS_BAUD, static_cast<double>(s.m_heave.gnssBaud),
+         static_cast<double>(defaults.gnssBaud));
+    keep(XML_GNSS_ANTENNA_X, s.m_heave.antennaX, defaults.antennaX);
+    keep(XML_GNSS_ANTENNA_Y, s.m_heave.antennaY, defaults.antennaY);
+    keep(XML_GNSS_ANTENNA_Z, s.m_heave.antennaZ, defaults.antennaZ);
     if (changed) {
         const std::string beside = BesideFileName();
         const bool saved = config.Save(BSTR(beside));
@@ -441,6 +450,31 @@ void CTavimoSettingsStore::ReadHeave(CConfig& config, CTavimoSettings& s) const 
     take(XML_MONITORING_POINT_X, &mtobj::HeaveSettings::x, distance);
     take(XML_MONITORING_POINT_Y, &mtobj::HeaveSettings::y, distance);
     take(XML_MONITORING_POINT_Z, &mtobj::HeaveSettings::z, distance);
+    take(XML_GNSS_ANTENNA_X, &mtobj::HeaveSettings::antennaX, distance);
+    take(XML_GNSS_ANTENNA_Y, &mtobj::HeaveSettings::antennaY, distance);
+    take(XML_GNSS_ANTENNA_Z, &mtobj::HeaveSettings::antennaZ, distance);
+    std::string text;
+    if (Read(config, XML_GNSS_PORT, text)) {
+        mtobj::HeaveSettings trial = heave;
+        trial.gnssPort = text;
+        if (trial.Problem().empty()) {
+            heave = trial;
+        } else {
+            s.NotUnderstood(XML_GNSS_PORT, text, "a port name such as COM5, or a device path",
+                            heave.gnssPort.empty() ? "none" : heave.gnssPort);
+        }
+    }
+    if (Read(config, XML_GNSS_BAUD, text)) {
+        const std::optional<double> number = ReadNumber(text);
+        mtobj::HeaveSettings trial = heave;
+        if (number && *number == std::floor(*number) && *number >= 1 &&
+            *number <= static_cast<double>(mtobj::HeaveSettings::kFastestBaud)) {
+            trial.gnssBaud = static_cast<long>(*number);
+            heave = trial;
+        } else {
+            s.NotUnderstood(XML_GNSS_BAUD, text, "a baud rate", Format("%ld", heave.gnssBaud));
+        }
+    }
 }
 
 bool CTavimoSettingsStore::GetHeadingOffset(float& degrees) const {

@@ -137,7 +137,7 @@ bool CXsensModule::Initialise() {
         heave != nullptr) {
         m_pHeave.Attach(static_cast<IMotionTrackerHeave*>(heave));
         CSingleLock lock(m_heaveLock);
-        m_pHeave->SetHeaveSettings(m_heaveSettings);
+        ForwardHeaveSettings(m_heaveSettings);
     }
     try {
         m_pTracker->GetToken(&m_dwSensorToken);
@@ -406,11 +406,25 @@ bool CXsensModule::SetHeaveSettings(const mtobj::HeaveSettings& settings) {
         return false;
     }
     CSingleLock lock(m_heaveLock);
-    if (m_pHeave && FAILED(m_pHeave->SetHeaveSettings(settings))) {
+    if (m_pHeave && FAILED(ForwardHeaveSettings(settings))) {
         return false;
     }
     m_heaveSettings = settings;
     return true;
+}
+
+void CXsensModule::SetMagneticVariation(float degrees) {
+    m_fMagneticVariation = degrees;
+    CSingleLock lock(m_heaveLock);
+    if (m_pHeave) {
+        ForwardHeaveSettings(m_heaveSettings);
+    }
+}
+
+HRESULT CXsensModule::ForwardHeaveSettings(const mtobj::HeaveSettings& settings) {
+    mtobj::HeaveSettings sent = settings;
+    sent.variation = -static_cast<double>(m_fMagneticVariation.load());
+    return m_pHeave->SetHeaveSettings(sent);
 }
 
 std::optional<mtobj::Motion> CXsensModule::GetMotion() const {

@@ -3,6 +3,7 @@
 // raw sensor's heave filter, or read from another instrument's motion telegrams.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "filter/HeaveFilter.h"
@@ -25,12 +26,21 @@ struct Motion {
 
 // Where the heave is wanted and how it is filtered: the monitoring point (the echo sounder's
 // transducer, say) from the sensor in vessel axes (x toward the bow, y toward port, z up;
-// metres) and the heave filter's period (the longest waves kept, seconds).
+// metres) and the heave filter's period (the longest waves kept, seconds). A GNSS receiver's
+// velocity over ground steadies the attitude in turns, and so the heave: its port (none when
+// empty), baud rate and antenna from the sensor in the same axes, and the magnetic variation
+// its true course is turned by when the receiver gives none.
 struct HeaveSettings {
     double x = 0, y = 0, z = 0;
     double period = attfilter::CHeaveFilter::kDefaultPeriod;  // 5 to 30 s
+    std::string gnssPort;
+    long gnssBaud = 4800;
+    double antennaX = 0, antennaY = 0, antennaZ = 0;
+    double variation = 0;  // degrees, east positive
     // A lever arm longer than any vessel's is taken for a mistake.
     static constexpr double kLongestArm = 500;
+    static constexpr long kFastestBaud = 4000000;
+    static constexpr std::size_t kLongestPortName = 200;
 
     // Empty when the settings can be used, else why not.
     std::string Problem() const;

@@ -1,0 +1,111 @@
+// The vessel's velocity over ground from a GNSS receiver, for the attitude filter of a raw
+// sensor: in a turn, the filter tells the turn's acceleration from a tilt by the velocity it
+// is given. The receiver sends RMC on a serial port; each fix's speed and true course are
+// read with the UTC time the fix holds for, and put on the PC clock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/Sync.h"
+
+namespace mtobj {
+
+// One RMC fix: what it says of the way over ground, and when.
+struct GroundFix {
+    double secondsOfDay = 0;  // UTC time of the fix, 0 to 86400
+    double speed = 0;         // m/s over ground
+    double course = 0;        // degrees true, 0 to 360
+    // The magnetic variation the receiver gives (degrees, east positive), when it gives one.
+    std::optional<double> variation;
+};
+
+// Reads an RMC line ("$GPRMC,...", any talker, checksum checked when present). Nothing, and
+// why in *why, for another sentence, a broken line, or a fix the receiver marks not valid
+// (status V, mode N) or has no course for while under way.
+std::optional<GroundFix> ParseRmc(std::string_view line, std::string* why = nullptr);
+
+// Puts fixes on the PC clock (seconds since 1970). When the PC clock keeps UTC (a fix
+// arrives 0 to 1 s after its own time), the fix's time is taken as it stands. Otherwise the
+// fix is stamped at its time plus the shortest lag from fix to arrival of the last
+// kLagsKept fixes: the receiver's jitter goes, and the stamp is late by the receiver's
+// shortest latency only.
+class CFixClock {
+public:
+    static constexpr std::size_t kLagsKept = 50;
+    static constexpr double kMostLag = 1.0;  // s
+
+    // The PC moment the fix holds for, given the PC time its line arrived.
+    double Moment(double secondsOfDay, double arrivalPc);
+    // Whether the last fix was taken on the PC clock's own UTC.
+    bool ClockKeepsUtc() const { return m_keepsUtc; }
+    void Reset();
+
+private:
+    std::deque<double> m_lags;
+    bool m_keepsUtc = false;
+};
+
+// A reading as the attitude filter takes it.
+struct GroundReading {
+    double moment = 0;  // PC seconds the velocity holds for
+    double speed = 0;   // m/s
+    double course = 0;  // degrees true
+    std::optional<double> variation;
+};
+
+// The velocity's north and west parts (m/s) in the attitude filter's frame, whose north is
+// magnetic north less the heading offset: a true course turned by the variation (east
+// positive: true = magnetic + variation) and by the heading offset (added to the filter's
+// heading).
+struct LevelVelocity {
+    double north = 0, west = 0;
+};
+LevelVelocity FilterFrameVelocity(double speed, double trueCourse, double variation,
+                                  double headingOffset);
+
+// The uncertainty (m/s, one sigma) the filter is told for a reading at a speed: the
+// receiver's few cm/s, and the cross-track error of a course off by a degree or two (a
+// variation or heading offset not quite right turns the whole velocity).
+double GroundVelocitySigma(double speed);
+
+// Reads a receiver on a named port from a thread of its own and keeps its newest readings
+// for the sensor's reader to take. Opening is retried while the port is missing; what it
+// read, used and dropped is counted.
+class CGnssReceiver {
+public:
+    // Starts reading `port` ("COM5") at `baud`; an empty port reads nothing.
+    CGnssReceiver(std::string port, long baud);
+    ~CGnssReceiver();
+    CGnssReceiver(const CGnssReceiver&) = delete;
+    CGnssReceiver& operator=(const CGnssReceiver&) = delete;
+
+    // Moves the readings that came since the last call into `into` (appended, oldest first).
+    void Take(std::vector<GroundReading>& into);
+    // "lines read N, fixes M, dropped K (why)" for the trace.
+    std::string Counters() const;
+    const std::string& Port() const { return m_port; }
+    long Baud() const { return m_baud; }
+
+private:
+    void Run();
+
+    const std::string m_port;
+    const long m_baud;
+    CEvent m_quit{true, false};
+    std::atomic<bool> m_any{false};  // readings wait: the reader takes the lock only then
+    mutable std::mutex m_mutex;
+    std::vector<GroundReading> m_readings;  // bounded: the oldest go first
+    std::uint64_t m_lines = 0, m_fixes = 0, m_dropped = 0;
+    std::string m_lastWhy;
+    std::thread m_thread;
+};
+
+}  // namespace mtobj
