@@ -3,11 +3,14 @@
 // in range, and the samples combined from them are finite and in range. The input's first
 // bytes are also taken as a moment of any values (not a number, infinite, huge) that every
 // sentence is written from: each fits its room, and what Tavimo reads back is read safely.
+// Every line is also read as a GNSS receiver's RMC: a fix read has its time, speed, course
+// and variation in range, and is put on the PC clock at a finite moment.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "FuzzSupport.h"
+#include "mtobj/GroundVelocity.h"
 #include "mtobj/TelegramSentences.h"
 #include "mtobj/sentences/Sentence.h"
 
@@ -71,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string stream = tavimo_fuzz::Text(data + 1, size - 1);
     CLineReader reader;
     CSampleCombiner combiner(1.0 + data[0] % 200);
+    mtobj::CFixClock fixClock;
     std::size_t piece = 1 + (data[0] >> 5);
     double time = 0;
     for (std::size_t at = 0; at < stream.size(); at += piece, piece = piece * 5 % 23 + 1) {
@@ -80,6 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             [&](const CLineReader::Line& line) {
                 Check(line.text.size() <= kMaxLine && line.bytes == line.text.size() + 1);
                 Check(line.endIndex < n);
+                if (const auto fix = mtobj::ParseRmc(line.text)) {
+                    Check(fix->secondsOfDay >= 0.0 && fix->secondsOfDay < 86401.0);
+                    Check(fix->speed >= 0.0 && fix->speed < 120.0);
+                    Check(fix->course >= 0.0 && fix->course <= 360.0);
+                    Check(!fix->variation || std::fabs(*fix->variation) <= 180.0);
+                    Check(std::isfinite(fixClock.Moment(fix->secondsOfDay, 1.8e9 + time)));
+                }
                 const ParseResult result = ParseLine(line.text);
                 if (!result.reading) {
                     Check(result.drop != EDrop::Count);

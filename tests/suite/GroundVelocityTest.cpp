@@ -133,4 +133,20 @@ TEST(GroundVelocityTest, ReadsAReceiverOnAPort) {
         << receiver.Counters();
 }
 
+// A port that is not there is named once and tried again; nothing is read from it.
+TEST(GroundVelocityTest, AReceiverOnAPortThatIsNotThereIsNamed) {
+    testing::internal::CaptureStderr();
+    std::vector<mtobj::GroundReading> readings;
+    {
+        mtobj::CGnssReceiver receiver("/nonexistent/ttyGNSS", 4800);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        receiver.Take(readings);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(readings.empty());
+    EXPECT_NE(said.find("the GNSS receiver's port /nonexistent/ttyGNSS cannot be opened"),
+              std::string::npos)
+        << said;
+}
+
 }  // namespace

@@ -82,7 +82,8 @@ public:
     virtual HeadingStanding Standing() const { return HeadingStanding::Trusted; }
 
     // The vessel's motion at the monitoring point. A raw sensor makes it through its heave
-    // filter with these settings (checked by the caller, taken from the next sample on); a
+    // filter with these settings (checked by the caller, taken from the next sample on), and
+    // reads the GNSS receiver they name for its attitude filter in turns; a
     // reader of motion telegrams passes on what the sender gives. Devices without heave keep
     // these defaults: the settings are taken and ignored, and there is no motion.
     virtual void SetHeaveSettings(const HeaveSettings& /*settings*/) {}

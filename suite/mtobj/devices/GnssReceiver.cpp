@@ -1,0 +1,122 @@
+// The GNSS receiver's port, read on a thread of its own: lines cut, RMC read, each fix put
+// on the PC clock and kept for the sensor's reader.
+#include <cstdio>
+
+#include "comlane/SerialDevice.h"
+#include "interfaces/Tickwise.h"
+#include "mtobj/GroundVelocity.h"
+#include "mtobj/TelegramSentences.h"
+
+namespace mtobj {
+namespace {
+
+// Readings the reader has not taken yet, at most (the oldest go first): a few seconds at
+// any receiver's rate, and far more than the reader leaves between its batches.
+constexpr std::size_t kMostWaiting = 64;
+constexpr DWORD kRetryMs = 2000;
+constexpr int kReadableMs = 100;
+
+}  // namespace
+
+CGnssReceiver::CGnssReceiver(std::string port, long baud) : m_port(std::move(port)), m_baud(baud) {
+    if (!m_port.empty()) {
+        m_thread = std::thread([this] { Run(); });
+    }
+}
+
+CGnssReceiver::~CGnssReceiver() {
+    m_quit.Set();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void CGnssReceiver::Take(std::vector<GroundReading>& into) {
+    if (!m_any.load(std::memory_order_acquire)) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    into.insert(into.end(), m_readings.begin(), m_readings.end());
+    m_readings.clear();
+    m_any.store(false, std::memory_order_release);
+}
+
+std::string CGnssReceiver::Counters() const {
+    std::lock_guard lock(m_mutex);
+    std::string text = "lines read " + std::to_string(m_lines) + ", fixes " +
+                       std::to_string(m_fixes) + ", dropped " + std::to_string(m_dropped);
+    return m_lastWhy.empty() ? text : text + " (last: " + m_lastWhy + ")";
+}
+
+void CGnssReceiver::Run() {
+    comlane::CSerialDevice serial;
+    telegrams::CLineReader reader;
+    CFixClock clock;
+    std::string lastError;
+    const comlane::LineSettings line{static_cast<unsigned>(m_baud), 8, 0, 0};
+    const double charMs = comlane::CharacterTime(line);
+    while (!m_quit.Wait(0)) {
+        if (!serial.IsOpen()) {
+            std::string error;
+            if (!comlane::OpenNamedPort(m_port, serial, &error) || !serial.SetLine(line)) {
+                serial.Close();
+                if (error != lastError) {  // said once for each new reason
+                    std::fprintf(stderr,
+                                 "Tavimo: the GNSS receiver's port %s cannot be opened: %s\n",
+                                 m_port.c_str(), error.c_str());
+                    lastError = error;
+                }
+                m_quit.Wait(kRetryMs);
+                continue;
+            }
+            lastError.clear();
+            reader.Reset();
+            clock.Reset();
+        }
+        if (!serial.WaitReadable(kReadableMs)) {
+            continue;
+        }
+        char block[512];
+        const long n = serial.Read(block, sizeof block);
+        const double now = CTickwise::GetPCMilliSecs();
+        if (n < 0) {
+            serial.Close();
+            continue;
+        }
+        const auto count = static_cast<std::size_t>(n);
+        reader.Feed(
+            block, count,
+            [&](const telegrams::CLineReader::Line& l) {
+                // The line began its own length before its last byte, which came
+                // (count - 1 - endIndex) characters before the read returned.
+                const double arrival =
+                    (now - charMs * static_cast<double>(count - 1 - l.endIndex + l.bytes)) / 1000.0;
+                std::string why;
+                const std::optional<GroundFix> fix = ParseRmc(l.text, &why);
+                std::lock_guard lock(m_mutex);
+                ++m_lines;
+                if (!fix) {
+                    if (why != "not RMC") {  // a receiver sends many sentences; only RMC is read
+                        ++m_dropped;
+                        m_lastWhy = why;
+                    }
+                    return;
+                }
+                ++m_fixes;
+                if (m_readings.size() >= kMostWaiting) {
+                    m_readings.erase(m_readings.begin());
+                }
+                m_readings.push_back({clock.Moment(fix->secondsOfDay, arrival), fix->speed,
+                                      fix->course, fix->variation});
+                m_any.store(true, std::memory_order_release);
+            },
+            [&](telegrams::EDrop reason, std::string_view) {
+                std::lock_guard lock(m_mutex);
+                ++m_lines;
+                ++m_dropped;
+                m_lastWhy = telegrams::DropName(reason);
+            });
+    }
+}
+
+}  // namespace mtobj
