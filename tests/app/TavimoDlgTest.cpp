@@ -276,10 +276,25 @@ TEST_F(TavimoDlgTest, AdvancedDialogValidatesAndCopiesBack) {
     EXPECT_EQ(advanced.result(), 0);  // still open
     window->setText("10000");
     gain->setText("2.5");
+    // The GNSS receiver's port and antenna go with the heave settings; an antenna beyond
+    // any vessel is named.
+    auto* gnssPort = advanced.findChild<QLineEdit*>("gnssPortEdit");
+    auto* antennaZ = advanced.findChild<QLineEdit*>("antennaZEdit");
+    ASSERT_TRUE(gnssPort && antennaZ);
+    gnssPort->setText(" COM5 ");
+    antennaZ->setText("600");
+    const std::size_t said = prompts.texts.size();
+    advanced.OnOK();
+    EXPECT_EQ(prompts.texts.size(), said + 1);
+    EXPECT_EQ(advanced.result(), 0);
+    antennaZ->setText("12.5");
     advanced.OnOK();
     EXPECT_EQ(advanced.result(), QDialog::Accepted);
     EXPECT_EQ(w.Settings().m_nTimeWindow, 10000);
     EXPECT_FLOAT_EQ(w.Settings().m_fFilterGain, 2.5F);
+    EXPECT_EQ(w.Settings().m_heave.gnssPort, "COM5");
+    EXPECT_EQ(w.Settings().m_heave.gnssBaud, 4800);
+    EXPECT_EQ(w.Settings().m_heave.antennaZ, 12.5);
 
     CAdvancedDlg logging(&w);
     logging.m_browse = [](const std::string&) { return tavimo_test::TempRoot(); };

@@ -133,8 +133,9 @@ TEST(GroundVelocityTest, ReadsAReceiverOnAPort) {
         << receiver.Counters();
 }
 
-// A port that is not there is named once and tried again; nothing is read from it.
-TEST(GroundVelocityTest, AReceiverOnAPortThatIsNotThereIsNamed) {
+// A port that is not there, and one that gives no fix (a wrong baud rate, a receiver that
+// sends no RMC), is named rather than left silent; nothing is read from them.
+TEST(GroundVelocityTest, AReceiverPortThatGivesNoFixIsNamed) {
     testing::internal::CaptureStderr();
     std::vector<mtobj::GroundReading> readings;
     {
@@ -142,9 +143,23 @@ TEST(GroundVelocityTest, AReceiverOnAPortThatIsNotThereIsNamed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         receiver.Take(readings);
     }
+    {
+        constexpr const char* kPort = "COM8";
+        ASSERT_TRUE(comlane::CPortMap::Map(kPort, "pty"));
+        mtobj::CGnssReceiver receiver(kPort, 4800, 1.0);
+        telegram_test::CSender sender(
+            kPort, 100.0,
+            [](int) { return Nmea("GPGGA,120000,5230.1,N,00410.2,E,1,08,0.9,5.0,M,46.9,M,,"); },
+            25);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+        receiver.Take(readings);
+    }
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(readings.empty());
     EXPECT_NE(said.find("the GNSS receiver's port /nonexistent/ttyGNSS cannot be opened"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("no RMC fix from the GNSS receiver on COM8 for 1 s (lines read "),
               std::string::npos)
         << said;
 }

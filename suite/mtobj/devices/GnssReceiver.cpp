@@ -18,7 +18,8 @@ constexpr int kReadableMs = 100;
 
 }  // namespace
 
-CGnssReceiver::CGnssReceiver(std::string port, long baud) : m_port(std::move(port)), m_baud(baud) {
+CGnssReceiver::CGnssReceiver(std::string port, long baud, double silentSeconds)
+    : m_port(std::move(port)), m_baud(baud), m_silentSeconds(silentSeconds) {
     if (!m_port.empty()) {
         m_thread = std::thread([this] { Run(); });
     }
@@ -53,13 +54,19 @@ void CGnssReceiver::Run() {
     telegrams::CLineReader reader;
     CFixClock clock;
     std::string lastError;
+    double lastFixMs = CTickwise::GetPCMilliSecs();
+    bool told = false;  // that no fix came for m_silentSeconds
     const comlane::LineSettings line{static_cast<unsigned>(m_baud), 8, 0, 0};
     const double charMs = comlane::CharacterTime(line);
     while (!m_quit.Wait(0)) {
         if (!serial.IsOpen()) {
             std::string error;
-            if (!comlane::OpenNamedPort(m_port, serial, &error) || !serial.SetLine(line)) {
+            const bool opened = comlane::OpenNamedPort(m_port, serial, &error);
+            if (!opened || !serial.SetLine(line)) {
                 serial.Close();
+                if (opened) {
+                    error = "its line cannot be set to " + std::to_string(m_baud) + " baud";
+                }
                 if (error != lastError) {  // said once for each new reason
                     std::fprintf(stderr,
                                  "Tavimo: the GNSS receiver's port %s cannot be opened: %s\n",
@@ -72,6 +79,15 @@ void CGnssReceiver::Run() {
             lastError.clear();
             reader.Reset();
             clock.Reset();
+            lastFixMs = CTickwise::GetPCMilliSecs();
+        }
+        if (!told && CTickwise::GetPCMilliSecs() - lastFixMs > m_silentSeconds * 1000.0) {
+            // A wrong baud rate, or a receiver that sends no RMC, is named, not left silent.
+            told = true;
+            std::fprintf(stderr,
+                         "Tavimo: no RMC fix from the GNSS receiver on %s for %.0f s (%s): check "
+                         "its baud rate (%ld) and that it sends RMC\n",
+                         m_port.c_str(), m_silentSeconds, Counters().c_str(), m_baud);
         }
         if (!serial.WaitReadable(kReadableMs)) {
             continue;
@@ -103,6 +119,12 @@ void CGnssReceiver::Run() {
                     return;
                 }
                 ++m_fixes;
+                lastFixMs = now;
+                if (told) {
+                    told = false;
+                    std::fprintf(stderr, "Tavimo: the GNSS receiver on %s sends fixes again\n",
+                                 m_port.c_str());
+                }
                 if (m_readings.size() >= kMostWaiting) {
                     m_readings.erase(m_readings.begin());
                 }

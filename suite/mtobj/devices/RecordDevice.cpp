@@ -675,6 +675,13 @@ private:
     // and pitch are still settling, or when it is more than a second old.
     void TakeGroundVelocity(double seconds) {
         GroundState& g = m_ground;
+        if (!g.receiver->Port().empty() && seconds - g.tracedAt >= kGroundTraceSeconds) {
+            g.tracedAt = seconds;
+            m_log.Trace("GNSS", "velocities taken %llu, refused %llu; receiver on %s: %s",
+                        static_cast<unsigned long long>(g.taken),
+                        static_cast<unsigned long long>(g.refused), g.receiver->Port().c_str(),
+                        g.receiver->Counters().c_str());
+        }
         g.receiver->Take(g.waiting);
         if (g.waiting.empty()) {
             return;
@@ -709,13 +716,6 @@ private:
                 Report("GNSS", "the receiver's velocity over ground on " + g.receiver->Port() +
                                    " is used in turns");
             }
-        }
-        if (seconds - g.tracedAt >= kGroundTraceSeconds) {
-            g.tracedAt = seconds;
-            m_log.Trace("GNSS", "velocities taken %llu, refused %llu; receiver on %s: %s",
-                        static_cast<unsigned long long>(g.taken),
-                        static_cast<unsigned long long>(g.refused), g.receiver->Port().c_str(),
-                        g.receiver->Counters().c_str());
         }
         g.waiting.erase(g.waiting.begin(), g.waiting.begin() + static_cast<std::ptrdiff_t>(done));
         // A reading the samples never reach (a clock far off) is not kept for ever.

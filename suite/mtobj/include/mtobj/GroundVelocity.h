@@ -78,11 +78,14 @@ double GroundVelocitySigma(double speed);
 
 // Reads a receiver on a named port from a thread of its own and keeps its newest readings
 // for the sensor's reader to take. Opening is retried while the port is missing; what it
-// read, used and dropped is counted.
+// read, used and dropped is counted. A port that cannot be opened, and one open that gives
+// no fix for `silentSeconds` (a wrong baud rate, no RMC sent), is said on standard error.
 class CGnssReceiver {
 public:
+    static constexpr double kSilentSeconds = 10.0;
+
     // Starts reading `port` ("COM5") at `baud`; an empty port reads nothing.
-    CGnssReceiver(std::string port, long baud);
+    CGnssReceiver(std::string port, long baud, double silentSeconds = kSilentSeconds);
     ~CGnssReceiver();
     CGnssReceiver(const CGnssReceiver&) = delete;
     CGnssReceiver& operator=(const CGnssReceiver&) = delete;
@@ -99,6 +102,7 @@ private:
 
     const std::string m_port;
     const long m_baud;
+    const double m_silentSeconds;
     CEvent m_quit{true, false};
     std::atomic<bool> m_any{false};  // readings wait: the reader takes the lock only then
     mutable std::mutex m_mutex;
