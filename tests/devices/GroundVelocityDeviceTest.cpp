@@ -16,6 +16,7 @@
 #include "mtobj/CalibrationStore.h"
 #include "mtobj/RawMotion.h"
 #include "mtobj/RecordDevice.h"
+#include "mtobj/sentences/Fields.h"
 #include "platform/Sync.h"
 
 namespace {
@@ -73,13 +74,11 @@ std::string Rmc(const mtobj::CRawMotion& truth, double pcStart, const attfilter:
     const attfilter::Vec3 v = truth.VelocityAt(fix - pcStart, antenna);
     const double magnetic = std::atan2(-v.y, v.x) * 180.0 / M_PI;  // clockwise from north
     const double course = std::fmod(magnetic + variation + 720.0, 360.0);
-    const double knots = std::hypot(v.x, v.y) * 3600.0 / 1852.0;
-    const double day = std::fmod(fix, 86400.0);
+    char time[16] = {};
+    mtobj::telegrams::fields::TimeOfDay(time, fix * 1000.0);
     char body[128];
-    std::snprintf(body, sizeof body,
-                  "GPRMC,%02d%02d%05.2f,A,5230.1,N,00410.2,E,%.2f,%.1f,101226,%.1f,E,D",
-                  static_cast<int>(day / 3600), static_cast<int>(std::fmod(day, 3600.0) / 60),
-                  std::fmod(day, 60.0), knots, course, variation);
+    std::snprintf(body, sizeof body, "GPRMC,%s,A,5230.1,N,00410.2,E,%.2f,%.1f,101226,%.1f,E,D",
+                  time, std::hypot(v.x, v.y) * 3600.0 / 1852.0, course, variation);
     return telegram_test::Nmea(body);
 }
 
