@@ -53,21 +53,18 @@ TEST(GroundVelocityTest, ReadsRmcAndRefusesWhatCannotBeUsed) {
 }
 
 TEST(GroundVelocityTest, PutsFixesOnThePcClockAndTurnsThemIntoTheFilterFrame) {
+    // Fixes stamped at their time plus the shortest lag seen, whatever the PC clock's offset
+    // from UTC (none, 40 s behind, across midnight), so the lags' jitter does not move them.
     const double day = 20000.0 * 86400.0;
-    mtobj::CFixClock clock;
-    // A PC clock on UTC: the fix's own time, whatever its lag, across midnight too.
-    EXPECT_DOUBLE_EQ(clock.Moment(43200.0, day + 43200.15), day + 43200.0);
-    EXPECT_DOUBLE_EQ(clock.Moment(86399.9, day + 86400.05), day + 86399.9);
-    // A PC clock 40 s behind: the fix's time plus the shortest lag seen, so the lags' jitter
-    // does not move the stamps.
-    clock.Reset();
     const double lags[] = {0.12, 0.08, 0.15, 0.09};
-    for (int i = 0; i < 4; ++i) {
-        const double fix = 1000.0 + i;
-        EXPECT_NEAR(clock.Moment(fix, day + fix - 40.0 + lags[i]),
-                    day + fix - 40.0 + (i == 0 ? 0.12 : 0.08), 1e-6)
-            << i;
-        EXPECT_FALSE(clock.ClockKeepsUtc());
+    for (const double offset : {0.0, -40.0}) {
+        mtobj::CFixClock clock;
+        for (int i = 0; i < 4; ++i) {
+            const double fix = 86398.8 + 0.5 * i;  // the last one after midnight
+            const double moment =
+                clock.Moment(std::fmod(fix, 86400.0), day + fix + offset + lags[i]);
+            EXPECT_NEAR(moment, day + fix + offset + (i == 0 ? 0.12 : 0.08), 1e-6) << i;
+        }
     }
 
     // Due east is the filter frame's -y (west). With 10 degrees east variation true 100 is

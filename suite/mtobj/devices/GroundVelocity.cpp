@@ -111,21 +111,11 @@ double CFixClock::Moment(double secondsOfDay, double arrivalPc) {
     } else if (arrivalPc - fixPc > kSecondsPerDay / 2) {
         fixPc += kSecondsPerDay;
     }
-    const double lag = arrivalPc - fixPc;
-    m_lags.push_back(lag);
+    m_lags.push_back(arrivalPc - fixPc);
     if (m_lags.size() > kLagsKept) {
         m_lags.pop_front();
     }
-    m_keepsUtc = lag >= 0 && lag <= kMostLag;
-    if (m_keepsUtc) {
-        return fixPc;
-    }
     return fixPc + *std::min_element(m_lags.begin(), m_lags.end());
-}
-
-void CFixClock::Reset() {
-    m_lags.clear();
-    m_keepsUtc = false;
 }
 
 LevelVelocity FilterFrameVelocity(double speed, double trueCourse, double variation,

@@ -32,25 +32,22 @@ struct GroundFix {
 // (status V, mode N) or has no course for while under way.
 std::optional<GroundFix> ParseRmc(std::string_view line, std::string* why = nullptr);
 
-// Puts fixes on the PC clock (seconds since 1970). When the PC clock keeps UTC (a fix
-// arrives 0 to 1 s after its own time), the fix's time is taken as it stands. Otherwise the
-// fix is stamped at its time plus the shortest lag from fix to arrival of the last
-// kLagsKept fixes: the receiver's jitter goes, and the stamp is late by the receiver's
-// shortest latency only.
+// Puts fixes on the PC clock (seconds since 1970): each at its UTC time plus the shortest
+// lag from fix to arrival of the last kLagsKept fixes. So the receiver's jitter goes, a PC
+// clock that is off UTC by any amount costs nothing, and the stamp is late by the receiver's
+// shortest latency only (tens of milliseconds). Taking the fix's time as it stands would be
+// exact on a PC clock kept on UTC, but a clock half a second off would put every reading
+// half a second out.
 class CFixClock {
 public:
     static constexpr std::size_t kLagsKept = 50;
-    static constexpr double kMostLag = 1.0;  // s
 
-    // The PC moment the fix holds for, given the PC time its line arrived.
+    // The PC moment the fix holds for, given the PC time its line began to arrive.
     double Moment(double secondsOfDay, double arrivalPc);
-    // Whether the last fix was taken on the PC clock's own UTC.
-    bool ClockKeepsUtc() const { return m_keepsUtc; }
-    void Reset();
+    void Reset() { m_lags.clear(); }
 
 private:
     std::deque<double> m_lags;
-    bool m_keepsUtc = false;
 };
 
 // A reading as the attitude filter takes it.
