@@ -182,9 +182,10 @@ BENCHMARK(BM_HeaveGroundVelocity)
 
 // What the module's mistakes about the receiver's readings cost, in turns at the sensor on
 // draws 31 to 60, readings a fifth of a second late: none (stamped exactly, course and
-// antenna right), stamped 0.1 s late (the PC clock not on UTC: the receiver's shortest
-// latency), the course 2 and 5 degrees off (a variation or heading offset wrong), and the
-// antenna given 2 m forward of where it is.
+// antenna right), stamped 0.1 s late (as the module stamps a receiver whose shortest latency
+// is 0.1 s), the course 2 and 5 degrees off (a variation or heading offset wrong), the
+// antenna given 2 m forward of where it is, and the receiver lost for the minute before the
+// error is counted (120 to 180 s).
 void BM_HeaveGroundVelocityMistakes(benchmark::State& state) {
     const auto peakPeriod = static_cast<double>(state.range(0));
     const double significantHeave = static_cast<double>(state.range(1)) / 100.0;
@@ -197,12 +198,14 @@ void BM_HeaveGroundVelocityMistakes(benchmark::State& state) {
         run.groundStampLate = mistake == 1 ? 0.1 : 0.0;
         run.groundCourseOff = mistake == 2 ? 2.0 : mistake == 3 ? 5.0 : 0.0;
         run.antennaOff = {mistake == 4 ? 2.0 : 0.0, 0, 0};
+        run.groundLostFrom = 120;
+        run.groundLostFor = mistake == 5 ? 60 : 0;
         return run;
     });
 }
 BENCHMARK(BM_HeaveGroundVelocityMistakes)
-    ->ArgNames({"Tp", "Hs_cm", "none_late_course2_course5_antenna"})
-    ->ArgsProduct({{10, 15}, {100, 400}, {0, 1, 2, 3, 4}})
+    ->ArgNames({"Tp", "Hs_cm", "none_late_course2_course5_antenna_lost"})
+    ->ArgsProduct({{10, 15}, {100, 400}, {0, 1, 2, 3, 4, 5}})
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 

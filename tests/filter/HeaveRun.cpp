@@ -78,7 +78,9 @@ HeaveErrors HeaveRun::Run() const {
         mtobj::RawTruth truth;
         const attfilter::RawSample raw = motion.Next(&truth);
         filter.Update(raw);
-        if (groundVelocityLag >= 0 && raw.seconds >= nextReading) {
+        const bool lost =
+            raw.seconds >= groundLostFrom && raw.seconds < groundLostFrom + groundLostFor;
+        if (groundVelocityLag >= 0 && raw.seconds >= nextReading && !lost) {
             nextReading = raw.seconds + 0.2;
             const double then = raw.seconds - groundVelocityLag;
             const attfilter::Vec3 v = motion.VelocityAt(then, antenna);

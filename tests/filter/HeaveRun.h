@@ -67,6 +67,9 @@ struct HeaveRun {
     double groundStampLate = 0;
     double groundCourseOff = 0;
     attfilter::Vec3 antennaOff;
+    // No readings for `groundLostFor` seconds from `groundLostFrom` (the receiver lost).
+    double groundLostFrom = 0;
+    double groundLostFor = 0;
 
     HeaveErrors Run() const;
 };
