@@ -358,9 +358,11 @@ void CAdvancedDlg::ShowHeave() {
         return;
     }
     const bool settled = motion->status == 'U';
+    const char* ground = mtobj::GroundVelocityText(motion->ground);
     m_ui->heaveStatusLabel->setText(
-        QString::asprintf("Heave %+.2f m, %s", motion->heave,
-                          settled ? "settled (U)" : "settling or not to be trusted yet (u)"));
+        QString::asprintf("Heave %+.2f m, %s%s%s", motion->heave,
+                          settled ? "settled (U)" : "settling or not to be trusted yet (u)",
+                          *ground != '\0' ? "; " : "", ground));
 }
 
 void CAdvancedDlg::OnCalibrationTimer() {

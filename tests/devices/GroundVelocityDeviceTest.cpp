@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DeviceTestSupport.h"
@@ -126,20 +128,27 @@ TEST(GroundVelocityDeviceTest, TheReceiversVelocityReachesTheFilterWhenTheHeadin
                 seenAt = PcNow();
             }
         }
+        // What the window shows of the receiver, from the motion.
+        const std::optional<mtobj::Motion> motion = device->CurrentMotion();
         device->Close();
         EXPECT_TRUE(traces.Has(expected)) << traces.All();
-        return worstTilt;
+        EXPECT_TRUE(motion);
+        return std::make_pair(worstTilt, motion ? motion->ground : mtobj::GroundVelocityUse::None);
     };
 
     // No stored calibration: the magnetometer's north is not to be trusted, and the true
     // course cannot be turned into the filter's frame.
-    run("the receiver's velocity over ground is not used: the heading is not from a "
-        "calibrated");
+    EXPECT_EQ(run("the receiver's velocity over ground is not used: the heading is not from a "
+                  "calibrated")
+                  .second,
+              mtobj::GroundVelocityUse::NotUsed);
     attfilter::SensorCalibration calibration;
     calibration.magCalibrated = true;
     ASSERT_TRUE(mtobj::SaveCalibration("gnss-test-imu", calibration));
-    const double worstTilt = run("the receiver's velocity over ground on COM9 is used in turns");
+    const auto [worstTilt, ground] =
+        run("the receiver's velocity over ground on COM9 is used in turns");
     EXPECT_LT(worstTilt, 1.0);
+    EXPECT_EQ(ground, mtobj::GroundVelocityUse::Used);
 }
 
 }  // namespace

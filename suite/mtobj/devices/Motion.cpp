@@ -7,6 +7,22 @@
 
 namespace mtobj {
 
+const char* GroundVelocityText(GroundVelocityUse use) {
+    switch (use) {
+        case GroundVelocityUse::NoFix:
+            return "no GNSS fix";
+        case GroundVelocityUse::NotUsed:
+            return "GNSS not used: the heading is not from a calibrated magnetometer";
+        case GroundVelocityUse::Waiting:
+            return "GNSS velocity waits for roll and pitch to settle";
+        case GroundVelocityUse::Used:
+            return "GNSS velocity in use";
+        case GroundVelocityUse::None:
+            break;
+    }
+    return "";
+}
+
 std::string HeaveSettings::Problem() const {
     using attfilter::CHeaveFilter;
     if (!std::isfinite(period) || period < CHeaveFilter::kMinPeriod ||

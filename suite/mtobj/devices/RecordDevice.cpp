@@ -38,6 +38,8 @@ constexpr double kNoMagSeconds = 2.0;
 constexpr double kSettledTilt = 0.5;
 // GNSS readings waiting for the samples to reach their moment, at most.
 constexpr std::size_t kMostGroundWaiting = 32;
+// A receiver's state is shown from its last reading for this long; then it has no fix.
+constexpr double kGroundFreshSeconds = 3.0;
 // How often what became of the readings is traced, in the samples' time.
 constexpr double kGroundTraceSeconds = 60.0;
 
@@ -158,6 +160,7 @@ public:
         m_sawMag = false;
         m_ground.waiting.clear();
         m_ground.usable = -1;
+        m_ground.lastAt = -1e300;
         m_sawQuaternion = false;
         m_sawRawAccel = false;
         m_firstRawSeconds = -1;
@@ -666,6 +669,7 @@ private:
             motion.horizontalAcceleration = point.horizontalAcceleration;
             motion.status = point.settled && m_filter.TiltUncertainty() <= kSettledTilt ? 'U' : 'u';
         }
+        motion.ground = GroundUse(raw.seconds);
         PublishMotion(motion);
     }
     // Gives the attitude filter the receiver's readings whose moment its samples have reached
@@ -697,7 +701,9 @@ private:
             }
             const bool usable =
                 m_sawMag && m_calibration.magCalibrated && !m_filter.MagneticDisturbance();
+            g.lastAt = seconds;
             if (!usable) {
+                g.last = GroundVelocityUse::NotUsed;
                 if (g.usable != 0) {  // said once each time it stops being usable
                     g.usable = 0;
                     Report("GNSS",
@@ -711,6 +717,7 @@ private:
             const bool taken = m_filter.MeasureGroundVelocity(moment, v.north, v.west, g.antenna,
                                                               GroundVelocitySigma(r.speed));
             ++(taken ? g.taken : g.refused);
+            g.last = taken ? GroundVelocityUse::Used : GroundVelocityUse::Waiting;
             if (taken && g.usable != 1) {  // and once each time the filter takes them again
                 g.usable = 1;
                 Report("GNSS", "the receiver's velocity over ground on " + g.receiver->Port() +
@@ -722,6 +729,14 @@ private:
         if (g.waiting.size() > kMostGroundWaiting) {
             g.waiting.erase(g.waiting.begin());
         }
+    }
+    // How the receiver's readings stand now, from what became of the last one.
+    GroundVelocityUse GroundUse(double seconds) const {
+        const GroundState& g = m_ground;
+        if (!g.receiver || g.receiver->Port().empty()) {
+            return GroundVelocityUse::None;
+        }
+        return seconds - g.lastAt > kGroundFreshSeconds ? GroundVelocityUse::NoFix : g.last;
     }
     void PublishMotion(const std::optional<Motion>& motion) {
         std::lock_guard lock(m_motionMutex);
@@ -856,6 +871,8 @@ private:
         int usable = -1;  // -1 not yet known, 0 not usable (said), 1 taken (said)
         std::uint64_t taken = 0, refused = 0;
         double tracedAt = -1e300;
+        GroundVelocityUse last = GroundVelocityUse::NoFix;  // what became of the last reading
+        double lastAt = -1e300;                             // and its sample's time
     };
     GroundState m_ground;
     // The heave settings handed in and the motion handed out (m_motionMutex).

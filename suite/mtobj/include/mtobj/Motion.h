@@ -15,6 +15,17 @@ namespace mtobj {
 constexpr double kHorizontalAccelerationUnit = 3.83;
 constexpr double kVerticalAccelerationUnit = 0.0625;
 
+// How a GNSS receiver's velocity over ground stands in the attitude this motion is made with.
+enum class GroundVelocityUse : unsigned char {
+    None,     // no receiver set, or motion read from another instrument
+    NoFix,    // a receiver is set, but no fix came in the last seconds
+    NotUsed,  // fixes come, but the heading is not from a calibrated, undisturbed magnetometer
+    Waiting,  // fixes come; the attitude filter takes them once roll and pitch have settled
+    Used,     // the attitude filter takes them
+};
+// What the window says of it ("" for None).
+const char* GroundVelocityText(GroundVelocityUse use);
+
 struct Motion {
     double heave = 0;                   // m, positive up
     double verticalAcceleration = 0;    // m/s², positive up, gravity taken out
@@ -22,6 +33,7 @@ struct Motion {
     // 'U' when roll, pitch and heave have settled, 'u' while any is settling or not to be
     // trusted; a letter another instrument sent is passed on as it came.
     char status = 'u';
+    GroundVelocityUse ground = GroundVelocityUse::None;
 };
 
 // Where the heave is wanted and how it is filtered: the monitoring point (the echo sounder's
