@@ -103,10 +103,7 @@ void CGnssReceiver::Run() {
         reader.Feed(
             block, count,
             [&](const telegrams::CLineReader::Line& l) {
-                // The line began its own length before its last byte, which came
-                // (count - 1 - endIndex) characters before the read returned.
-                const double arrival =
-                    (now - charMs * static_cast<double>(count - 1 - l.endIndex + l.bytes)) / 1000.0;
+                const double arrival = l.StartMs(now, count, charMs) / 1000.0;
                 std::string why;
                 const std::optional<GroundFix> fix = ParseRmc(l.text, &why);
                 std::lock_guard lock(m_mutex);

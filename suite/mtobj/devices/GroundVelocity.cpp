@@ -60,13 +60,8 @@ std::optional<GroundFix> ParseRmc(std::string_view line, std::string* why) {
         return Refuse(why, "not an NMEA sentence, or its checksum is wrong");
     }
     std::vector<std::string_view> f;
-    for (std::size_t at = 0;;) {
-        const std::size_t comma = body.find(',', at);
-        f.push_back(body.substr(at, comma == std::string_view::npos ? comma : comma - at));
-        if (comma == std::string_view::npos || f.size() > 20) {
-            break;
-        }
-        at = comma + 1;
+    if (!telegrams::fields::SplitFields(body, f)) {
+        return Refuse(why, "a sentence with more fields than any has");
     }
     if (f[0].size() != 5 || f[0].substr(2) != "RMC") {
         return Refuse(why, "not RMC");

@@ -159,7 +159,7 @@ public:
         }
         m_sawMag = false;
         m_ground.waiting.clear();
-        m_ground.usable = -1;
+        m_ground.said = GroundVelocityUse::None;
         m_ground.lastAt = -1e300;
         m_sawQuaternion = false;
         m_sawRawAccel = false;
@@ -704,8 +704,8 @@ private:
             g.lastAt = seconds;
             if (!usable) {
                 g.last = GroundVelocityUse::NotUsed;
-                if (g.usable != 0) {  // said once each time it stops being usable
-                    g.usable = 0;
+                if (g.said != GroundVelocityUse::NotUsed) {  // once each time it stops being usable
+                    g.said = GroundVelocityUse::NotUsed;
                     Report("GNSS",
                            "the receiver's velocity over ground is not used: the "
                            "heading is not from a calibrated, undisturbed magnetometer");
@@ -718,8 +718,8 @@ private:
                                                               GroundVelocitySigma(r.speed));
             ++(taken ? g.taken : g.refused);
             g.last = taken ? GroundVelocityUse::Used : GroundVelocityUse::Waiting;
-            if (taken && g.usable != 1) {  // and once each time the filter takes them again
-                g.usable = 1;
+            if (taken && g.said != GroundVelocityUse::Used) {  // and once each time taken again
+                g.said = GroundVelocityUse::Used;
                 Report("GNSS", "the receiver's velocity over ground on " + g.receiver->Port() +
                                    " is used in turns");
             }
@@ -868,7 +868,7 @@ private:
         std::vector<GroundReading> waiting;
         attfilter::Vec3 antenna;
         double variation = 0;
-        int usable = -1;  // -1 not yet known, 0 not usable (said), 1 taken (said)
+        GroundVelocityUse said = GroundVelocityUse::None;  // NotUsed or Used, once said
         std::uint64_t taken = 0, refused = 0;
         double tracedAt = -1e300;
         GroundVelocityUse last = GroundVelocityUse::NoFix;  // what became of the last reading

@@ -287,11 +287,7 @@ private:
         m_reader.Feed(
             block, count,
             [&](const telegrams::CLineReader::Line& line) {
-                // The line's last byte arrived (count - 1 - endIndex) characters before the
-                // read returned; the line began its own length before that.
-                const double stamp = now -
-                                     m_charMs * static_cast<double>(count - 1 - line.endIndex) -
-                                     m_charMs * static_cast<double>(line.bytes);
+                const double stamp = line.StartMs(now, count, m_charMs);
                 if (const auto sample = Take(line.text, stamp)) {
                     deliver(*sample);
                 }

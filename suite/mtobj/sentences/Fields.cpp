@@ -228,28 +228,6 @@ std::size_t HeadingSentence(char* out, std::string_view head, float heading,
 
 // ---- Reading ----------------------------------------------------------------------------
 
-namespace {
-constexpr std::size_t kMaxFields = 24;
-
-// Splits a sentence body at its commas (at most kMaxFields fields; more is malformed).
-bool SplitFields(std::string_view body, std::vector<std::string_view>& fields) {
-    fields.clear();
-    std::size_t start = 0;
-    for (;;) {
-        if (fields.size() == kMaxFields) {
-            return false;
-        }
-        const std::size_t comma = body.find(',', start);
-        fields.push_back(body.substr(
-            start, comma == std::string_view::npos ? body.size() - start : comma - start));
-        if (comma == std::string_view::npos) {
-            return true;
-        }
-        start = comma + 1;
-    }
-}
-}  // namespace
-
 ParseResult Dropped(EDrop reason, std::string note) {
     ParseResult result;
     result.drop = reason;
@@ -271,6 +249,24 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+bool SplitFields(std::string_view body, std::vector<std::string_view>& fields) {
+    constexpr std::size_t kMaxFields = 24;
+    fields.clear();
+    std::size_t start = 0;
+    for (;;) {
+        if (fields.size() == kMaxFields) {
+            return false;
+        }
+        const std::size_t comma = body.find(',', start);
+        fields.push_back(body.substr(
+            start, comma == std::string_view::npos ? body.size() - start : comma - start));
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        start = comma + 1;
+    }
 }
 
 bool Fields(std::string_view body, std::size_t count, std::vector<std::string_view>& fields) {

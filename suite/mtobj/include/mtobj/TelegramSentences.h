@@ -51,6 +51,14 @@ public:
         std::string_view text;
         std::size_t bytes;
         std::size_t endIndex;
+
+        // The PC time (ms) the line began to arrive, from the time the read of `count` bytes
+        // that ended it returned and one character's time on the line: its last byte came
+        // (count - 1 - endIndex) characters before the read returned, and the line began
+        // its own length before that.
+        double StartMs(double readMs, std::size_t count, double charMs) const {
+            return readMs - charMs * static_cast<double>(count - 1 - endIndex + bytes);
+        }
     };
 
     template <typename OnLine, typename OnDrop>

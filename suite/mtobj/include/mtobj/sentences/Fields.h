@@ -54,6 +54,9 @@ std::size_t HeadingSentence(char* out, std::string_view head, float heading, std
 ParseResult Dropped(EDrop reason, std::string note = {});
 ParseResult Read(Reading reading);
 std::string_view Trim(std::string_view text);
+// Splits a checked sentence's body at its commas, the address the first field; false for
+// more fields than any sentence has (24).
+bool SplitFields(std::string_view body, std::vector<std::string_view>& fields);
 // The fields of a checked sentence, and whether there are exactly `count` of them (the
 // address counted).
 bool Fields(std::string_view body, std::size_t count, std::vector<std::string_view>& fields);
